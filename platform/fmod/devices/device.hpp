@@ -1,0 +1,77 @@
+// Output and record devices behind one interface, so that the mixer does not care whether it
+// plays to a PulseAudio sink, a virtual device of the test table, or nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fmod.hpp"
+
+namespace pw::dev {
+
+struct OutputDriverInfo {
+    std::string name;          // the driver name the system reports
+    int channels = 2;          // the device's channel count
+    int minRate = 0;           // 0: unknown
+    int maxRate = 0;           // 0: unknown
+    FMOD_CAPS caps = 0;        // FMOD_CAPS_HARDWARE_EMULATED, FMOD_CAPS_OUTPUT_MULTICHANNEL
+    FMOD_SPEAKERMODE controlPanelMode = FMOD_SPEAKERMODE_STEREO;
+};
+
+struct RecordDriverInfo {
+    std::string name;
+    int channels = 2;
+    int rate = 44100;
+};
+
+struct CdDriveInfo {
+    std::string name;   // the name createStream accepts for the drive
+    std::string image;  // a .cue file offered as the drive's disc; empty for a real drive or no disc
+    bool empty = false; // a drive with no disc
+};
+
+// An open output. The mixer thread calls write() once per mixed block; write() paces the mixer:
+// it returns when the device has taken the block (real-time devices block for about one block's
+// duration, a stepped virtual device until the test steps it).
+class OutputStream {
+public:
+    virtual ~OutputStream() = default;
+    // Mixer thread only. `frames` frames of `channels` interleaved floats as opened.
+    // false: the device is gone; the mixer then stops pulling.
+    virtual bool write(const float* interleaved, unsigned frames) = 0;
+    // Any thread: makes a blocked write() return false and stops accepting blocks.
+    virtual void abort() = 0;
+};
+
+// An open recording source. The recording thread calls read() repeatedly; it blocks until at
+// least one frame is there, and returns 0 only once the stream is aborted or gone.
+class InputStream {
+public:
+    virtual ~InputStream() = default;
+    virtual unsigned read(float* interleaved, unsigned maxFrames) = 0;
+    virtual void abort() = 0;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::vector<OutputDriverInfo> outputDrivers() = 0;
+    virtual std::vector<RecordDriverInfo> recordDrivers() = 0;
+    virtual std::vector<CdDriveInfo> cdDrives() = 0;  // virtual drives only; real ones come from libcdio
+
+    // Opens output driver `index` with `channels` interleaved channels at `rate`, fed in blocks of
+    // `blockFrames`. Results: FMOD_OK; FMOD_ERR_OUTPUT_CREATEBUFFER (58) when the device refuses
+    // the channel layout (the caller may retry in stereo); another code when it cannot open.
+    virtual FMOD_RESULT openOutput(int index, int channels, int rate, unsigned blockFrames,
+                                   std::unique_ptr<OutputStream>* out) = 0;
+    virtual FMOD_RESULT openInput(int index, int channels, int rate,
+                                  std::unique_ptr<InputStream>* out) = 0;
+};
+
+// Autodetect: the device table named by the environment variable PELLWARDEN_DEVICE_TABLE when it
+// is set, else the PulseAudio server when one answers (never autospawned), else a backend with no
+// drivers. Driver order is stable within a process. The backend lives until process exit.
+Backend& autodetectBackend();
+
+}  // namespace pw::dev

@@ -1,0 +1,21 @@
+# The Debian packages the build, the tests and the demo need. Sourced by scripts/test and
+# scripts/demo; installs only what is missing, quietly.
+PW_PACKAGES=(
+  cmake g++ make pkg-config googletest libgtest-dev libbenchmark-dev openjdk-17-jdk-headless uuid-dev
+  libsoundtouch-dev libsndfile1-dev libmpg123-dev libpulse-dev libcdio-dev libcdio-paranoia-dev
+  libavformat-dev libavcodec-dev libswresample-dev
+  pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame flac vorbis-tools vorbisgain mp3gain
+  aubio-tools libdiscid-dev libcdio-utils ffmpeg python3-numpy python3-scipy
+)
+
+pw_install_packages() {
+  local missing=() p
+  for p in "${PW_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
