@@ -72,6 +72,15 @@ public:
 // Autodetect: the device table named by the environment variable PELLWARDEN_DEVICE_TABLE when it
 // is set, else the PulseAudio server when one answers (never autospawned), else a backend with no
 // drivers. Driver order is stable within a process. The backend lives until process exit.
+//
+// Thread safety: any thread; the first call decides, later calls return the same backend.
 Backend& autodetectBackend();
+
+// Test-only: forgets the backend chosen so far so that the next autodetectBackend() reads the
+// environment (PELLWARDEN_DEVICE_TABLE, the PulseAudio server) again. Production code never calls
+// it. Call it only while no System holds an open device: the previous backend is kept alive until
+// process exit (references handed out stay valid), but its streams are no longer reachable by the
+// test hooks.
+void reloadBackendForTests();
 
 }  // namespace pw::dev
