@@ -20,9 +20,11 @@ struct Registry {
     std::vector<std::unique_ptr<Backend>> all;
 };
 
+// Never destroyed: the engine object is a static too, and its destructor may close systems (and
+// their streams on these back-ends) during static destruction, in an order no file controls.
 Registry& registry() {
-    static Registry r;
-    return r;
+    static Registry* r = new Registry;
+    return *r;
 }
 
 std::unique_ptr<Backend> choose() {
