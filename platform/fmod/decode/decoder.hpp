@@ -26,7 +26,9 @@ class Decoder {
 public:
     virtual ~Decoder() = default;
     virtual const StreamInfo& info() const = 0;
-    // Reads up to `frames` frames of interleaved little-endian PCM in info().format into `dst`.
+    // Reads up to `frames` frames of interleaved little-endian PCM in info().format into `dst`:
+    // PCM8 is signed (two's complement, as AIFF stores it; WAV's unsigned bytes are converted),
+    // PCM24 is packed in 3 bytes, PCMFLOAT is 32-bit IEEE.
     // Returns frames read; 0 at the end; -1 on a read error. Not thread-safe: the Sound serialises.
     virtual long read(void* dst, unsigned long frames) = 0;
     // Sample-exact seek to `frame` (0..lengthFrames). false when the stream cannot get there.

@@ -1,0 +1,107 @@
+#include "record_registry.hpp"
+
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "record_session.hpp"
+#include "services.hpp"
+
+namespace pw::sound {
+
+namespace {
+
+using Key = std::pair<FMOD::System*, int>;
+
+// Never destroyed, like the sound table: systems may be released during static destruction.
+std::mutex& mutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+
+std::map<Key, std::unique_ptr<RecordSession>>& sessions() {
+    static auto* s = new std::map<Key, std::unique_ptr<RecordSession>>;
+    return *s;
+}
+
+int recordDriverCount(FMOD::System* system) {
+    dev::Backend* backend = systemBackend(system);
+    return backend ? static_cast<int>(backend->recordDrivers().size()) : 0;
+}
+
+// Takes the matching sessions out of the table; the caller stops them without the lock.
+template <typename Pred>
+std::vector<std::unique_ptr<RecordSession>> takeIf(Pred pred) {
+    std::vector<std::unique_ptr<RecordSession>> out;
+    std::lock_guard<std::mutex> lock(mutex());
+    for (auto it = sessions().begin(); it != sessions().end();) {
+        if (pred(it->first, *it->second)) {
+            out.push_back(std::move(it->second));
+            it = sessions().erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+FMOD_RESULT recordStart(FMOD::System* system, int id, const std::shared_ptr<SoundImpl>& sound, bool loop) {
+    if (!sound || sound->kind() != SoundImpl::Kind::Memory || sound->lengthFrames() == 0) return FMOD_ERR_INVALID_PARAM;
+    dev::Backend* backend = systemBackend(system);
+    if (!backend || id < 0 || id >= recordDriverCount(system)) return FMOD_ERR_INVALID_PARAM;
+
+    // A driver records into one sound at a time: a new start replaces the running recording.
+    recordStop(system, id);
+    auto session = std::make_unique<RecordSession>(sound, loop);
+    const FMOD_RESULT r = session->start(*backend, id);
+    if (r != FMOD_OK) return r;
+    std::unique_ptr<RecordSession> replaced;
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        auto& slot = sessions()[Key(system, id)];
+        replaced = std::move(slot);
+        slot = std::move(session);
+    }
+    if (replaced) replaced->stop();  // a start that raced with ours
+    return FMOD_OK;
+}
+
+FMOD_RESULT recordStop(FMOD::System* system, int id) {
+    if (id < 0) return FMOD_ERR_INVALID_PARAM;
+    auto taken = takeIf([&](const Key& k, const RecordSession&) { return k.first == system && k.second == id; });
+    for (auto& s : taken) s->stop();
+    return FMOD_OK;
+}
+
+FMOD_RESULT isRecording(FMOD::System* system, int id, bool* recording) {
+    if (recording) *recording = false;
+    if (id < 0) return FMOD_ERR_INVALID_PARAM;
+    std::lock_guard<std::mutex> lock(mutex());
+    auto it = sessions().find(Key(system, id));
+    if (recording) *recording = it != sessions().end() && it->second->running();
+    return FMOD_OK;
+}
+
+FMOD_RESULT recordPosition(FMOD::System* system, int id, unsigned* position) {
+    if (position) *position = 0;
+    if (id < 0) return FMOD_ERR_INVALID_PARAM;
+    std::lock_guard<std::mutex> lock(mutex());
+    auto it = sessions().find(Key(system, id));
+    if (position && it != sessions().end()) *position = it->second->position();
+    return FMOD_OK;
+}
+
+void stopRecordingsOf(FMOD::System* system) {
+    auto taken = takeIf([&](const Key& k, const RecordSession&) { return k.first == system; });
+    for (auto& s : taken) s->stop();
+}
+
+void stopRecordingsInto(const SoundImpl* sound) {
+    auto taken = takeIf([&](const Key&, const RecordSession& s) { return s.sound() == sound; });
+    for (auto& s : taken) s->stop();
+}
+
+}  // namespace pw::sound
