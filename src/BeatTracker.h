@@ -1,0 +1,113 @@
+// BeatTracker: a deck's background beat tracker, and the holder of beat detection (beatTrack),
+// which whole-file analysis also uses on a private, never-started tracker.
+//
+// Beat detection fits a regular grid to what an AudioProcessor collected: it picks strong onsets
+// as candidates, takes their commonest spacing as the beat interval (folded into the BPM range)
+// and their commonest position modulo the interval as the phase, throws out candidates off the
+// grid, and fills the grid with made-up (synthetic) beats before the first beat, in gaps and up
+// to the end of the track, each snapped to a strong onset close to its place.
+//
+// Ownership of the beat list: beatTrack appends pointers to the processor's own onset events and
+// to synthetic events; only the synthetic ones belong to the list (see Event.h).
+//
+// Thread safety
+// - beatTrack runs on its caller's thread and takes no lock; the processor must not be fed while
+//   it runs. `running` may be cleared by another thread; it only shortens the onset list.
+// - setMinMaxBPM and the minBPM/maxBPM fields: set them before a run, on the thread that runs it.
+// - stopTracking may be called from any thread but the worker's own; it blocks until the worker
+//   has been joined.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "CritSect.h"
+#include "Event.h"
+#include "WorkerThread.h"
+
+class AudioProcessor;
+class BeatResultListener;
+
+// One cluster of spacings between consecutive candidates (value: the spacing that opened it,
+// then the mean).
+struct IntervalCounterEvent {
+    double value;
+    int count;
+    double sum;
+};
+
+// One cluster of candidate phases.
+struct PhasenCounterEvent {
+    double value;
+    int count;
+    double sum;
+};
+
+class BeatTracker : public WorkerThread {
+public:
+    BeatTracker();
+    // Stops and joins a running worker before the members go.
+    ~BeatTracker();
+
+    // Runs beat detection over the processor's onsets and energy curve. Appends the beats to
+    // `beats` (callers pass an empty list) and writes `bpm` only when an interval was found.
+    // With throttle the call sleeps 1 ms after each of its first six stages (the deck tracker
+    // shares the machine with playback). Returns 1; -28 for a null processor and -4 for a BPM
+    // bound outside (0, 1000], both without touching `bpm` or `beats`.
+    int beatTrack(AudioProcessor* processor, float& bpm, std::vector<Event*>& beats,
+                  const std::atomic<bool>* running, bool throttle);
+
+    // Stores the range clamped to [20, 255] and returns 1; -4 and no change when minBPM is not
+    // below maxBPM.
+    int setMinMaxBPM(float minBPM, float maxBPM);
+
+    // Stops the worker and waits for it. Returns 1.
+    int stopTracking();
+
+    // The worker body: decoding the deck's file into beat lists is not built yet, so a started
+    // worker ends at once and reports nothing.
+    int objectRunner() override;
+
+    unsigned char readBuffer[8192];  // block that the file reads fill
+    unsigned readPos;                // next unread byte of readBuffer; 0: refill first
+    char fileName[2048];             // tracked file, 8-bit, zero-terminated
+    bool fileNameIsWide;
+    CritSect runningLock;            // "Running": held by the worker for a whole run
+    int deck;
+    float minBPM;                    // 80 by default
+    float maxBPM;                    // 160 by default
+    int precision;
+    CritSect javaCallLock;           // "JavaCall": held while a beat list goes to Java
+};
+
+// Functions over a beat list; positions are indices into `beats`, tolerances are open (a value
+// exactly at the edge does not match).
+
+// The first beat after `index` that lies within tolerance of beats[index].time plus m intervals,
+// trying m = 1, 2, ... while index + m is a position; -1 when none, or for a bad index.
+int findNextMatchingEvent(int index, double tolerance, double interval,
+                          std::vector<Event*>& beats);
+
+// Counts spacings within tolerance of `interval` backwards from `index` (to the first mismatch),
+// then forwards; true as soon as the count reaches n, false at the first forward mismatch or the
+// end of the list.
+bool isSurroundedByBeatsOfTheSameInterval(int n, int index, double tolerance,
+                                          std::vector<Event*>& beats, double interval);
+
+// As above, but a neighbour also needs a phase q with max(0, q - tol) < p < max(0, q + tol),
+// p being the phase of the beat at `index`.
+bool isSurroundedByBeatsOfTheSamePhase(int n, int index, double tolerance,
+                                       std::vector<Event*>& beats, double interval);
+
+// Half the largest of `width` frames of `factor` values each from centre - width/2 (cut at 0;
+// values at or beyond size skipped), at least 0.
+double findMaximumMagnitude(unsigned centre, int width, const double* data, unsigned size,
+                            int factor);
+
+// fmod(time, interval).
+double calcPhaseShift(double time, double interval);
+
+// The snapping search of beat detection: the onset within tolerance of time whose energy peak
+// exceeds threshold / 2 (a strictly closer successor is preferred); null when none.
+Event* findNearestOnset(std::vector<Event*>* onsets, double time, double tolerance,
+                        double threshold);
