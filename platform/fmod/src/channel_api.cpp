@@ -1,0 +1,240 @@
+// The Channel calls. Setting calls are atomics (safe from any thread, also from inside a read
+// callback of the channel's own units); stop and addDSP are structural (graph lock).
+#include <algorithm>
+#include <cmath>
+
+#include "system_impl.hpp"
+
+using pw::mix::ChannelImpl;
+using pw::mix::ChannelState;
+using pw::mix::DSPImpl;
+
+namespace {
+
+template <typename Fn>
+FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
+    auto lock = pw::mix::queryLock(c->sourceLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    if (!c->source || !c->live()) return FMOD_ERR_INVALID_HANDLE;
+    return fn(*c->source);
+}
+
+}  // namespace
+
+FMOD_RESULT FMOD::Channel::getSystemObject(System** system) {
+    if (!system) return FMOD_ERR_INVALID_PARAM;
+    *system = ChannelImpl::cast(this)->system;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::stop() {
+    auto* c = ChannelImpl::cast(this);
+    auto* s = c->system;
+    if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
+    std::lock_guard<std::mutex> lock(s->graphLock);
+    const ChannelState st = c->state.load(std::memory_order_acquire);
+    if (st == ChannelState::Playing || c->source || c->head)
+        pw::mix::retireChannel(s, c, st == ChannelState::Playing ? ChannelState::Stopped : st);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setPaused(bool paused) {
+    ChannelImpl::cast(this)->paused.store(paused, std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getPaused(bool* paused) {
+    if (!paused) return FMOD_ERR_INVALID_PARAM;
+    *paused = ChannelImpl::cast(this)->paused.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setVolume(float volume) {
+    if (std::isnan(volume)) return FMOD_ERR_INVALID_FLOAT;
+    ChannelImpl::cast(this)->volume.store(volume, std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getVolume(float* volume) {
+    if (!volume) return FMOD_ERR_INVALID_PARAM;
+    *volume = ChannelImpl::cast(this)->volume.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setFrequency(float frequency) {
+    // Negative frequencies play at their magnitude: a pulled source has no way back.
+    if (std::isnan(frequency) || std::isinf(frequency)) return FMOD_ERR_INVALID_FLOAT;
+    ChannelImpl::cast(this)->frequency.store(frequency, std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getFrequency(float* frequency) {
+    if (!frequency) return FMOD_ERR_INVALID_PARAM;
+    *frequency = ChannelImpl::cast(this)->frequency.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setPan(float pan) {
+    if (std::isnan(pan)) return FMOD_ERR_INVALID_FLOAT;
+    ChannelImpl::cast(this)->pan.store(std::clamp(pan, -1.0f, 1.0f), std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getPan(float* pan) {
+    if (!pan) return FMOD_ERR_INVALID_PARAM;
+    *pan = ChannelImpl::cast(this)->pan.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setMute(bool mute) {
+    ChannelImpl::cast(this)->mute.store(mute, std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getMute(bool* mute) {
+    if (!mute) return FMOD_ERR_INVALID_PARAM;
+    *mute = ChannelImpl::cast(this)->mute.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setSpeakerMix(float frontleft, float frontright, float center, float lfe, float backleft,
+                                         float backright, float sideleft, float sideright) {
+    auto* c = ChannelImpl::cast(this);
+    const float levels[8] = {frontleft, frontright, center, lfe, backleft, backright, sideleft, sideright};
+    for (float level : levels)
+        if (std::isnan(level)) return FMOD_ERR_INVALID_FLOAT;
+    for (auto& row : c->matrix)
+        for (auto& gain : row) gain.store(0.0f, std::memory_order_relaxed);
+    const int inputs = std::max(1, c->channels);
+    for (int speaker = 0; speaker < 8; ++speaker) {
+        int input = speaker;
+        if (inputs == 1) {
+            input = 0;  // mono reaches every speaker
+        } else if (inputs == 2) {
+            // left: FL C BL SL; right: FR LFE BR SR
+            input = speaker % 2;
+        }
+        if (input < inputs) c->matrix[speaker][input].store(levels[speaker], std::memory_order_relaxed);
+    }
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int numlevels) {
+    auto* c = ChannelImpl::cast(this);
+    if (speaker < 0 || speaker >= pw::mix::kMaxSpeakers || !levels || numlevels < 0 ||
+        numlevels > pw::mix::kMaxInputs)
+        return FMOD_ERR_INVALID_PARAM;
+    for (int i = 0; i < numlevels; ++i)
+        if (std::isnan(levels[i])) return FMOD_ERR_INVALID_FLOAT;
+    for (int i = 0; i < numlevels; ++i) c->matrix[speaker][i].store(levels[i], std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int numlevels) {
+    auto* c = ChannelImpl::cast(this);
+    if (speaker < 0 || speaker >= pw::mix::kMaxSpeakers || !levels || numlevels < 0 ||
+        numlevels > pw::mix::kMaxInputs)
+        return FMOD_ERR_INVALID_PARAM;
+    for (int i = 0; i < numlevels; ++i) levels[i] = c->matrix[speaker][i].load(std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::isPlaying(bool* isplaying) {
+    if (!isplaying) return FMOD_ERR_INVALID_PARAM;
+    *isplaying = ChannelImpl::cast(this)->live();
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getSpectrum(float* spectrumarray, int numvalues, int channeloffset,
+                                       FMOD_DSP_FFT_WINDOW windowtype) {
+    auto* c = ChannelImpl::cast(this);
+    // The ring is reallocated only under the graph lock while the channel is out of the mix.
+    auto lock = pw::mix::queryLock(c->system->graphLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    if (!c->live()) return FMOD_ERR_INVALID_HANDLE;
+    return c->ring.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
+}
+
+FMOD_RESULT FMOD::Channel::getCurrentSound(Sound** sound) {
+    if (!sound) return FMOD_ERR_INVALID_PARAM;
+    *sound = nullptr;
+    auto* c = ChannelImpl::cast(this);
+    auto lock = pw::mix::queryLock(c->sourceLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    if (c->source) *sound = c->source->currentSound();
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getDSPHead(DSP** dsp) {
+    if (!dsp) return FMOD_ERR_INVALID_PARAM;
+    auto* c = ChannelImpl::cast(this);
+    auto lock = pw::mix::queryLock(c->system->graphLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    *dsp = c->head;
+    return c->head ? FMOD_OK : FMOD_ERR_UNSUPPORTED;
+}
+
+FMOD_RESULT FMOD::Channel::addDSP(DSP* dsp, DSPConnection** connection) {
+    auto* c = ChannelImpl::cast(this);
+    auto* s = c->system;
+    if (!dsp || DSPImpl::cast(dsp)->system != s || DSPImpl::cast(dsp)->headOf == c) return FMOD_ERR_INVALID_PARAM;
+    if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
+    std::lock_guard<std::mutex> lock(s->graphLock);
+    pw::mix::attachUnit(s, c->chain, DSPImpl::cast(dsp));  // nearer the output than every earlier unit
+    if (connection) *connection = &DSPImpl::cast(dsp)->connection;
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::setPosition(unsigned int position, FMOD_TIMEUNIT postype) {
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setPosition(position, postype); });
+}
+
+FMOD_RESULT FMOD::Channel::getPosition(unsigned int* position, FMOD_TIMEUNIT postype) {
+    if (!position) return FMOD_ERR_INVALID_PARAM;
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getPosition(position, postype); });
+}
+
+FMOD_RESULT FMOD::Channel::setLoopPoints(unsigned int loopstart, FMOD_TIMEUNIT loopstarttype, unsigned int loopend,
+                                         FMOD_TIMEUNIT loopendtype) {
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) {
+        return s.setLoopPoints(loopstart, loopstarttype, loopend, loopendtype);
+    });
+}
+
+FMOD_RESULT FMOD::Channel::setLoopCount(int loopcount) {
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setLoopCount(loopcount); });
+}
+
+FMOD_RESULT FMOD::Channel::getLoopCount(int* loopcount) {
+    if (!loopcount) return FMOD_ERR_INVALID_PARAM;
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getLoopCount(loopcount); });
+}
+
+FMOD_RESULT FMOD::Channel::setMode(FMOD_MODE mode) {
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setMode(mode); });
+}
+
+FMOD_RESULT FMOD::Channel::getMode(FMOD_MODE* mode) {
+    if (!mode) return FMOD_ERR_INVALID_PARAM;
+    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getMode(mode); });
+}
+
+FMOD_RESULT FMOD::Channel::getIndex(int* index) {
+    if (!index) return FMOD_ERR_INVALID_PARAM;
+    auto* c = ChannelImpl::cast(this);
+    auto lock = pw::mix::queryLock(c->system->graphLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    *index = c->slot;
+    return c->slot >= 0 ? FMOD_OK : FMOD_ERR_INVALID_HANDLE;
+}
+
+FMOD_RESULT FMOD::Channel::setUserData(void* userdata) {
+    ChannelImpl::cast(this)->userData.store(userdata, std::memory_order_relaxed);
+    return FMOD_OK;
+}
+
+FMOD_RESULT FMOD::Channel::getUserData(void** userdata) {
+    if (!userdata) return FMOD_ERR_INVALID_PARAM;
+    *userdata = ChannelImpl::cast(this)->userData.load(std::memory_order_relaxed);
+    return FMOD_OK;
+}

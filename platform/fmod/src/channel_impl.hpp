@@ -1,0 +1,72 @@
+// ChannelImpl: one playing voice of a system (what playDSP and playSound hand out).
+//
+// Handles are never reused for another playback and live until their system is released, so a
+// stale handle (a one-shot that ended, a stopped channel) stays safe to call: isPlaying answers
+// false, setting calls are harmless, calls that need the source answer FMOD_ERR_INVALID_HANDLE.
+// FMOD_CHANNEL_REUSE with a live handle restarts that same handle.
+//
+// Thread safety: setting calls write atomics and never wait. Structural calls (start, stop) run
+// under the system's graph lock; stop waits for the channel's own in-flight count only (see the
+// removal protocol in dsp_unit.hpp, the same pattern with `state` in place of `owner`).
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "dsp_unit.hpp"
+#include "resampler.hpp"
+#include "services.hpp"
+#include "speakers.hpp"
+#include "spectrum.hpp"
+
+namespace pw::mix {
+
+enum class ChannelState { Idle, Playing, Ended, Stopped };
+
+struct ChannelImpl : FMOD::Channel {
+    SystemImpl* system = nullptr;
+    int slot = -1;  // graph lock: index in the system's active table while playing
+
+    std::atomic<ChannelState> state{ChannelState::Idle};
+    std::atomic<int> inflight{0};
+
+    // Settings: any thread, read by the mixer once per block.
+    std::atomic<bool> paused{false};
+    std::atomic<bool> mute{false};
+    std::atomic<float> volume{1.0f};
+    std::atomic<float> frequency{44100.0f};
+    std::atomic<float> pan{0.0f};
+    std::atomic<float> matrix[kMaxSpeakers][kMaxInputs];
+    std::atomic<void*> userData{nullptr};
+
+    // Structure: written under the graph lock while the channel is out of the mix; read by the
+    // mixer only between its in-flight increment and decrement.
+    std::unique_ptr<ChannelSource> source;
+    std::mutex sourceLock;  // forwarded source calls vs. the source being replaced or freed
+    int channels = 0;
+    DSPImpl* head = nullptr;  // the unit a DSP channel plays; null for sounds
+    Chain chain;
+
+    // Mixer thread state.
+    Resampler resampler;
+    SpectrumRing ring;
+
+    ChannelImpl() {
+        for (auto& row : matrix)
+            for (auto& level : row) level.store(0.0f, std::memory_order_relaxed);
+    }
+
+    bool live() const { return state.load(std::memory_order_acquire) == ChannelState::Playing; }
+
+    // The default routing: mono to both front speakers, input i to speaker i otherwise.
+    void resetMatrix();
+
+    static ChannelImpl* cast(FMOD::Channel* channel) { return static_cast<ChannelImpl*>(channel); }
+};
+
+// Graph lock held. Takes a playing channel out of the mix, waits for its in-flight pass, frees its
+// source and clears its head. `finalState` is Stopped or Ended.
+void retireChannel(SystemImpl* system, ChannelImpl* channel, ChannelState finalState);
+
+}  // namespace pw::mix

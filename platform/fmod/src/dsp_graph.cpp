@@ -1,0 +1,95 @@
+// Attaching units to chains and taking them out again; running one unit over a block.
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "system_impl.hpp"
+
+namespace pw::mix {
+
+bool DSPImpl::process(const void* where, float* in, float* out, unsigned frames, int channels) {
+    inflight.fetch_add(1, std::memory_order_seq_cst);
+    bool wrote = false;
+    if (owner.load(std::memory_order_seq_cst) == where && active.load(std::memory_order_relaxed) &&
+        !bypass.load(std::memory_order_relaxed)) {
+        if (effect) {
+            if (resetPending.exchange(false, std::memory_order_acq_rel)) effect->reset();
+            // Wider raw mixes, and blocks longer than the unit was sized for (a unit made before
+            // the buffer size changed), pass the built-in units.
+            if (channels <= fx::kMaxChannels && frames <= effectMaxFrames) {
+                effect->process(in, out, frames, channels);
+                wrote = true;
+            }
+        } else if (description.read) {
+            // A callback that leaves its output alone (or fails) passes its input on; a failing
+            // callback never stops the mix.
+            std::memcpy(out, in, sizeof(float) * frames * channels);
+            description.read(&state, in, out, frames, channels, channels);
+            wrote = true;
+        }
+        const float mix = connection.mix.load(std::memory_order_relaxed);
+        if (wrote && mix != 1.0f) {
+            for (size_t k = 0; k < static_cast<size_t>(frames) * channels; ++k) out[k] *= mix;
+        }
+    }
+    inflight.fetch_sub(1, std::memory_order_release);
+    return wrote;
+}
+
+void waitIdle(const std::atomic<int>& inflight) {
+    while (inflight.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+}
+
+void publishChain(SystemImpl* system, Chain& chain) {
+    auto* fresh = new DspList{chain.units};
+    const DspList* old = chain.snapshot.exchange(fresh, std::memory_order_seq_cst);
+    if (old) system->reclaimer.retire([old] { delete old; });
+}
+
+void detachUnit(SystemImpl* system, DSPImpl* unit) {
+    if (unit->headOf) {
+        // The head of a channel: the channel has nothing left to play.
+        retireChannel(system, unit->headOf, ChannelState::Stopped);
+        return;
+    }
+    Chain* chain = unit->chain;
+    if (!chain) return;
+    unit->owner.store(nullptr, std::memory_order_seq_cst);
+    chain->units.erase(std::remove(chain->units.begin(), chain->units.end(), unit), chain->units.end());
+    publishChain(system, *chain);
+    unit->chain = nullptr;
+    waitIdle(unit->inflight);
+}
+
+void attachUnit(SystemImpl* system, Chain& chain, DSPImpl* unit) {
+    detachUnit(system, unit);
+    chain.units.push_back(unit);  // nearest the output
+    unit->chain = &chain;
+    unit->owner.store(&chain, std::memory_order_seq_cst);
+    unit->active.store(true, std::memory_order_relaxed);
+    publishChain(system, chain);
+}
+
+void destroyUnit(SystemImpl* system, DSPImpl* unit) {
+    detachUnit(system, unit);
+    if (!unit->effect && unit->description.release) unit->description.release(&unit->state);
+    system->units.erase(std::remove(system->units.begin(), system->units.end(), unit), system->units.end());
+    liveCounter(testhooks::Kind::DSP).fetch_sub(1, std::memory_order_relaxed);
+    // An old chain snapshot may still name the unit until the running block ends.
+    system->reclaimer.retire([unit] { delete unit; });
+}
+
+const char* builtinName(FMOD_DSP_TYPE type) {
+    switch (type) {
+    case FMOD_DSP_TYPE_LOWPASS: return "Lowpass";
+    case FMOD_DSP_TYPE_HIGHPASS: return "Highpass";
+    case FMOD_DSP_TYPE_ECHO: return "Echo";
+    case FMOD_DSP_TYPE_FLANGE: return "Flange";
+    case FMOD_DSP_TYPE_NORMALIZE: return "Normalize";
+    case FMOD_DSP_TYPE_PARAMEQ: return "ParamEQ";
+    case FMOD_DSP_TYPE_COMPRESSOR: return "Compressor";
+    default: return nullptr;
+    }
+}
+
+}  // namespace pw::mix
