@@ -1,0 +1,326 @@
+#include "LoopSound.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+#include "DebugLog.h"
+
+LoopSound::LoopSound(FMOD::Sound* sound)
+    : m_pBuffer(nullptr),
+      m_uiPosition(0),
+      m_bPendingSeek(false),
+      m_fRate(44100.0f),
+      m_uiChannels(1),
+      m_uiBits(8),
+      m_uiBytesPerSample(1),
+      m_uiLength(0),
+      m_uiChunkSize(kChunkBytes),
+      m_pWork(nullptr),
+      m_bEnableLoop(false),
+      m_uiLoopStart(0),
+      m_uiLoopEnd(0),
+      m_bPlannedLoop(false),
+      m_uiPlannedStart(0),
+      m_uiPlannedEnd(0) {
+    m_pBuffer = new BufferingSound(sound);
+    float rate = 44100.0f;
+    if (m_pBuffer->getDefaults(&rate, nullptr, nullptr, nullptr) == FMOD_OK && rate > 0.0f) m_fRate = rate;
+    FMOD_SOUND_TYPE type = FMOD_SOUND_TYPE_UNKNOWN;
+    FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_NONE;
+    int channels = 1;
+    int bits = 8;
+    if (m_pBuffer->getFormat(&type, &format, &channels, &bits) == FMOD_OK) {
+        m_uiChannels = channels > 0 ? static_cast<unsigned int>(channels) : 1u;
+        m_uiBits = bits > 0 ? static_cast<unsigned int>(bits) : 8u;
+    }
+    if (m_uiBits > 15) m_uiBytesPerSample = m_uiBits / 8;
+    unsigned int length = 0;
+    if (m_pBuffer->getLength(&length, FMOD_TIMEUNIT_PCM) == FMOD_OK) m_uiLength = length;
+    m_uiLoopEnd.store(m_uiLength, std::memory_order_release);
+    m_pWork = new unsigned char[kWorkBytes]();
+}
+
+LoopSound::~LoopSound() {
+    delete m_pBuffer;  // stops and joins its worker
+    m_pBuffer = nullptr;
+    delete[] m_pWork;
+}
+
+unsigned int LoopSound::bound() const {
+    return m_bEnableLoop.load(std::memory_order_acquire) ? m_uiLoopEnd.load(std::memory_order_acquire) : m_uiLength;
+}
+
+unsigned int LoopSound::ConvertMS2PCM(unsigned int ms) const {
+    return static_cast<unsigned int>(static_cast<float>(ms) * m_fRate / 1000.0f + 0.5f);
+}
+
+unsigned int LoopSound::ConvertPCM2MS(unsigned int pcm) const {
+    return static_cast<unsigned int>(static_cast<float>(pcm) / m_fRate * 1000.0f + 0.5f);
+}
+
+int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector) {
+    if (read) *read = 0;
+    if (!m_pBuffer) return FMOD_ERR_INTERNAL;
+    if (!dst && bytes > 0) return FMOD_ERR_INVALID_PARAM;
+    bool jumped = false;
+    if (m_bPendingSeek.exchange(false, std::memory_order_acq_rel)) {
+        m_pBuffer->seekData(m_uiPosition.load(std::memory_order_acquire));
+        jumped = true;
+    }
+    if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable())
+        return readPlain(dst, bytes, read, corrector);
+    return readLoop(dst, bytes, read, corrector, jumped);
+}
+
+int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector) {
+    const unsigned int from = m_pBuffer->GetPositionPCM();
+    const int r = m_pBuffer->readData(dst, bytes, read);
+    if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
+    m_uiPosition.store(from, std::memory_order_release);
+    const unsigned int n = read ? *read : bytes;
+    const uint64_t next = static_cast<uint64_t>(from) + n / m_uiChannels / m_uiBytesPerSample;
+    int result = FMOD_OK;
+    if (next <= bound())
+        m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
+    else
+        result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
+    corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
+    return result;
+}
+
+void LoopSound::jumpTo(unsigned int start) {
+    if (start <= bound()) m_uiPosition.store(start, std::memory_order_release);
+    m_pBuffer->seekData(start);
+}
+
+void LoopSound::crossFade(unsigned int gotBytes, int a, int b) {
+    const unsigned int frames = std::min(kCrossFadeFrames, gotBytes / frameBytes());
+    for (unsigned int i = 1; i <= frames; ++i) {
+        const float w = static_cast<float>(i) / 10.0f;
+        for (unsigned int c = 0; c < m_uiChannels; ++c) {
+            // Channels above 1 fade from the last sample written, as channel 1 does.
+            const float prev = static_cast<float>(c == 0 ? a : b);
+            const size_t at = (static_cast<size_t>(i - 1) * m_uiChannels + c) * m_uiBytesPerSample;
+            if (m_uiBytesPerSample == 1) {
+                const int8_t s = static_cast<int8_t>(m_pWork[at]);
+                m_pWork[at] = static_cast<unsigned char>(static_cast<int8_t>(prev * (1.0f - w) + s * w));
+            } else {
+                // 16-bit little-endian; wider samples blend their two lowest bytes as 16-bit.
+                int16_t s;
+                std::memcpy(&s, m_pWork + at, sizeof s);
+                const int16_t v = static_cast<int16_t>(prev * (1.0f - w) + static_cast<float>(s) * w);
+                std::memcpy(m_pWork + at, &v, sizeof v);
+            }
+        }
+    }
+}
+
+int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector,
+                        bool jumped) {
+    debugMsg("m_bEnableLoop = true\n");
+    unsigned char* out = static_cast<unsigned char*>(dst);
+    const unsigned int fb = frameBytes();
+    Region region;
+    {
+        CRITSECT_SCOPE(m_loopLock);
+        if (isPositionsAvailable()) {
+            const PositionSnippet s = getCurrentPositionSnippet();
+            region = {s.start, s.end};
+        } else {
+            region = {m_uiLoopStart.load(std::memory_order_acquire), m_uiLoopEnd.load(std::memory_order_acquire)};
+        }
+    }
+    auto regionBytes = [&]() -> uint64_t {
+        return region.end > region.start ? static_cast<uint64_t>(fb) * (region.end - region.start) : 0;
+    };
+    uint64_t regionLength = regionBytes();
+    int a = 0, b = 0;  // the last output frame; silence at the start of every call
+    unsigned int produced = 0;
+    unsigned int emptyReads = 0;
+    int result = FMOD_OK;
+
+    while (produced < bytes && result == FMOD_OK) {
+        // 1. Region end reached: next snippet, back to the loop window, or back to its start.
+        if (region.end <= m_uiPosition.load(std::memory_order_acquire)) {
+            if (isPositionsAvailable()) {
+                removeCurrentPositionSnippet();
+                if (isPositionsAvailable()) {
+                    const PositionSnippet s = getCurrentPositionSnippet();
+                    region = {s.start, s.end};
+                    jumpTo(region.start);
+                    jumped = true;
+                } else {
+                    CRITSECT_SCOPE(m_loopLock);
+                    region = {m_uiLoopStart.load(std::memory_order_acquire),
+                              m_uiLoopEnd.load(std::memory_order_acquire)};
+                }
+            } else {
+                jumpTo(region.start);
+                jumped = true;
+            }
+            regionLength = regionBytes();
+        }
+        // 2. A planned loop change, once play is at the region start or not past the new end.
+        {
+            CRITSECT_SCOPE(m_loopLock);
+            const unsigned int position = m_uiPosition.load(std::memory_order_acquire);
+            if (m_bPlannedLoop && (position == region.start || position <= m_uiPlannedEnd)) {
+                debugMsg("m_bPlannedLoop = true\n");
+                m_uiLoopStart.store(m_uiPlannedStart, std::memory_order_release);
+                m_uiLoopEnd.store(m_uiPlannedEnd, std::memory_order_release);
+                region = {m_uiPlannedStart, m_uiPlannedEnd};
+                regionLength = regionBytes();
+                m_bPlannedLoop = false;
+            }
+        }
+        // 3. One chunk from the prefetch source.
+        const unsigned int from = m_pBuffer->GetPositionPCM();
+        debugMsg("readData %d\n", static_cast<int>(m_uiChunkSize));
+        unsigned int got = 0;
+        const int r = m_pBuffer->readData(m_pWork, m_uiChunkSize, &got);
+        if (r == FMOD_ERR_FILE_EOF && got == 0) {
+            result = r;
+            break;
+        }
+        // 4. Every chunk is one segment for the corrector, also when only part of it is used.
+        corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
+        if (got == 0) {
+            // 9. No data in the middle of the sound: read again until the prefetch delivers, but
+            // not forever (a backward reader below a ring bottom that never grows gets nothing).
+            if (++emptyReads >= kMaxEmptyReads) break;
+            std::this_thread::yield();
+            continue;
+        }
+        emptyReads = 0;
+        // 5. After a jump, fade the chunk in from the last output frame. The fade waits for a
+        // chunk that holds data, so a dropout right after a jump does not swallow it.
+        if (jumped) {
+            crossFade(got, a, b);
+            jumped = false;
+            a = b = 0;
+        }
+        // 6. Copy, never past the region end.
+        uint64_t n = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), regionLength,
+                                         static_cast<uint64_t>(m_uiChunkSize), static_cast<uint64_t>(got)});
+        const uint64_t positionBytes = static_cast<uint64_t>(fb) * m_uiPosition.load(std::memory_order_acquire);
+        const uint64_t endBytes = static_cast<uint64_t>(fb) * region.end;
+        if (positionBytes + n > endBytes) n = endBytes > positionBytes ? endBytes - positionBytes : 0;
+        std::memcpy(out + produced, m_pWork, static_cast<size_t>(n));
+        produced += static_cast<unsigned int>(n);
+        // 7. The position counts up by the frames copied, in reverse play too.
+        if (r == FMOD_OK || r == FMOD_ERR_FILE_EOF) {
+            const uint64_t next = m_uiPosition.load(std::memory_order_acquire) + n / m_uiChannels / m_uiBytesPerSample;
+            if (next <= bound()) m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
+        }
+        // 8. Remember the last output frame for the next fade.
+        if ((n == m_uiChunkSize || region.end <= m_uiPosition.load(std::memory_order_acquire)) && produced > 1) {
+            if (m_uiBytesPerSample >= 2) {
+                int16_t s0 = 0, s1 = 0;
+                if (produced >= 4) std::memcpy(&s0, out + produced - 4, sizeof s0);
+                std::memcpy(&s1, out + produced - 2, sizeof s1);
+                a = s0;
+                b = s1;
+            } else {
+                a = static_cast<int8_t>(out[produced - 2]);
+                b = static_cast<int8_t>(out[produced - 1]);
+            }
+        }
+        if (r != FMOD_OK) result = r;
+    }
+    if (read) *read = produced;
+    return result;
+}
+
+int LoopSound::seekData(unsigned int pcm, bool seekPrefetch) {
+    if (!m_pBuffer) return FMOD_ERR_INTERNAL;
+    if (pcm > bound()) return FMOD_ERR_BADCOMMAND;
+    m_uiPosition.store(pcm, std::memory_order_release);
+    if (seekPrefetch) m_bPendingSeek.store(true, std::memory_order_release);
+    return FMOD_OK;
+}
+
+int LoopSound::setPositionPCM(unsigned int pcm) { return seekData(pcm, true); }
+
+int LoopSound::setPositionMs(unsigned int ms) { return setPositionPCM(ConvertMS2PCM(ms)); }
+
+void LoopSound::applyLoopPoints(unsigned int start, unsigned int end) {
+    m_uiLoopStart.store(start, std::memory_order_release);
+    m_uiLoopEnd.store(end, std::memory_order_release);
+    m_uiPlannedEnd = end;
+    m_bPlannedLoop = false;
+}
+
+int LoopSound::setLoopPointsPCM(unsigned int start, unsigned int end) {
+    if (end < start || static_cast<int32_t>(start) < 0 || static_cast<int32_t>(end) < 0 || start > m_uiLength ||
+        end > m_uiLength)
+        return FMOD_ERR_INVALID_PARAM;
+    CRITSECT_SCOPE(m_loopLock);
+    const unsigned int loopStart = m_uiLoopStart.load(std::memory_order_acquire);
+    const unsigned int loopEnd = m_uiLoopEnd.load(std::memory_order_acquire);
+    if (start == loopStart && (end == loopEnd || end == m_uiPlannedEnd)) return FMOD_OK;
+    // Only the end moves while looping, and the loop does not end at the end of the sound: the
+    // reader applies the change at a safe point. The margin is 88 frames, and the unsigned
+    // subtraction is intended (a sound under 88 frames always plans).
+    if (m_bEnableLoop.load(std::memory_order_acquire) && m_uiPlannedEnd != 0 && start == loopStart &&
+        loopEnd < m_uiLength - kPlannedLoopMargin) {
+        m_bPlannedLoop = true;
+        m_uiPlannedStart = start;
+        m_uiPlannedEnd = end;
+        return FMOD_OK;
+    }
+    applyLoopPoints(start, end);
+    return FMOD_OK;
+}
+
+int LoopSound::setLoopPoints(unsigned int startMs, unsigned int endMs) {
+    const unsigned int end = ConvertMS2PCM(endMs);
+    const unsigned int start = ConvertMS2PCM(startMs);
+    return setLoopPointsPCM(start, end);
+}
+
+void LoopSound::setLoop(bool enable) {
+    if (m_bEnableLoop.load(std::memory_order_acquire) == enable) return;
+    debugMsg("LoopSound::setLoop %s\n", enable ? "true" : "false");
+    m_bEnableLoop.store(enable, std::memory_order_release);
+    if (enable) return;
+    bool whole;
+    {
+        CRITSECT_SCOPE(m_loopLock);
+        whole = m_uiLoopStart.load(std::memory_order_acquire) == 0 &&
+                (m_uiLoopEnd.load(std::memory_order_acquire) == m_uiLength || m_uiPlannedEnd == m_uiLength);
+    }
+    if (!whole) setLoopPointsPCM(0, m_uiLength);
+}
+
+int LoopSound::addPlaybackSnippetMs(unsigned int startMs, unsigned int endMs) {
+    addSnippet(ConvertMS2PCM(startMs), ConvertMS2PCM(endMs));
+    return FMOD_OK;
+}
+
+unsigned int LoopSound::getPositionPCM() { return m_pBuffer ? m_pBuffer->GetPositionPCM() : 0; }
+
+bool LoopSound::isReverse() { return m_pBuffer ? m_pBuffer->isReverse() : false; }
+
+int LoopSound::setReverse(bool reverse) { return m_pBuffer ? m_pBuffer->setReverse(reverse) : FMOD_ERR_INTERNAL; }
+
+FMOD_RESULT LoopSound::getLength(unsigned int* length, unsigned int unit) {
+    return m_pBuffer ? m_pBuffer->getLength(length, unit) : FMOD_ERR_INTERNAL;
+}
+
+int LoopSound::stopBuffering() {
+    if (m_pBuffer) m_pBuffer->stopBuffering();
+    return FMOD_OK;
+}
+
+bool LoopSound::isLoopPlanned() {
+    CRITSECT_SCOPE(m_loopLock);
+    return m_bPlannedLoop;
+}
+
+void LoopSound::getLoopWindow(unsigned int* start, unsigned int* end) {
+    CRITSECT_SCOPE(m_loopLock);
+    if (start) *start = m_uiLoopStart.load(std::memory_order_acquire);
+    if (end) *end = m_uiLoopEnd.load(std::memory_order_acquire);
+}

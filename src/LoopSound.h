@@ -1,0 +1,105 @@
+// LoopSound: the source the time-stretched channel pulls raw PCM bytes from. It reads the
+// prefetching BufferingSound and adds a loop window with deferred ("planned") end changes, a queue
+// of play-once snippets, deferred seeks and a 10-frame linear cross-fade after every jump. Every
+// stretch it reads is reported to the channel's TimeStretchCorrector.
+//
+// Thread safety
+// - readData runs on the channel's render thread; the setters run on the thread that drives the
+//   channel. Position, the pending-seek flag and the loop switch are atomics written by the
+//   setters and read by the reader.
+// - The loop lock guards the loop window and the planned fields. The reader takes it when it
+//   takes its region, at a region end and when it applies a planned change; setters hold it only
+//   for a few stores. Lock order: loop lock, then the snippet queue's lock.
+//
+// Callback safety
+// - readData allocates nothing (one 256-byte work buffer, allocated at construction). A read that
+//   finds no data in the middle of the sound is retried a bounded number of times (yielding in
+//   between) and then ends short, so a prefetch source that can never deliver does not hang the
+//   render thread.
+#pragma once
+
+#include <atomic>
+
+#include "BufferingSound.h"
+#include "CritSect.h"
+#include "PositionSequencer.h"
+#include "TimeStretchCorrector.h"
+#include "fmod.hpp"
+
+class LoopSound : public PositionSequencer {
+public:
+    static constexpr unsigned int kChunkBytes = 64;
+    static constexpr unsigned int kWorkBytes = 256;
+    static constexpr unsigned int kCrossFadeFrames = 10;
+    static constexpr unsigned int kPlannedLoopMargin = 88;   // frames before the end of the sound
+    static constexpr unsigned int kMaxEmptyReads = 4096;     // retries of a chunk read that got nothing
+
+    explicit LoopSound(FMOD::Sound* sound);
+    ~LoopSound();
+
+    LoopSound(const LoopSound&) = delete;
+    LoopSound& operator=(const LoopSound&) = delete;
+
+    // Fills dst with up to bytes bytes. 0; 2 when the new position would pass its bound (plain
+    // path); 22 when a chunk read fails at the start or end of the sound (loop path); 33 without
+    // a prefetch source. *read gets the bytes produced.
+    int readData(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
+    int seekData(unsigned int pcm, bool seekPrefetch);
+    int setPositionPCM(unsigned int pcm);
+    int setPositionMs(unsigned int ms);
+    int setLoopPointsPCM(unsigned int start, unsigned int end);
+    int setLoopPoints(unsigned int startMs, unsigned int endMs);
+    void setLoop(bool enable);
+    int addPlaybackSnippetMs(unsigned int startMs, unsigned int endMs);
+    unsigned int getPositionPCM();
+    unsigned int ConvertMS2PCM(unsigned int ms) const;
+    unsigned int ConvertPCM2MS(unsigned int pcm) const;
+    bool isReverse();
+    int setReverse(bool reverse);
+    FMOD_RESULT getLength(unsigned int* length, unsigned int unit);
+    int stopBuffering();
+
+    // State queries for the channel and for tests.
+    unsigned int getReaderPosition() const { return m_uiPosition.load(std::memory_order_acquire); }
+    bool isLoopEnabled() const { return m_bEnableLoop.load(std::memory_order_acquire); }
+    bool isLoopPlanned();
+    void getLoopWindow(unsigned int* start, unsigned int* end);
+    unsigned int getLengthPCM() const { return m_uiLength; }
+    // The prefetch source, for the channel's diagnostics and for tests that drive its worker.
+    BufferingSound* getBufferingSound() { return m_pBuffer; }
+
+private:
+    struct Region {
+        unsigned int start;
+        unsigned int end;
+    };
+
+    unsigned int bound() const;  // loop end while looping, else the length
+    unsigned int frameBytes() const { return m_uiBytesPerSample * m_uiChannels; }
+    int readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
+    int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
+    // Jumps to start: the position (when within the bound) and the prefetch needle move there.
+    void jumpTo(unsigned int start);
+    // Blends the first frames of the work buffer from the last output frame (a, b).
+    void crossFade(unsigned int gotBytes, int a, int b);
+    // The applied change of the loop window, under the loop lock.
+    void applyLoopPoints(unsigned int start, unsigned int end);
+
+    BufferingSound* m_pBuffer;
+    std::atomic<unsigned int> m_uiPosition;
+    std::atomic<bool> m_bPendingSeek;
+    float m_fRate;
+    unsigned int m_uiChannels;
+    unsigned int m_uiBits;
+    unsigned int m_uiBytesPerSample;
+    unsigned int m_uiLength;
+    unsigned int m_uiChunkSize;
+    unsigned char* m_pWork;
+    std::atomic<bool> m_bEnableLoop;
+    std::atomic<unsigned int> m_uiLoopStart;  // written under m_loopLock
+    std::atomic<unsigned int> m_uiLoopEnd;    // written under m_loopLock
+    bool m_bPlannedLoop;           // under m_loopLock
+    unsigned int m_uiPlannedStart; // under m_loopLock
+    unsigned int m_uiPlannedEnd;   // under m_loopLock; also the last loop end set
+    CritSect m_loopLock;
+};

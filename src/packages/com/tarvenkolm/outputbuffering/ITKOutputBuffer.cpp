@@ -1,0 +1,133 @@
+#include "com/tarvenkolm/outputbuffering/ITKOutputBuffer.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <new>
+
+#include "DebugLog.h"
+
+namespace com_tarvenkolm_outputbuffering {
+
+namespace {
+constexpr int kDefaultChannels = 2;
+constexpr unsigned int kDefaultFrames = 1024;
+// Nothing starts the worker before startBuffering sets the real rate; this keeps the sleep sane.
+constexpr float kDefaultSampleRate = 44100.0f;
+constexpr int kNoSource = 33;
+}  // namespace
+
+ITKOutputBuffer::ITKOutputBuffer(ITKOutputBufferSource* source)
+    : WorkerThread("ITKOutputBuffer"),
+      m_pSource(source),
+      m_bBypass(false),
+      m_iChannels(kDefaultChannels),
+      m_uiFrames(kDefaultFrames),
+      m_fSampleRate(kDefaultSampleRate),
+      m_pWork(nullptr),
+      m_uiWorkCapacity(0) {}
+
+ITKOutputBuffer::~ITKOutputBuffer() {
+    stopThread();
+    CRITSECT_SCOPE(m_lock);
+    delete[] m_pWork;
+    m_pWork = nullptr;
+    m_uiWorkCapacity = 0;
+    m_pSource.store(nullptr, std::memory_order_release);
+}
+
+unsigned int ITKOutputBuffer::sleepMilliseconds(unsigned int frames, float sampleRate) {
+    if (!(sampleRate > 0.0f)) return 10;
+    const float t = static_cast<float>(frames) / sampleRate * 1000.0f;
+    if (t < 1.0f) return 1;
+    if (t > 10.0f) return 10;
+    return static_cast<unsigned int>(t);
+}
+
+int ITKOutputBuffer::startBuffering(int frames, int channels, float sampleRate, bool start) {
+    {
+        CRITSECT_SCOPE(m_lock);
+        // Bad sizes fall back to the defaults rather than sizing a ring of nothing.
+        m_iChannels.store(channels > 0 ? channels : kDefaultChannels, std::memory_order_release);
+        m_uiFrames.store(frames > 0 ? static_cast<unsigned int>(frames) : kDefaultFrames, std::memory_order_release);
+        m_fSampleRate.store(sampleRate, std::memory_order_release);
+        delete[] m_pWork;
+        m_pWork = nullptr;
+        m_uiWorkCapacity = 0;
+        const int64_t block = static_cast<int64_t>(m_iChannels.load()) * m_uiFrames.load();
+        // New storage: no mixer read may be copying out of the old one.
+        std::lock_guard<std::mutex> guard(m_readGuard);
+        m_ring.ResizeBuffer(block * 4 + 9);
+    }
+    if (start) startThread(false);
+    m_bBypass.store(!start, std::memory_order_release);
+    return 0;
+}
+
+int ITKOutputBuffer::reset(uint64_t position) {
+    CRITSECT_SCOPE(m_lock);
+    std::lock_guard<std::mutex> guard(m_readGuard);
+    m_ring.ResetBuffer(position);
+    return 0;
+}
+
+int ITKOutputBuffer::setBypass(bool bypass) {
+    // Stored first, so mixer reads switch to the source before the worker is joined.
+    m_bBypass.store(bypass, std::memory_order_release);
+    if (bypass)
+        stopThread();
+    else
+        startThread(false);
+    return 0;
+}
+
+void ITKOutputBuffer::activePullData() {
+    CRITSECT_SCOPE(m_lock);
+    const unsigned int frames = m_uiFrames.load(std::memory_order_acquire);
+    const int channels = m_iChannels.load(std::memory_order_acquire);
+    const unsigned int n = static_cast<unsigned int>(channels) * frames;
+    if (m_uiWorkCapacity < n || !m_pWork) {
+        delete[] m_pWork;
+        m_uiWorkCapacity = 0;
+        m_pWork = new (std::nothrow) float[n];
+        if (!m_pWork) return;
+        m_uiWorkCapacity = n;
+    }
+    ITKOutputBufferSource* source = m_pSource.load(std::memory_order_acquire);
+    if (!source || m_ring.GetFreeBufferSize() < n) return;
+    if (source->readFromResampledBuffer(m_pWork, frames, channels, false) == 0) m_ring.FillBufferForward(m_pWork, n);
+}
+
+int ITKOutputBuffer::objectRunner() {
+    while (isRunning().load(std::memory_order_acquire)) {
+        activePullData();
+        usleep(sleepMilliseconds(m_uiFrames.load(std::memory_order_acquire),
+                                 m_fSampleRate.load(std::memory_order_acquire)) *
+               1000u);
+    }
+    return 0;
+}
+
+int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, int channels, bool flag) {
+    if (m_bBypass.load(std::memory_order_acquire)) {
+        ITKOutputBufferSource* source = m_pSource.load(std::memory_order_acquire);
+        if (!source) return kNoSource;
+        return source->readFromResampledBuffer(out, frames, channels, flag);
+    }
+    if (!out || channels <= 0) return 0;
+    const uint32_t samples = frames * static_cast<uint32_t>(channels);
+    int r = 0;  // 0: the guard was busy, nothing read
+    if (m_readGuard.try_lock()) {
+        r = m_ring.ReadBufferForward(out, samples, true);
+        m_readGuard.unlock();
+    }
+    if (r != 1) {
+        // A short ring (-1) has zeroed out; without storage (-3) or with a reset in progress (0)
+        // out is untouched: make it silence.
+        if (r != -1) std::memset(out, 0, static_cast<size_t>(samples) * sizeof(float));
+        debugMsg("possible dropout!\n");
+    }
+    return 0;
+}
+
+}  // namespace com_tarvenkolm_outputbuffering

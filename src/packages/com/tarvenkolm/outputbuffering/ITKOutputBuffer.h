@@ -1,0 +1,72 @@
+// ITKOutputBuffer: renders a deck's audio ahead of the mixer. Its worker asks the source for one
+// block at a time and stores the blocks in a float ring of four blocks plus one sample; the mixer
+// thread only copies blocks out. In bypass mode the worker is stopped and the mixer's read goes
+// straight to the source.
+//
+// Thread safety
+// - The worker (activePullData) runs the source's whole render step under m_lock, so reset waits
+//   for a step in progress and never splits one. m_lock comes before any lock of the source.
+// - The mixer thread calls readFromResampledBuffer without m_lock. Its ring read and reset()'s
+//   ring reset are kept apart by m_readGuard: the mixer only try-locks it and plays silence when
+//   a reset holds it; reset holds it for the reset alone.
+// - startBuffering replaces the ring's storage: call it once, on a new object, before the mixer
+//   reads. setBypass(true) joins the worker before it returns.
+//
+// Callback safety
+// - readFromResampledBuffer (not bypassed) is one ring copy: no allocation, no blocking lock. A
+//   short ring gives a silent block and a "possible dropout!" line in the debug log.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "CritSect.h"
+#include "LABuffer.h"
+#include "WorkerThread.h"
+#include "com/tarvenkolm/outputbuffering/ITKOutputBufferSource.h"
+
+namespace com_tarvenkolm_outputbuffering {
+
+class ITKOutputBuffer : public WorkerThread, public ITKOutputBufferSource {
+public:
+    explicit ITKOutputBuffer(ITKOutputBufferSource* source);
+    ~ITKOutputBuffer() override;
+
+    ITKOutputBuffer(const ITKOutputBuffer&) = delete;
+    ITKOutputBuffer& operator=(const ITKOutputBuffer&) = delete;
+
+    int objectRunner() override;
+    int readFromResampledBuffer(float* out, unsigned int frames, int channels, bool flag) override;
+
+    // Sizes the ring for blocks of frames x channels and starts the worker (start set), or leaves
+    // the object bypassed. 0.
+    int startBuffering(int frames, int channels, float sampleRate, bool start);
+    // Empties the ring at a stream position (a seek). 0.
+    int reset(uint64_t position);
+    // Switches between pre-rendering and direct reads. 0.
+    int setBypass(bool bypass);
+    // One render step of the worker.
+    void activePullData();
+
+    bool isBypassed() const { return m_bBypass.load(std::memory_order_acquire); }
+    unsigned int getFreeSamples() { return m_ring.GetFreeBufferSize(); }
+    int64_t getRingSize() const { return m_ring.GetSize(); }
+
+    // Worker sleep between steps: the block time in whole milliseconds, clamped to 1..10.
+    static unsigned int sleepMilliseconds(unsigned int frames, float sampleRate);
+
+private:
+    std::atomic<ITKOutputBufferSource*> m_pSource;
+    std::atomic<bool> m_bBypass;
+    CritSect m_lock;
+    CLABuffer<float> m_ring;
+    std::atomic<int> m_iChannels;
+    std::atomic<unsigned int> m_uiFrames;
+    std::atomic<float> m_fSampleRate;
+    float* m_pWork;                  // under m_lock
+    unsigned int m_uiWorkCapacity;   // samples, under m_lock
+    std::mutex m_readGuard;          // mixer try-locks; reset locks
+};
+
+}  // namespace com_tarvenkolm_outputbuffering
