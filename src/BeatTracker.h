@@ -14,12 +14,19 @@
 // - beatTrack runs on its caller's thread and takes no lock; the processor must not be fed while
 //   it runs. `running` may be cleared by another thread; it only shortens the onset list.
 // - setMinMaxBPM and the minBPM/maxBPM fields: set them before a run, on the thread that runs it.
-// - stopTracking may be called from any thread but the worker's own; it blocks until the worker
-//   has been joined.
+// - startTracking and stopTracking may be called from any thread but the worker's own; both
+//   block until a running worker has been joined. A stop waits at most for the chunk, the
+//   beat-detection run and the report in progress.
+// - The worker holds "Running" for a whole run and "JavaCall" while it reports; nothing else
+//   takes them.
+// - Reports go to Java through the cached VM (JavaVM.h) on the worker thread, which attaches for
+//   the run and detaches before it ends. A report sink installed by a test takes their place.
 #pragma once
 
 #include <atomic>
 #include <vector>
+
+#include "fmod.hpp"
 
 #include "CritSect.h"
 #include "Event.h"
@@ -27,6 +34,16 @@
 
 class AudioProcessor;
 class BeatResultListener;
+
+// One beat list as it is reported: the beats with salience > 0 in list order, their times in
+// seconds, and which of them is flagged as the first beat (the first one that is not synthetic).
+struct BeatReport {
+    int deck;
+    bool finished;
+    double percent;
+    std::vector<double> times;
+    std::vector<bool> firstBeat;
+};
 
 // One cluster of spacings between consecutive candidates (value: the spacing that opened it,
 // then the mean).
@@ -61,12 +78,41 @@ public:
     // below maxBPM.
     int setMinMaxBPM(float minBPM, float maxBPM);
 
+    // Stops a running worker, stores the deck and the options (unclamped), and starts a run over
+    // the named file, which is copied as 8-bit text whatever `unicode` says. Returns once the
+    // worker runs: 1; -3 for a null or empty name (the old run is stopped all the same).
+    // `listener` is not used: beat lists go to Java only.
+    int startTracking(int deck, char* fileName, bool unicode, float minBPM, float maxBPM,
+                      BeatResultListener* listener, int precision);
+
     // Stops the worker and waits for it. Returns 1.
     int stopTracking();
 
-    // The worker body: decoding the deck's file into beat lists is not built yet, so a started
-    // worker ends at once and reports nothing.
+    // The worker body: decodes the file hop by hop into an onset front end, reports a beat list
+    // every 30 s of decoded audio (at most 31 times) and a final one at the end. A stopped run
+    // sends no final list.
     int objectRunner() override;
+
+    // One beat-detection run over what the processor holds, and its report. Afterwards the
+    // processor's onsets are gone, so the next run picks them afresh.
+    void updateBeatList(bool finished, AudioProcessor* processor, double percent);
+
+    // The report: to the sink when one is installed, else to PlayerNative.updateBeatList. Nothing
+    // once the running flag is clear.
+    void callJava(bool finished, double percent, std::vector<Event*>* beats);
+
+    // Copies `bytes` bytes of the sound's PCM through readBuffer (refilled 8192 bytes at a time).
+    // 44 for a null sound or 0 bytes; the audio layer's result when a read fails; else 0. *read,
+    // when given, is zeroed first (unless the sound is null) and raised by the bytes copied.
+    int readDataFromSound(FMOD::Sound* sound, void* dest, unsigned bytes, unsigned* read);
+
+    // Test seam: while a sink is installed, every report goes to it (on the worker thread, under
+    // "JavaCall") instead of Java. Install and remove it while no tracker runs.
+    typedef void (*ReportSink)(void* context, const BeatReport& report);
+    static void setReportSinkForTesting(ReportSink sink, void* context);
+
+    // The beats a report carries (salience > 0) and their first-beat flags, in list order.
+    static void selectReportedBeats(const std::vector<Event*>& beats, BeatReport* report);
 
     unsigned char readBuffer[8192];  // block that the file reads fill
     unsigned readPos;                // next unread byte of readBuffer; 0: refill first

@@ -1,0 +1,205 @@
+// CTKCore: the engine's facade. Exactly one instance exists, the global `t_core`, built by the
+// library's static initialisation and destroyed when the library is unloaded. The instance holds
+// only its three locks and the master recorder; everything else the engine knows lives in the class
+// statics below and in a few file globals, all with their defaults at library load.
+//
+// Lock order: the load lock before "Coreglobal"; "LoopLock" is never taken while "Coreglobal" is
+// held; the debug log's lock is the innermost lock of all.
+//
+// Thread safety
+// - Java threads call the members concurrently. Start-up, shutdown and deck loading hold the load
+//   lock; "Coreglobal" guards the statics, the deck registry and the per-deck lookup.
+// - The buffer setters and setupBeatOptions take no lock and write plain values: Java calls them
+//   before start-up, and they take effect at the next start-up or the next deck channel created.
+// - g_bDebug and g_fMasterGain are read on mixer threads: they are atomics, read without a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+#include "CritSect.h"
+#include "StatusCodes.h"
+#include "fmod.hpp"
+
+class FMODSystem;
+class CMixDown;
+class CPlayer;
+
+// Output slots and sampler slots: fixed tables of this many entries.
+constexpr int kTKSlotCount = 65;
+// Master equaliser bands per output slot.
+constexpr int kTKMasterEqBands = 32;
+
+class CTKCore {
+public:
+    // Builds "Coreglobal", the load lock and "LoopLock" in that order; zeroes the use counts, the
+    // output slots and the master and sampler tables; no master recorder yet.
+    CTKCore();
+
+    // Runs CleanUp once more, then the three locks go.
+    ~CTKCore();
+
+    CTKCore(const CTKCore&) = delete;
+    CTKCore& operator=(const CTKCore&) = delete;
+
+    // ---- Start-up and shutdown ----
+    // Starts the engine: the silent system, the AAC plug-in, the version check, the output slots
+    // (mode 0 or 1 enumerates the sound cards; any other mode starts without outputs), a MasterGain
+    // unit per slot and the master recorder. 1 (also when already started), -31 when a driver is
+    // hardware-emulated (started all the same), -14 for a wrong audio-library version, -13 when a
+    // name table cannot be allocated. A failed start-up leaves nothing behind.
+    int InitPlayer(unsigned int mode, unsigned int resampler, unsigned int rate);
+    // Undoes InitPlayer in order: recorder, decks, MasterGain units, silent system, name tables,
+    // output slots (each card's system closed once), master lists. Safe at any time.
+    void CleanUp();
+
+    // The deck of that index, created on first use; null before start-up and for an index below 0
+    // or above 64. Takes no lock; logs "Init the library first! \n" before start-up.
+    CPlayer* getPlayerObject(int index);
+
+    // ---- Output slots ----
+    // Fills the output slots, role codes and names, and the recorder names. 1, or -31.
+    int EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned int resampler, unsigned int rate);
+    // The slot name table and its count; null (count untouched) before start-up.
+    char** GetSoundcards(int* count);
+    // The recorder name table and its count; null (count untouched) before start-up.
+    char** GetRecorderDevices(int* count);
+    int setPreferredASIODriver(unsigned int driver);
+    char** getAvailableASIODrivers(int* count);
+    int ASIOControlPanel();
+    // The DSP buffer length, in samples, that millisecond mode gives ms milliseconds at rate Hz:
+    // the next power of two, within 128..262144.
+    static unsigned int DSPBufferLengthForMS(unsigned int rate, unsigned int ms);
+
+    // ---- Master bus (what start-up and deck loading use) ----
+    // Stores a band's gain (value / 5000, 0.05 for 0), switch and raw value, then refreshes.
+    // -12 for a band that does not exist.
+    static int SetMasterEq(int band, int value, bool on);
+    // Per card run: switches the master bands and bypasses the MasterGain unit of an idle card.
+    static int RefreshMasterEffects();
+
+    // ---- Sound files ----
+    // Names come with the unicode flag: false for 8-bit (UTF-8) text, true for UTF-16 units. Every
+    // sound opened here is a decode-only stream on the silent system. None of these takes an
+    // engine lock; they may run on Java threads and workers at once. A sound handle is the
+    // sound's address as a 64-bit integer, 0 meaning none; handles are checked against the sounds
+    // opened here and not yet closed (SoundHandles.h), so an unknown or closed one gets -3.
+    //
+    // 1 when the name's last five characters hold a supported extension ("m4a" and "aac" only
+    // with the AAC plug-in), or the name holds "cd://" or "record://"; else -16.
+    static int IsValidFileType(char* name, bool unicode);
+    // 1 for a "://" name or a readable file of more than 128 bytes; -3 missing, empty or
+    // unreadable; -16 for 128 bytes or less.
+    static int IsFileAvailable(char* name, bool unicode);
+    // False for CD audio (".cda", ".CDA", "cd://", "CD://" anywhere in the name).
+    static bool isWaveDataAccessAllowed(char* name, bool unicode);
+    // The one opener: a file, a ".cda" track or a "cd://device/discid/track" track. 1 and the
+    // sound in *out; else a negative code and *out untouched by a sound. accurate: exact length
+    // and seeking; withRecord: a SoundUserData record becomes the sound's user data.
+    static int _openFmodSound(char* name, FMOD::Sound** out, bool unicode, bool accurate, bool withRecord);
+    // Closes a sound the opener handed out: frees its record, releases it (and the CD stream it
+    // came from). 1; -1 before start-up; -3 for null or a sound that is not open.
+    static int _closeFmodSound(FMOD::Sound* sound);
+    // Closes every sound still open, as _closeFmodSound does, waiting for users that hold one.
+    // Shutdown calls it before it releases the silent system: the system would free the sounds
+    // but not their records, and the handles would outlive them.
+    static void _closeAllFmodSounds();
+    // Opens accurately with a record and stores the handle (0 on failure). -1 before start-up.
+    int OpenFile(char* name, bool unicode, long* handle);
+    // Length in milliseconds of an open handle. 1; -3 for 0, an unknown or a closed handle.
+    int GetSongLength(unsigned long handle, unsigned int* ms);
+    // 1; -1 before start-up; -3 for 0, an unknown or a closed handle.
+    int CloseFile(long handle);
+    // Quick open, length in milliseconds, close. 1; -1 before start-up; the opener's code.
+    int CalcSongLength(char* name, unsigned int* ms, bool unicode);
+
+    // ---- CD drives ----
+    // Both hold "Coreglobal" for their whole run and ask output slot 0, not the silent system.
+    //
+    // Drive names into names[0..count-1], 256 bytes each (at most 256 drives). 1;
+    // -1 before start-up; -30 without output slot 0; -20 when the audio library reports no disc.
+    int GetCDDrives(int* count, char** names);
+    // Track count, disc identifier text ("%08x") and query text of the disc in a drive; both
+    // texts go into caller buffers of 2048 bytes and are left alone without a table of
+    // contents. 1; -5 without output slot 0; -20 for an empty drive.
+    int GetCDInfo(char* drive, unsigned int* tracks, char* idText, char* queryText);
+
+    // Sample-count buffer mode: DSP buffer of dsp samples (at least 512) in count buffers (at
+    // least 2). Returns 1, or -21 when a value was corrected or the stream size is below 1024;
+    // the settings are stored either way and take effect at the next start-up.
+    int SetBufferSizes(unsigned int stream, unsigned int dsp, unsigned int count);
+    // Millisecond buffer mode: DSP buffer of ms milliseconds (at least 1). Returns 1, or -21 when
+    // ms was 0 or stream is 0; the settings are stored either way.
+    int SetBufferSizesMS(unsigned int stream, unsigned int ms);
+    // Scratch quality for deck channels created from now on. -1 before start-up (nothing changes).
+    int setScratchQuality(int quality);
+    // Beat-detection precision and BPM range; each bound clamped to 20..250. Returns 1.
+    int setupBeatOptions(int precision, float minBPM, float maxBPM);
+    // Does nothing; returns 1.
+    int increaseProcessPriority();
+    // No sound on this platform comes from a platform media decoder: always false.
+    bool _hasQuickTime(FMOD::Sound* sound);
+
+    // ---- Global state (class statics) ----
+    static FMODSystem* g_Systems[kTKSlotCount];     // output slots, several may wrap one card
+    static int g_soundcardcount;                    // output slots in use
+    static int g_outputstate[kTKSlotCount];         // role code of each slot
+    static int g_SystemsUseCount[kTKSlotCount];     // decks loaded on each slot
+    static char** g_soundcards;                     // 65 buffers of 255 bytes: slot names
+    static char** g_recorderdevices;                // 65 buffers of 255 bytes: recorder names
+    static int g_recordercount;
+    static FMODSystem* g_SilentSystem;              // no-sound system for decoding and analysis
+
+    static std::atomic<bool> g_bDebug;              // debug-log switch, set from Java
+    static FILE* g_fDebugFile;                      // the open debug log; under g_cDebugLock
+    static CritSect g_cDebugLock;                   // unnamed: never logs itself
+
+    static std::atomic<float> g_fMasterGain;        // user data of every MasterGain unit
+    static unsigned int g_uiTimeStretcherQuality;
+    static unsigned int g_uiScratchQuality;
+    static unsigned int g_stream_buffer_size;       // PCM bytes; no setter changes it
+    static unsigned int g_usebuffersizesMS;         // non-zero: millisecond mode
+    static unsigned int g_dsp_buffer_size;          // samples (sample-count mode)
+    static unsigned int g_dsp_buffer_count;
+    static unsigned int g_dsp_buffer_sizeMS;        // milliseconds (millisecond mode)
+
+    static int m_iBPMCalcPrecision;
+    static float m_fBPMCalcMininmalBPM;
+    static float m_fBPMCalcMaximalBPM;
+
+    static bool g_bHaveAACPlugin;
+    static int g_asioSoundcardIndex;                // never changed: recorders list through slot 0
+    static unsigned int g_uiPreferredASIODriver;    // stored, never read
+    static char** g_asiodevices;                    // never filled on this platform
+    static int g_asiodevicecount;
+
+    static bool g_masterEQSupposedToEnable[kTKMasterEqBands];   // band switched on by SetMasterEq
+    static int g_masterEQSupposedToEnableDb[kTKMasterEqBands];  // raw value last given to it
+
+    // ---- The instance ----
+    CritSect m_csCoreGlobal;  // "Coreglobal"
+    CritSect m_csLoad;        // unnamed: start-up, shutdown and deck loading
+    CritSect m_csLoop;        // "LoopLock": deck transport and loop entry points
+    CMixDown* m_pMixDown;     // master recorder, owned; null until start-up
+};
+
+extern CTKCore t_core;
+
+// File globals created, cleared or freed by the engine core; used by the master bus and sampler.
+extern std::vector<FMOD::DSP*>* g_masterGainList;   // 65 lists: slot i's MasterGain unit
+extern std::vector<FMOD::DSP*>* g_masterEQList;     // 65 lists: the master EQ band units
+extern std::vector<float>* g_masterEQValues;        // the master band gains
+extern bool g_masterEQAddedDSP[kTKSlotCount][kTKMasterEqBands];
+extern FMOD::Sound* g_samplerSounds[kTKSlotCount];
+extern FMOD::Channel* g_samplerChannels[kTKSlotCount];
+
+// The normaliser of the master bus: MasterGain units multiply by m_fNormalizerGain while
+// m_bEnableNormalizer is set. Read on mixer threads.
+extern std::atomic<bool> m_bEnableNormalizer;
+extern std::atomic<float> m_fNormalizerGain;
+
+// Read callback of the "MasterGain" unit on every output slot. Its user data is the address of a
+// std::atomic<float> gain (CTKCore::g_fMasterGain). Mixer thread; takes no lock.
+FMOD_RESULT MasterGainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length, int inChannels,
+                             int outChannels);

@@ -1,0 +1,229 @@
+// TimeStretchedChannel: one deck output on one output slot. In loop mode it plays the deck's
+// source through LoopSound, a SoundTouch stretcher (tempo without pitch) and an output ring that
+// pre-renders blocks on its own worker; the audio layer plays the result through a generator DSP
+// named "Player", whose channel frequency is the turntable speed (tempo and pitch together). In
+// line-in mode it plays the line-in sound directly through a gain DSP.
+//
+// The position it reports is the source frame at the end of the last *rendered* block (mapped
+// back through the TimeStretchCorrector), interpolated with the wall clock between blocks, not
+// the prefetch position.
+//
+// Thread safety
+// - Render thread: the output ring's worker (or the mixer thread while the ring is bypassed)
+//   runs readFromResampledBuffer / readFromBuffer / readCallback / calculateNewPosition. Only
+//   that thread ever touches the stretcher and the work buffer; one render step at a time is
+//   enforced by m_renderGuard (a second caller gets silence, never a shared stretcher).
+// - Mixer thread: DSPReadCallback (vinyl step, then a ring copy) and GainFactor.
+// - Control threads (Java, through CMonitor): everything else. Seeks and tempo resyncs never
+//   touch the stretcher themselves: they raise m_bClearStretcher and the next render step
+//   clears it before it reads.
+// - Locks: the channel lock guards the FMOD channel, its DSPs and the position interpolation;
+//   the position lock guards the position queue and consumed frames. Neither is ever taken
+//   inside the other. The render step reads playing, speed, tempo factor, pan, gain and pitch
+//   shift as atomics without a lock.
+//
+// Callback safety
+// - A render step in steady state allocates nothing: the work buffer grows only when a block
+//   needs more than its capacity (the constructor sizes it for the mixer's block), the step
+//   buffers are fixed members, and the position queue is reserved at construction.
+#pragma once
+
+#include <sys/time.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "CritSect.h"
+#include "Event.h"
+#include "LoopSound.h"
+#include "MixDown.h"
+#include "TimeStretchCorrector.h"
+#include "TimestretchedChannelBeatListener.h"
+#include "VirtualVinylController.h"
+#include "com/tarvenkolm/outputbuffering/ITKOutputBuffer.h"
+#include "com/tarvenkolm/outputbuffering/ITKOutputBufferSource.h"
+#include "com/tarvenkolm/resampler/ITKResampler.h"
+#include "com/tarvenkolm/resampler/ITKResamplerSource.h"
+#include "fmod.hpp"
+
+class FMODSystem;
+
+namespace soundtouch {
+class SoundTouch;
+}
+
+// One rendered block: the source frame at which it ends and its length in output frames.
+struct PosList {
+    uint32_t position;
+    uint32_t frames;
+};
+
+// final: the bases have no virtual destructor (owners delete through this type), and nothing
+// derives from the channel.
+class TimeStretchedChannel final : public BeatResultListener,
+                             public com_tarvenkolm_resampler::ITKResamplerSource,
+                             public com_tarvenkolm_outputbuffering::ITKOutputBufferSource,
+                             public CVirtualVinylController {
+public:
+    static constexpr unsigned int kDefaultBlockFrames = 1024;
+    static constexpr unsigned int kMinWorkFloats = 8192;
+    static constexpr unsigned int kStep8Bytes = 8192;
+    static constexpr unsigned int kStep16Bytes = 16384;
+    static constexpr unsigned int kStep24Bytes = 24576;
+    static constexpr unsigned int kRawReadBytes = 131072;
+    // Source reads one stretched block may make before it gives up on the stretcher producing a
+    // whole block (a source that keeps delivering a few bytes must not stall the render thread).
+    static constexpr unsigned int kMaxReadsPerBlock = 64;
+    static constexpr size_t kSpeakerCount = 8;
+
+    // loopMode true: loop mode over sound; false: line-in mode playing sound. A null system
+    // leaves an inert channel (members only).
+    TimeStretchedChannel(FMODSystem* system, FMOD::Sound* sound, bool loopMode);
+    ~TimeStretchedChannel();
+
+    TimeStretchedChannel(const TimeStretchedChannel&) = delete;
+    TimeStretchedChannel& operator=(const TimeStretchedChannel&) = delete;
+
+    // BeatResultListener: keeps a copy of the list, times in ms. 1; -5 for null.
+    int setBeatEvents(std::vector<Event*>* events) override;
+    // ITKResamplerSource: one render step. 0 after a rendered block, 33 after a silent one.
+    int readFromBuffer(float* out, unsigned int frames, int channels) override;
+    // ITKOutputBufferSource: the resampler's read or the channel's own render step.
+    int readFromResampledBuffer(float* out, unsigned int frames, int channels, bool flag) override;
+    // CVirtualVinylController.
+    int SetFrequencyHighResPitch(double speed) override;
+    unsigned int GetPositionVinylScratch() override;
+
+    // Construction helpers and teardown -------------------------------------------------------
+    // Replaces the output ring and starts its worker. The constructor calls it while the FMOD
+    // channel is still paused; the mixer reads the ring pointer without a lock, so never call it
+    // on a channel that plays.
+    int startBuffering(int frames, int channels);
+    int stopBuffering();
+
+    // Render entry points ---------------------------------------------------------------------
+    static FMOD_RESULT DSPReadCallback(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,
+                                       int inChannels, int outChannels);
+    static FMOD_RESULT GainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,
+                                  int inChannels, int outChannels);
+    int readCallback(float* in, float* out, unsigned int length, int inChannels, int outChannels);
+    void calculateNewPosition(unsigned int frames);
+    int readFromBufferedResampledBuffer(float* out, unsigned int frames, int channels);
+
+    // Transport and position ------------------------------------------------------------------
+    int setPaused(bool paused);
+    int getPaused(bool* paused);
+    int setPosition(unsigned int position, unsigned int unit);
+    int getPosition(unsigned int* position, unsigned int unit, bool interpolate);
+    unsigned int getPositionRawMs();
+    int flushBuffers();
+    int stop();
+
+    // Tempo, speed and pitch ------------------------------------------------------------------
+    void setTimeStretch(float factor, bool resync);
+    float getTimeStretch() const { return m_fTempoFactor.load(std::memory_order_acquire); }
+    int setPitch(float speed);
+    int setHighResPitch(float speed);
+    int setScratchIntensity(float intensity);
+    int setPitchShift(float semitones);
+
+    // Loops, snippets, direction --------------------------------------------------------------
+    int setLoopCount(int count);
+    int setLoopPoints(unsigned int start, unsigned int startUnit, unsigned int end, unsigned int endUnit);
+    int addPlaybackSnippet(unsigned int startMs, unsigned int endMs);
+    int setReverse(bool reverse);
+
+    // Levels, routing and FMOD-channel forwarders ---------------------------------------------
+    int setVolume(float volume);
+    int getVolume(float* volume);
+    int setMute(bool mute);
+    int setFrequency(float hz);
+    int setSpeakerMix(float frontLeft, float frontRight, float center, float lfe, float backLeft, float backRight,
+                      float sideLeft, float sideRight);
+    int setSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int count);
+    int getSpectrum(float* values, int count, int channelOffset, FMOD_DSP_FFT_WINDOW window);
+    int getCurrentSound(FMOD::Sound** sound);
+    int addDSP(FMOD::DSP* dsp, FMOD::DSPConnection** connection);
+    int setPan(float pan);
+    void setGain(float gain) { m_fGain.store(gain, std::memory_order_release); }
+    float getPan() const { return m_fPan.load(std::memory_order_acquire); }
+    float getGain() const { return m_fGain.load(std::memory_order_acquire); }
+
+    // Deck recording --------------------------------------------------------------------------
+    int PlayerMixDown_openFile(char* path, int format, int bitrate);
+    int PlayerMixDown_start();
+    int PlayerMixDown_close();
+
+    // The levels CMonitor::SetupSpeakerMixes last gave each speaker; only it reads and writes them.
+    float* keptSpeakerLevels() { return m_fKeptSpeakerLevels; }
+
+    // Diagnostics and tests -------------------------------------------------------------------
+    LoopSound* getLoopSound() { return m_pLoopSound; }
+    com_tarvenkolm_outputbuffering::ITKOutputBuffer* getOutputBuffer() { return m_pOutputBuffer; }
+    FMOD::Channel* getFMODChannel();
+    FMOD::DSP* getLowPassDSP();
+    unsigned int getBlockFrames() const { return m_uiBlockFrames; }
+    size_t getBeatEventCount();
+    double getBeatEventTime(size_t index);
+
+private:
+    // Render stages (TimestretchedChannelRender.cpp).
+    int renderStretched(float* out, unsigned int len, float left, float right, float factor);
+    int renderDirect(float* out, unsigned int len, float left, float right);
+    void queueStep(unsigned int frames, float factor);
+    bool growWork(unsigned int floats);
+    // Converts n source bytes of the step buffer into stereo work frames; returns the frames.
+    unsigned int convertToWork(const unsigned char* bytes, unsigned int count);
+    // Interpolation time in ms since the clock base, as the position report computes it.
+    int64_t clockNowMs() const;
+    static long secondsNow();
+
+    FMOD::Channel* m_pChannel;        // under m_channelLock
+    FMOD::DSP* m_pRenderDSP;          // under m_channelLock
+    FMOD::DSP* m_pLowPassDSP;         // under m_channelLock
+    FMODSystem* m_pSystem;
+    CritSect m_channelLock;
+    LoopSound* m_pLoopSound;
+    FMOD::Sound* m_pLineInSound;
+    int m_iChannels;
+    int m_iBytesPerSample;
+    std::atomic<float> m_fTempoFactor;
+    soundtouch::SoundTouch* m_pStretcher;  // render thread only (see m_bClearStretcher)
+    unsigned int m_uiWorkCapacity;         // render thread only
+    float* m_pWork;                        // render thread only
+    std::atomic<com_tarvenkolm_resampler::ITKResampler*> m_pResampler;
+    std::atomic<float> m_fPan;
+    std::atomic<float> m_fGain;
+    float m_fFrequency;
+    std::atomic<float> m_fSpeed;
+    std::atomic<float> m_fHighResPitch;
+    std::atomic<float> m_fPitchShift;
+    float m_fKeptSpeakerLevels[kSpeakerCount];
+    com_tarvenkolm_outputbuffering::ITKOutputBuffer* m_pOutputBuffer;
+    std::vector<PosList> m_positionQueue;  // under m_positionLock
+    unsigned int m_uiConsumedFrames;       // under m_positionLock
+    CritSect m_positionLock;
+    std::atomic<bool> m_bPlaying;
+    std::atomic<unsigned int> m_uiHeardPosition;
+    std::atomic<bool> m_bBlockDone;
+    unsigned int m_uiBaseMs;                 // under m_channelLock
+    std::atomic<int64_t> m_lLastClockMs;
+    float m_fAccumulatedMs;                  // under m_channelLock
+    std::atomic<long> m_lClockBase;
+    std::atomic<bool> m_bPositionValid;
+    TimeStretchCorrector m_corrector;
+    std::vector<Event> m_beatEvents;  // under m_eventsLock
+    CritSect m_eventsLock;
+    unsigned char m_rawRead[kRawReadBytes];  // render thread only
+    unsigned char m_step[kStep16Bytes];      // render thread only
+    CMixDown m_recorder;
+
+    // Set by seeks and flushes; the render thread clears the stretcher before its next read.
+    std::atomic<bool> m_bClearStretcher;
+    // One render step at a time (the ring's worker and a bypassed mixer read could overlap while
+    // the ring switches modes). try_lock only: a second renderer gets silence.
+    std::mutex m_renderGuard;
+    unsigned int m_uiBlockFrames;
+};

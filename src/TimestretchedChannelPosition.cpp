@@ -1,0 +1,158 @@
+// Position report, seeks and tempo changes of the time-stretched channel.
+//
+// The reported position is the heard position (the source frame at the end of the last rendered
+// block), advanced between blocks by the wall clock at speed / tempo factor. The interpolation
+// state (base ms, accumulated ms) is only touched under the channel lock: both Java threads and
+// the mixer thread's vinyl step ask for the position.
+#include <SoundTouch.h>
+
+#include "TimestretchedChannel.h"
+
+namespace {
+constexpr int kNoSource = FMOD_ERR_MEMORY;         // 44
+constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
+}  // namespace
+
+int64_t TimeStretchedChannel::clockNowMs() const {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    // Single precision, as the report has always computed it; the clock base keeps the value
+    // small enough for float to hold milliseconds for hours.
+    const float ms = static_cast<float>(tv.tv_sec - m_lClockBase.load(std::memory_order_acquire)) * 1000.0f +
+                     static_cast<float>(tv.tv_usec) * 0.001f;
+    return static_cast<int64_t>(ms);
+}
+
+int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit, bool interpolate) {
+    if (!m_pLoopSound) return kNoSource;
+    if (!position) return kBadUnit;
+    if (unit == FMOD_TIMEUNIT_PCM) {
+        *position = m_uiHeardPosition.load(std::memory_order_acquire);
+        return 0;
+    }
+    if (unit != FMOD_TIMEUNIT_MS) return kBadUnit;
+
+    const unsigned int ms = m_pLoopSound->ConvertPCM2MS(m_uiHeardPosition.load(std::memory_order_acquire));
+    int result = 0;
+    unsigned int report = ms;
+    if (interpolate) {
+        bool paused = true;
+        {
+            CRITSECT_SCOPE(m_channelLock);
+            if (m_pChannel) {
+                bool ignored = false;
+                result = m_pChannel->getPaused(&ignored);
+                paused = !m_bPlaying.load(std::memory_order_acquire);
+            } else {
+                result = kNoSource;
+            }
+        }
+        if (!m_bPositionValid.load(std::memory_order_acquire)) {
+            m_lLastClockMs.store(-1, std::memory_order_release);
+        } else {
+            const int64_t now = clockNowMs();
+            const float factor = m_fTempoFactor.load(std::memory_order_acquire);
+            CRITSECT_SCOPE(m_channelLock);
+            const int64_t last = m_lLastClockMs.load(std::memory_order_acquire);
+            if (paused || m_uiBaseMs != ms || last < 0 || m_bBlockDone.exchange(false, std::memory_order_acq_rel)) {
+                m_uiBaseMs = ms;
+                m_lLastClockMs.store(now, std::memory_order_release);
+                m_fAccumulatedMs = 0.0f;
+                m_bBlockDone.store(false, std::memory_order_release);
+            } else {
+                float delta = now > last ? static_cast<float>(now - last) : 0.0f;
+                delta = delta / factor;
+                delta = delta * m_fSpeed.load(std::memory_order_acquire);
+                if (delta > 0.0f) {
+                    if (m_pLoopSound->isReverse())
+                        m_fAccumulatedMs -= delta;
+                    else
+                        m_fAccumulatedMs += delta;
+                }
+                const float sum = static_cast<float>(m_uiBaseMs) + m_fAccumulatedMs;
+                report = sum < 0.0f ? 0u : static_cast<unsigned int>(sum);
+                m_lLastClockMs.store(now, std::memory_order_release);
+            }
+        }
+    }
+    unsigned int length = 0;
+    if (m_pLoopSound->getLength(&length, FMOD_TIMEUNIT_MS) == FMOD_OK && report > length) report = length;
+    *position = report;
+    return result;
+}
+
+unsigned int TimeStretchedChannel::GetPositionVinylScratch() {
+    unsigned int ms = 0;
+    getPosition(&ms, FMOD_TIMEUNIT_MS, true);
+    return ms;
+}
+
+unsigned int TimeStretchedChannel::getPositionRawMs() {
+    if (!m_pLoopSound) return 0;
+    return m_pLoopSound->ConvertPCM2MS(m_pLoopSound->getPositionPCM());
+}
+
+int TimeStretchedChannel::flushBuffers() {
+    // Waits out a render step in progress: the stretcher is never cleared under a running step.
+    std::lock_guard<std::mutex> render(m_renderGuard);
+    if (m_pStretcher) m_pStretcher->clear();
+    CRITSECT_SCOPE(m_positionLock);
+    m_positionQueue.clear();
+    m_uiConsumedFrames = 0;
+    m_bPositionValid.store(false, std::memory_order_release);
+    return 1;
+}
+
+int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) {
+    if (!m_pLoopSound) return kNoSource;
+    if (unit != FMOD_TIMEUNIT_MS && unit != FMOD_TIMEUNIT_PCM) return kBadUnit;
+
+    // The whole seek is one step for the render thread: while it runs, render steps play silence
+    // (they only try the guard), so no block is rendered from the old position into the emptied
+    // ring, and the stretcher is cleared while nothing uses it.
+    std::lock_guard<std::mutex> render(m_renderGuard);
+    m_pStretcher->clear();
+    {
+        CRITSECT_SCOPE(m_positionLock);
+        m_positionQueue.clear();
+        m_uiConsumedFrames = 0;
+        m_bPositionValid.store(false, std::memory_order_release);
+    }
+    const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
+    m_uiHeardPosition.store(heard, std::memory_order_release);
+    if (m_pOutputBuffer) m_pOutputBuffer->reset(position);
+    const int result =
+        unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
+    m_corrector.reset(static_cast<double>(heard));
+    return result;
+}
+
+void TimeStretchedChannel::setTimeStretch(float factor, bool resync) {
+    bool paused = true;
+    float volume = 1.0f;
+    {
+        CRITSECT_SCOPE(m_channelLock);
+        bool ignored = false;
+        if (!m_pChannel || m_pChannel->getPaused(&ignored) != FMOD_OK) {
+            m_fTempoFactor.store(factor, std::memory_order_release);
+            return;
+        }
+        paused = !m_bPlaying.load(std::memory_order_acquire);
+    }
+    {
+        CRITSECT_SCOPE(m_channelLock);
+        if (!m_pChannel || m_pChannel->getVolume(&volume) != FMOD_OK) {
+            m_fTempoFactor.store(factor, std::memory_order_release);
+            return;
+        }
+    }
+    // Audible playback keeps the stretcher's backlog and the pre-rendered ring: the new tempo
+    // reaches the output with the blocks rendered from now on.
+    if ((!paused && volume != 0.0f) || factor == m_fTempoFactor.load(std::memory_order_acquire) || !resync) {
+        m_fTempoFactor.store(factor, std::memory_order_release);
+        return;
+    }
+    unsigned int p = 0;
+    if (getPosition(&p, FMOD_TIMEUNIT_MS, true) == 0) setPosition(p, FMOD_TIMEUNIT_MS);
+    m_fTempoFactor.store(factor, std::memory_order_release);
+}

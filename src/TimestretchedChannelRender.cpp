@@ -1,0 +1,288 @@
+// The render step of the time-stretched channel: one block of interleaved stereo float, pulled
+// from the loop source through the stretcher (or straight through at tempo 1.0), panned, gained
+// and accounted in the position queue. Runs on the render thread only (see the header).
+#include <SoundTouch.h>
+
+#include <cstring>
+#include <new>
+
+#include "DebugLog.h"
+#include "TimestretchedChannel.h"
+
+namespace {
+
+constexpr int kSilent = FMOD_ERR_INTERNAL;  // 33
+constexpr int kNoState = FMOD_ERR_MEMORY;   // 44
+
+float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+
+inline int16_t load16(const unsigned char* p) {
+    return static_cast<int16_t>(static_cast<uint16_t>(p[0]) | (static_cast<uint16_t>(p[1]) << 8));
+}
+
+inline int32_t load24(const unsigned char* p) {
+    // Sign-extend from the top byte.
+    const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                       (static_cast<uint32_t>(p[2]) << 16);
+    return static_cast<int32_t>(u << 8) >> 8;
+}
+
+void zero(float* out, size_t samples) {
+    if (out && samples) std::memset(out, 0, samples * sizeof(float));
+}
+
+}  // namespace
+
+FMOD_RESULT TimeStretchedChannel::DSPReadCallback(FMOD_DSP_STATE* state, float* /*in*/, float* out,
+                                                  unsigned int length, int /*inChannels*/, int outChannels) {
+    void* user = nullptr;
+    if (!state || !state->instance || state->instance->getUserData(&user) != FMOD_OK || !user)
+        return static_cast<FMOD_RESULT>(kNoState);
+    auto* self = static_cast<TimeStretchedChannel*>(user);
+    return static_cast<FMOD_RESULT>(self->readFromBufferedResampledBuffer(out, length, outChannels));
+}
+
+int TimeStretchedChannel::readFromBufferedResampledBuffer(float* out, unsigned int frames, int channels) {
+    calculateVinylScratch(true);
+    if (m_pOutputBuffer)
+        return m_pOutputBuffer->readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));
+    return readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));
+}
+
+int TimeStretchedChannel::readFromResampledBuffer(float* out, unsigned int frames, int channels, bool /*flag*/) {
+    com_tarvenkolm_resampler::ITKResampler* resampler = m_pResampler.load(std::memory_order_acquire);
+    if (resampler) return resampler->readFromBuffer(out, frames, channels);
+    return readFromBuffer(out, frames, channels);
+}
+
+int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int channels) {
+    const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels > 0 ? channels : 0);
+    const bool playing = m_bPlaying.load(std::memory_order_acquire);
+    const float speed = m_pResampler.load(std::memory_order_acquire) ? m_fHighResPitch.load(std::memory_order_acquire)
+                                                                      : m_fSpeed.load(std::memory_order_acquire);
+    if (playing && speed != 0.0f) {
+        // The ring's worker and a bypassed mixer read may overlap for one block while the ring
+        // switches modes; the stretcher is never shared, the loser plays silence.
+        std::unique_lock<std::mutex> guard(m_renderGuard, std::try_to_lock);
+        if (!guard.owns_lock()) {
+            zero(out, samples);
+            return kSilent;
+        }
+        readCallback(nullptr, out, frames, 0, channels);
+        calculateNewPosition(frames);
+        return 0;
+    }
+    zero(out, samples);
+    m_lClockBase.store(secondsNow(), std::memory_order_release);
+    m_bPositionValid.store(false, std::memory_order_release);
+    m_lLastClockMs.store(-1, std::memory_order_release);
+    return kSilent;
+}
+
+int TimeStretchedChannel::readCallback(float* /*in*/, float* out, unsigned int length, int /*inChannels*/,
+                                       int /*outChannels*/) {
+    if (!m_pLoopSound || !out) {
+        // Silence, never whatever the caller's buffer held before (the ring would store it).
+        zero(out, static_cast<size_t>(length) * 2);
+        return 0;
+    }
+    if (m_bClearStretcher.exchange(false, std::memory_order_acq_rel)) m_pStretcher->clear();
+
+    const float pan = m_fPan.load(std::memory_order_acquire);
+    const float gain = m_fGain.load(std::memory_order_acquire);
+    const float left = gain * clamp01(1.0f - pan);
+    const float right = gain * clamp01(1.0f + pan);
+
+    // One reading of the tempo per block: the stretcher and the position mapping must agree.
+    const float factor = m_fTempoFactor.load(std::memory_order_acquire);
+    if (factor == 1.0f) return renderDirect(out, length, left, right);
+    return renderStretched(out, length, left, right, factor);
+}
+
+bool TimeStretchedChannel::growWork(unsigned int floats) {
+    if (floats <= m_uiWorkCapacity && m_pWork) return true;
+    const unsigned int capacity = floats > kMinWorkFloats ? floats : kMinWorkFloats;
+    float* fresh = new (std::nothrow) float[capacity]();
+    if (!fresh) return false;
+    delete[] m_pWork;
+    m_pWork = fresh;
+    m_uiWorkCapacity = capacity;
+    return true;
+}
+
+unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, unsigned int count) {
+    const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    const bool eightBit = m_iBytesPerSample == 1;
+    const unsigned int sampleBytes = eightBit ? 1u : 2u;
+    const unsigned int frames = count / sampleBytes / channels;
+    for (unsigned int i = 0; i < frames; ++i) {
+        const unsigned char* frame = bytes + static_cast<size_t>(i) * channels * sampleBytes;
+        float l, r;
+        if (eightBit) {
+            l = static_cast<float>(static_cast<int8_t>(frame[0])) / 128.0f;
+            r = channels > 1 ? static_cast<float>(static_cast<int8_t>(frame[1])) / 128.0f : l;
+        } else {
+            l = static_cast<float>(load16(frame)) * (1.0f / 32768.0f);
+            r = channels > 1 ? static_cast<float>(load16(frame + 2)) * (1.0f / 32768.0f) : l;
+        }
+        m_pWork[2 * i] = l;
+        m_pWork[2 * i + 1] = r;
+    }
+    return frames;
+}
+
+int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float left, float right, float factor) {
+    const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    // Two floats per work frame whatever the source's channel count, and at least one step
+    // buffer's worth of frames.
+    const unsigned int need = 2 * len * (channels > 2 ? channels : 2);
+    if (need > m_uiWorkCapacity && !growWork(need)) {
+        zero(out, static_cast<size_t>(len) * 2);
+        return 0;
+    }
+    if (m_uiWorkCapacity == 0 || len == 0) return 0;
+
+    m_pStretcher->setTempo(1.0 / static_cast<double>(factor));
+    const float shift = m_fPitchShift.load(std::memory_order_acquire);
+    if (shift != 0.0f) m_pStretcher->setPitchSemiTones(static_cast<double>(shift));
+
+    const bool eightBit = m_iBytesPerSample == 1;
+    const unsigned int request = eightBit ? std::min(len * channels, kStep8Bytes)
+                                          : std::min(2 * len * channels, kStep16Bytes);
+    for (unsigned int reads = 0; m_pStretcher->numSamples() < len && reads < kMaxReadsPerBlock; ++reads) {
+        unsigned int got = 0;
+        m_pLoopSound->readData(m_step, request, &got, m_corrector);
+        if (got == 0) break;
+        if (got > request) got = request;
+        const unsigned int frames = convertToWork(m_step, got);
+        if (frames) m_pStretcher->putSamples(m_pWork, frames);
+    }
+
+    const unsigned int received = m_pStretcher->receiveSamples(m_pWork, len);
+    for (unsigned int i = 0; i < received; ++i) {
+        out[2 * i] = left * m_pWork[2 * i];
+        out[2 * i + 1] = right * m_pWork[2 * i + 1];
+    }
+    // The end of the source: the rest of the block is silence. Leaving it untouched would let
+    // the ring store the previous block a second time.
+    zero(out + 2 * static_cast<size_t>(received), 2 * static_cast<size_t>(len - received));
+    if (received == 0) return 0;
+    queueStep(received, factor);
+    return 0;
+}
+
+int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left, float right) {
+    const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    if (m_pStretcher->numUnprocessedSamples() != 0) {
+        // Stretched playback has just ended: restart the source where the listener is, and drop
+        // what the stretcher still held.
+        const int64_t p = m_corrector.getSamplePCMPos(1.0, 1);
+        const unsigned int pcm = p < 0 ? 0u : static_cast<unsigned int>(p);
+        m_pLoopSound->seekData(pcm, true);
+        m_pStretcher->clear();
+        m_corrector.reset(static_cast<double>(pcm));
+    }
+
+    unsigned int request = 0;
+    switch (m_iBytesPerSample) {
+        case 1: request = std::min(len * channels, kStep8Bytes); break;
+        case 2: request = std::min(2 * len * channels, kStep16Bytes); break;
+        case 3: request = std::min(3 * len * channels, kStep24Bytes); break;
+        default: request = 0; break;
+    }
+    unsigned int got = 0;
+    if (request) m_pLoopSound->readData(m_rawRead, request, &got, m_corrector);
+    if (got > request) got = request;
+
+    unsigned int frames = 0;
+    const unsigned int bps = static_cast<unsigned int>(m_iBytesPerSample);
+    if (request) frames = got / bps / channels;
+    // A stereo block has room for len frames of two samples; wider sources are cut to their
+    // first two channels rather than written past the block.
+    if (frames > len) frames = len;
+    for (unsigned int i = 0; i < frames; ++i) {
+        const unsigned char* frame = m_rawRead + static_cast<size_t>(i) * channels * bps;
+        float v[2];
+        const unsigned int take = channels > 1 ? 2u : 1u;
+        for (unsigned int c = 0; c < take; ++c) {
+            const unsigned char* s = frame + c * bps;
+            if (bps == 1)
+                v[c] = static_cast<float>(static_cast<int8_t>(s[0])) / 128.0f;
+            else if (bps == 2)
+                v[c] = static_cast<float>(load16(s)) * (1.0f / 32768.0f);
+            else
+                v[c] = static_cast<float>(load24(s)) * (1.0f / 8388608.0f);
+        }
+        if (channels == 1) {
+            out[2 * i] = left * v[0];
+            out[2 * i + 1] = right * v[0];
+        } else {
+            out[2 * i] = left * v[0];
+            out[2 * i + 1] = right * v[1];
+        }
+    }
+    zero(out + 2 * static_cast<size_t>(frames), 2 * static_cast<size_t>(len - frames));
+    if (frames == 0) return 0;
+    queueStep(frames, 1.0f);
+    return 0;
+}
+
+// Maps the block back to the source: the corrector walks 1 / factor source frames per output frame
+// from where the reads began. That assumes the stretcher's output starts aligned with its input.
+// The linked SoundTouch (2.x) holds back its initial latency itself and starts its output there
+// (measured: onsets land within one sequence, a few ms, of source frame x factor at every quality),
+// so no latency is subtracted here; a stretcher that prepended its latency would need it.
+void TimeStretchedChannel::queueStep(unsigned int frames, float factor) {
+    const float ratio = 1.0f / factor;
+    CRITSECT_SCOPE(m_positionLock);
+    const int64_t p = m_corrector.getSamplePCMPos(static_cast<double>(ratio), frames);
+    m_positionQueue.push_back(PosList{static_cast<uint32_t>(p < 0 ? 0 : p), frames});
+}
+
+void TimeStretchedChannel::calculateNewPosition(unsigned int n) {
+    if (!m_bPlaying.load(std::memory_order_acquire)) return;
+    m_bPositionValid.store(true, std::memory_order_release);
+    CRITSECT_SCOPE(m_positionLock);
+    if (m_positionQueue.empty()) return;
+    m_uiConsumedFrames += n;
+    while (n > 0 && !m_positionQueue.empty()) {
+        const PosList front = m_positionQueue.front();
+        if (front.frames <= m_uiConsumedFrames) {
+            m_uiConsumedFrames -= front.frames;
+            if (m_positionQueue.size() == 1) {
+                m_uiHeardPosition.store(front.position, std::memory_order_release);
+                m_bBlockDone.store(true, std::memory_order_release);
+            }
+            m_positionQueue.erase(m_positionQueue.begin());
+            if (m_positionQueue.empty()) break;
+        }
+        // An entry longer than the frames consumed stays at the front (a step accounts its own
+        // block at once, so none is ever produced); n still shrinks, so the walk ends.
+        n -= std::min(n, front.frames);
+    }
+    if (!m_positionQueue.empty())
+        m_uiHeardPosition.store(m_positionQueue.front().position, std::memory_order_release);
+}
+
+FMOD_RESULT TimeStretchedChannel::GainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,
+                                             int inChannels, int outChannels) {
+    if (!state || !state->instance || length == 0 || inChannels <= 0) return static_cast<FMOD_RESULT>(kNoState);
+    void* user = nullptr;
+    if (state->instance->getUserData(&user) != FMOD_OK || !user) return FMOD_OK;
+    auto* self = static_cast<TimeStretchedChannel*>(user);
+    const float gain = self->m_fGain.load(std::memory_order_acquire);
+    if (in && out && gain == 1.0f) {
+        // The narrower of the two buffers bounds the copy: taking the wider one would read past
+        // the input or write past the output when their widths differ.
+        const int width = outChannels > 0 && outChannels < inChannels ? outChannels : inChannels;
+        std::memcpy(out, in, static_cast<size_t>(length) * static_cast<size_t>(width) * sizeof(float));
+        return FMOD_OK;
+    }
+    if (in && out) {
+        const size_t n = static_cast<size_t>(length) * static_cast<size_t>(inChannels);
+        for (size_t k = 0; k < n; ++k) out[k] = in[k] * gain;
+        return FMOD_OK;
+    }
+    debugMsg("gain buffer is not valid! Aborting!\n");
+    return FMOD_OK;
+}

@@ -1,0 +1,162 @@
+#include "tschannel_rig.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "fmod_testhooks.hpp"
+
+namespace tsc_test {
+
+namespace {
+
+FMOD::System* noSoundSystem() {
+    // One decoding system for the whole test process, never mixed.
+    static FMOD::System* system = [] {
+        FMOD::System* s = nullptr;
+        if (FMOD_System_Create(&s) != FMOD_OK || !s) return static_cast<FMOD::System*>(nullptr);
+        s->setOutput(FMOD_OUTPUTTYPE_NOSOUND_NRT);
+        if (s->init(16, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) return static_cast<FMOD::System*>(nullptr);
+        return s;
+    }();
+    return system;
+}
+
+}  // namespace
+
+GeneratedSound::GeneratedSound(unsigned int frames, int channels,
+                               const std::function<float(unsigned int, int)>& sample, int bits)
+    : m_frames(frames), m_channels(channels), m_bits(bits) {
+    FMOD::System* system = noSoundSystem();
+    if (!system) return;
+    const unsigned int bytesPerSample = static_cast<unsigned int>(bits / 8);
+    const unsigned int length = frames * static_cast<unsigned int>(channels) * bytesPerSample;
+    m_pcm.assign(length, 0);
+    for (unsigned int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            float v = sample(i, c);
+            v = v > 1.0f ? 1.0f : (v < -1.0f ? -1.0f : v);
+            unsigned char* p = &m_pcm[(static_cast<size_t>(i) * channels + c) * bytesPerSample];
+            if (bits == 8) {
+                p[0] = static_cast<unsigned char>(static_cast<int8_t>(std::lrint(v * 127.0f)));
+            } else {
+                const int16_t s = static_cast<int16_t>(std::lrint(v * 32767.0f));
+                std::memcpy(p, &s, 2);
+            }
+        }
+    }
+    FMOD_CREATESOUNDEXINFO ex;
+    std::memset(&ex, 0, sizeof ex);
+    ex.cbsize = sizeof ex;
+    ex.length = length;
+    ex.numchannels = channels;
+    ex.defaultfrequency = kRate;
+    ex.format = bits == 8 ? FMOD_SOUND_FORMAT_PCM8 : FMOD_SOUND_FORMAT_PCM16;
+    FMOD::Sound* sound = nullptr;
+    if (system->createSound(nullptr, FMOD_OPENUSER | FMOD_SOFTWARE, &ex, &sound) != FMOD_OK || !sound) return;
+    void *p1 = nullptr, *p2 = nullptr;
+    unsigned int l1 = 0, l2 = 0;
+    if (sound->lock(0, length, &p1, &p2, &l1, &l2) != FMOD_OK) {
+        sound->release();
+        return;
+    }
+    std::memcpy(p1, m_pcm.data(), l1);
+    if (p2 && l2) std::memcpy(p2, m_pcm.data() + l1, l2);
+    sound->unlock(p1, p2, l1, l2);
+    m_sound = sound;
+}
+
+GeneratedSound::~GeneratedSound() {
+    if (m_sound) m_sound->release();
+}
+
+float GeneratedSound::stored(unsigned int frame, int channel) const {
+    const size_t at = static_cast<size_t>(frame) * m_channels + channel;
+    if (m_bits == 8) return static_cast<float>(static_cast<int8_t>(m_pcm[at])) / 128.0f;
+    int16_t s;
+    std::memcpy(&s, &m_pcm[at * 2], 2);
+    return static_cast<float>(s) * (1.0f / 32768.0f);
+}
+
+GeneratedSound* makeTone(double hz, unsigned int frames, int channels, float amplitude) {
+    return new GeneratedSound(frames, channels, [hz, amplitude](unsigned int i, int) {
+        return amplitude * static_cast<float>(std::sin(2.0 * M_PI * hz * i / kRate));
+    });
+}
+
+OutputRig::OutputRig() {
+    m_table = std::make_unique<pw::test::DeviceTableFile>(std::string("output name=\"") + kCard +
+                                                          "\" channels=2 sink=memory pacing=stepped\n");
+    if (FMOD_System_Create(&m_system) != FMOD_OK || !m_system) return;
+    if (m_system->init(32, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
+        m_system->release();
+        m_system = nullptr;
+        return;
+    }
+    m_wrapper = std::make_unique<FMODSystem>(m_system);
+}
+
+OutputRig::~OutputRig() {
+    m_wrapper.reset();  // closes and releases the system
+    m_table.reset();
+}
+
+bool OutputRig::play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing) {
+    auto* ring = channel.getOutputBuffer();
+    const unsigned int block = channel.getBlockFrames() * 2;
+    while (blocks > 0) {
+        if (waitForRing && ring && !ring->isBypassed()) {
+            // Wait (bounded) until the worker cannot fit another block: the ring is full.
+            // A paused or silent channel never fills it: then the card is stepped anyway.
+            // Full means no room for another block beyond the ring's gap.
+            for (int spins = 0; ring->getFreeSamples() >= block && spins < 400; ++spins)
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        if (ring && ring->isBypassed()) feedPrefetch(channel);
+        // One block per fill: at speed 2 the card takes two ring blocks per block of its own.
+        const unsigned int n = 1;
+        if (!pw::testhooks::step(kCard, n)) return false;
+        blocks -= n;
+    }
+    return true;
+}
+
+std::vector<float> OutputRig::received() const { return pw::testhooks::received(kCard); }
+
+void OutputRig::clearReceived() const { pw::testhooks::clearReceived(kCard); }
+
+double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel) {
+    const size_t end = std::min(stereo.size() / 2, fromFrame + frameCount);
+    double first = -1.0, last = -1.0;
+    int crossings = 0;
+    for (size_t i = fromFrame + 1; i < end; ++i) {
+        const float a = stereo[2 * (i - 1) + channel];
+        const float b = stereo[2 * i + channel];
+        if (a < 0.0f && b >= 0.0f) {
+            const double t = static_cast<double>(i - 1) + static_cast<double>(-a) / static_cast<double>(b - a);
+            if (first < 0.0) first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    if (crossings < 2 || last <= first) return 0.0;
+    return (crossings - 1) * kRate / (last - first);
+}
+
+void takeOverPrefetch(TimeStretchedChannel& channel) {
+    if (channel.getLoopSound()) channel.getLoopSound()->getBufferingSound()->stopBuffering();
+}
+
+void feedPrefetch(TimeStretchedChannel& channel, int passes) {
+    if (!channel.getLoopSound()) return;
+    for (int i = 0; i < passes; ++i) channel.getLoopSound()->getBufferingSound()->workerPass();
+}
+
+unsigned int heardFrame(TimeStretchedChannel& channel) {
+    unsigned int p = 0;
+    channel.getPosition(&p, FMOD_TIMEUNIT_PCM, false);
+    return p;
+}
+
+}  // namespace tsc_test

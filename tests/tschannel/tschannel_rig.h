@@ -1,0 +1,80 @@
+// Test rig of the time-stretched channel: generated 16-bit sources as user sounds on a no-sound
+// system, a stepped virtual 44.1 kHz stereo card that keeps what it receives, and measurements
+// on the received signal.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FMODSystem.h"
+#include "TimestretchedChannel.h"
+#include "device_table_file.hpp"
+#include "fmod.hpp"
+
+namespace tsc_test {
+
+constexpr int kRate = 44100;
+constexpr const char* kCard = "Card1";
+
+// A user sound of `frames` 16-bit frames; sample(frame, channel) gives the value in [-1, 1].
+class GeneratedSound {
+public:
+    GeneratedSound(unsigned int frames, int channels, const std::function<float(unsigned int, int)>& sample,
+                   int bits = 16);
+    ~GeneratedSound();
+    GeneratedSound(const GeneratedSound&) = delete;
+    GeneratedSound& operator=(const GeneratedSound&) = delete;
+
+    FMOD::Sound* get() const { return m_sound; }
+    bool ok() const { return m_sound != nullptr; }
+    // The exact float the channel makes of a stored sample (value / 2^15 for 16 bits).
+    float stored(unsigned int frame, int channel) const;
+    unsigned int frames() const { return m_frames; }
+
+private:
+    FMOD::Sound* m_sound = nullptr;
+    unsigned int m_frames;
+    int m_channels;
+    int m_bits;
+    std::vector<unsigned char> m_pcm;
+};
+
+GeneratedSound* makeTone(double hz, unsigned int frames, int channels = 2, float amplitude = 0.5f);
+
+// The output side: the device table, an initialised system on the stepped card and its wrapper.
+class OutputRig {
+public:
+    OutputRig();
+    ~OutputRig();
+    bool ok() const { return m_wrapper != nullptr; }
+    FMODSystem* system() { return m_wrapper.get(); }
+
+    // Renders `blocks` mixer blocks, letting the channel's ring fill before each pair of blocks so
+    // the card never reads an empty ring. With a bypassed ring the card is simply stepped.
+    // Returns false when the card or the ring stopped answering.
+    // waitForRing false steps the card at once (dropouts allowed; for stress runs).
+    bool play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing = true);
+    std::vector<float> received() const;
+    void clearReceived() const;
+
+private:
+    std::unique_ptr<pw::test::DeviceTableFile> m_table;
+    FMOD::System* m_system = nullptr;
+    std::unique_ptr<FMODSystem> m_wrapper;
+};
+
+// Frequency of channel `channel` of interleaved stereo samples [from, from + count) frames,
+// from rising zero crossings (interpolated). 0 without two crossings.
+double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel = 0);
+
+// Stops the channel's prefetch worker so the test drives it: feedPrefetch runs its passes on
+// the calling thread, which makes direct render steps deterministic.
+void takeOverPrefetch(TimeStretchedChannel& channel);
+void feedPrefetch(TimeStretchedChannel& channel, int passes = 8);
+
+// Heard PCM frame of the channel (no interpolation).
+unsigned int heardFrame(TimeStretchedChannel& channel);
+
+}  // namespace tsc_test
