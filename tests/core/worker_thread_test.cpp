@@ -39,9 +39,10 @@ public:
     ~TestWorker() override { stopThread(); }
 
     int objectRunner() override {
-        m_c.runs.fetch_add(1);
+        // active first: a test that sees runs == n and active == 0 knows run n has finished.
         const int active = m_c.active.fetch_add(1) + 1;
         if (active > m_c.maxActive.load()) m_c.maxActive.store(active);
+        m_c.runs.fetch_add(1);
         switch (m_body) {
             case Body::LoopUntilStopped:
                 // The owner releases the worker lock before it joins, so this cannot deadlock.
