@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +76,10 @@ protected:
     void TearDown() override {
         for (FMOD::System* s : systems) EXPECT_EQ(s->release(), FMOD_OK);
     }
+    // User data of the units: members, not locals of a test body, because the mixer thread may run
+    // one more callback after the body returns and before TearDown releases the system.
+    std::deque<GenState> gens;
+    std::deque<float> gains;
     FMOD::System* create() {
         FMOD::System* s = nullptr;
         EXPECT_EQ(FMOD_System_Create(&s), FMOD_OK);
@@ -174,7 +179,7 @@ TEST_F(MixerDevices, DeviceThatCannotOpenFailsWithAnotherResult) {
 TEST_F(MixerDevices, GeneratorReachesTheDeviceSampleExactOverHundredBlocks) {
     FMOD::System* s = open(0, FMOD_SPEAKERMODE_STEREO);
     pw::testhooks::clearReceived("Card1");
-    GenState gen;
+    GenState& gen = gens.emplace_back();
     FMOD::Channel* channel = nullptr;
     ASSERT_EQ(s->playDSP(FMOD_CHANNEL_FREE, unit(s, "Player", 2, genRead, &gen), false, &channel), FMOD_OK);
     const auto got = stepAndCollect("Card1", 101, 101 * kBlock * 2);
@@ -191,7 +196,7 @@ TEST_F(MixerDevices, GeneratorReachesTheDeviceSampleExactOverHundredBlocks) {
 
 TEST_F(MixerDevices, DoubleFrequencyPullsTwoBlocksPerBlock) {
     FMOD::System* s = open(0, FMOD_SPEAKERMODE_STEREO);
-    GenState gen;
+    GenState& gen = gens.emplace_back();
     FMOD::Channel* channel = nullptr;
     ASSERT_EQ(s->playDSP(FMOD_CHANNEL_FREE, unit(s, "Player", 2, genRead, &gen), true, &channel), FMOD_OK);
     ASSERT_EQ(channel->setFrequency(2 * 44100.0f), FMOD_OK);
@@ -278,7 +283,7 @@ class MixerRouting : public MixerDevices, public ::testing::WithParamInterface<R
 TEST_P(MixerRouting, SpeakerMixAndLevelsPutEachInputWhereAsked) {
     const RouteCase& rc = GetParam();
     FMOD::System* s = open(rc.driver, rc.mode);
-    GenState gen;
+    GenState& gen = gens.emplace_back();
     gen.constant[0] = 0.25f;
     gen.constant[1] = 0.5f;
     FMOD::Channel* channel = nullptr;
@@ -308,10 +313,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MixerRouting, ::testing::ValuesIn(kRoutes));
 
 TEST_F(MixerDevices, MasterGroupUnitScalesTheDeviceOutputByItsUserData) {
     FMOD::System* s = open(0, FMOD_SPEAKERMODE_STEREO);
-    GenState gen;
+    GenState& gen = gens.emplace_back();
     gen.constant[0] = 0.5f;
     gen.constant[1] = -0.5f;
-    float gain = 0.25f;
+    float& gain = gains.emplace_back(0.25f);
     FMOD::ChannelGroup* master = nullptr;
     ASSERT_EQ(s->getMasterChannelGroup(&master), FMOD_OK);
     FMOD::DSP* masterGain = unit(s, "MasterGain", 0, scaleRead, &gain);
