@@ -58,6 +58,79 @@ public:
     // or above 64. Takes no lock; logs "Init the library first! \n" before start-up.
     CPlayer* getPlayerObject(int index);
 
+    // ---- Per-deck entry points (TKCoreDecks*.cpp) ----
+    // Each checks the started flag, takes its lock, writes its banner, looks the deck up (creating
+    // it on first use) and hands the call on. A negative index never reaches the registry. Lock
+    // kinds: "Coreglobal" for the lookup only, held through the call, or the lookup followed by
+    // "LoopLock" around the call; Load holds the load lock throughout.
+    int Load(int deck, char* path, int mainSlot, int cueSlot, bool unicode);
+    int Unload(int deck);
+    int Play(int deck, bool play);
+    int Stop(int deck);
+    bool IsPlaying(int deck);
+    int GetPosition(int deck);
+    int SetPosition(int deck, int ms);
+    int GetLength(int deck);
+    int CalcSongLengthRaw(int deck, unsigned int* out);
+    int GetWaveForm(int deck, unsigned char* buffer, unsigned int size);
+    int SetMute(int deck, bool mute);
+    int SetMuteMonitor(int deck, bool mute);
+    int SetVolume(int deck, int value);
+    int SetVolumeMonitor(int deck, int value);
+    int GetVolume(int deck);
+    int GetVolumeMonitor(int deck);
+    int SetPan(int deck, int value);
+    int SetGain(int deck, int value);
+    int GetLevels(int deck, unsigned int* out);
+    int GetTone(int deck, char* out);
+    int SetFrequencyPitch(int deck, double value);
+    int SetFrequencyPitchEx(int deck, double value);
+    int SetTimeStretcher(int deck, int value);
+    int SetPitchShifter(int deck, float value);
+    int SetIsReverse(int deck, bool reverse);
+    int SetLoop(int deck, bool on, bool flag);
+    int SetLoopPoints(int deck, int start, int end);
+    bool IsLooping(int deck);
+    int AddPlaybackSnippet(int deck, unsigned int start, unsigned int end);
+    int FrameSearchForward(int deck, int step);
+    int FrameSearchBackward(int deck, int step);
+    int SetFrameSearchLength(int deck, unsigned int ms);
+    int SetBufferSize(int deck, int size);
+    int DefineBeatCallback(int deck, void* callback);
+    long GetChannelHandle(int deck);
+    float GetBPM(int deck);
+    int startBeatTracking(int deck, bool on);
+    int SetEqLow(int deck, int value);
+    int SetEqMid(int deck, int value);
+    int SetEqHigh(int deck, int value);
+    int GetEqLow(int deck);
+    int GetEqMid(int deck);
+    int GetEqHigh(int deck);
+    int SetEqBandWidth(int deck, float width);
+    int SetCutOff(int deck, int value);
+    int SetResonance(int deck, int value);
+    int SetHighPassCutOff(int deck, int value);
+    int SetHighPassResonance(int deck, int value);
+    int EnableLowPass(int deck, bool on);
+    int EnableHighPass(int deck, bool on);
+    int SetEcho(int deck, bool on, double delay, double decay, double dryMix, double wetMix);
+    int SetFlanger(int deck, bool on, double dryMix, double wetMix, double depth, double rate);
+    int enableVirtualVinyl(int deck, bool on);
+    int setVirtualVelocity(int deck, long position, double time);
+    int setVirtualVTMode(int deck, double mode);
+    double getVirtualVTMode(int deck);
+    int setVirtualVTInertia(int deck, double inertia);
+    int enableAGC(int deck, bool on);
+    int setAGCGainOutputLevel(int deck, float level);
+    int setAGCAttackDelay(int deck, unsigned int attack, unsigned int delay);
+    int PlayerMixDown_openFile(int deck, char* path, int format, int bitrate);
+    int PlayerMixDown_start(int deck);
+    int PlayerMixDown_close(int deck);
+    // All decks at once, under "Coreglobal" for the whole call.
+    int SetNormalizerCompressor(float attack, float release, float threshold, float gainMakeup);
+    int SetNormalizer(float fadeTime, float threshold, float maxAmp);
+    int EnableNormalizer(bool on);
+
     // ---- Output slots ----
     // Fills the output slots, role codes and names, and the recorder names. 1, or -31.
     int EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned int resampler, unsigned int rate);

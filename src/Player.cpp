@@ -83,6 +83,7 @@ CPlayer::CPlayer(int index)
       m_csLoad("CPlayer::load"),
       m_beatTracker(),
       m_csUnnamed(),
+      m_bUnicodeName(false),
       m_pConfig(new DeckConfig()),
       m_uiLevelHoldLeft(0),
       m_uiLevelHoldRight(0),

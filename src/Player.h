@@ -97,9 +97,82 @@ public:
 
     DeckConfig* GetConfig() { return m_pConfig; }
 
+    // ---- Loading (PlayerLoad.cpp) ----
+    // Unloads, then puts a file, a CD track (".cda" or "cd://device/discid/track") or a line-in
+    // source ("record://N") on the deck, routed to the two slots, builds the effect chain and
+    // applies every stored setting again. 1, or a negative status.
+    int Load(char* path, int mainSlot, int cueSlot, bool unicode);
+    // Opens the source named by path into the settings block. 1, or a negative status.
+    int LoadFile(char* path, bool unicode);
     // Releases the source, the effect units and the outputs' channels; the settings stay.
     // 1; -5 when an output is missing.
     int Unload();
+
+    // ---- Transport, position, loops and tempo (PlayerTransport.cpp, PlayerLoops.cpp,
+    // PlayerTempo.cpp) ----
+    int Play(bool on, bool keepPosition);
+    int Stop();
+    int GetPosition();
+    int SetPosition(int position, bool unused);
+    int SetLoop(bool on, bool unused, bool save);
+    int SetLoopPoints(int start, int end, bool save);
+    bool IsLooping();
+    bool IsPlaying();
+    int FrameSearchForward(unsigned int step);
+    int FrameSearchBackward(unsigned int step);
+    int SetFrameSearchLength(unsigned int length);
+    int SetFrequencyPitch(double slider);
+    int SetFrequencyPitchEx(double percent);
+    int SetIsReverse(bool reverse);
+    int SetTimeStretcher(int slider);
+    int setVirtualVTMode(double mode);
+    double getVirtualVTMode();
+    int enableVirtualVinyl(bool on);
+    int setVirtualVTInertia(double inertia);
+    int setVirtualVelocity(long position, double time);
+    int GetLength();
+    int CalcSongLengthRaw(unsigned int* out);
+    int GetWaveForm(unsigned char* buffer, unsigned int length);
+    int AddPlaybackSnippet(unsigned int start, unsigned int end);
+    int PlayerMixDown_openFile(char* path, int format, int bitrate);
+    int PlayerMixDown_start();
+    int PlayerMixDown_close();
+    int startBeatTracking(int deckIndex, bool on, float minBPM, float maxBPM, int precision);
+    float GetBPM();
+    int SetBufferSize(int size);
+    int DefineBeatCallback(void* callback, int deckIndex);
+    int setAGCAttackDelay(unsigned int attack, unsigned int delay);
+
+    // ---- Effects, levels and tone (PlayerEffects.cpp, PlayerOutputs.cpp, PlayerMeter.cpp) ----
+    int SetEqHigh(int slider);
+    int SetEqMid(int slider);
+    int SetEqLow(int slider);
+    unsigned int GetEqHigh();
+    unsigned int GetEqMid();
+    unsigned int GetEqLow();
+    int SetEqBandWidth(float width);
+    int SetEcho(bool on, double delay, double decay, double dryMix, double wetMix);
+    int SetFlanger(bool on, double dryMix, double wetMix, double depth, double rate);
+    int EnableLowPass(bool on);
+    int SetResonance(int slider);
+    int SetCutOff(int slider);
+    int EnableHighPass(bool on);
+    int SetHighPassResonance(int slider);
+    int SetHighPassCutOff(int slider);
+    int EnableNormalizer(bool on);
+    int SetNormalizer(float fadeTime, float threshold, float maxAmp);
+    int SetNormalizerCompressor(float attack, float release, float threshold, float gainMakeup);
+    int SetPitchShifter(float shift);
+    int SetVolume(int slider);
+    unsigned int GetVolume();
+    int SetVolumeMonitor(int slider);
+    unsigned int GetVolumeMonitor();
+    int SetMute(bool mute);
+    int SetMuteMonitor(bool mute);
+    int SetGain(int slider);
+    int SetPan(int slider);
+    int GetLevels(unsigned int* out);
+    int GetTone(char* text);
 
     int getIndex() const { return m_iIndex; }
     BeatTracker& getBeatTracker() { return m_beatTracker; }
@@ -112,8 +185,13 @@ public:
     CritSect m_csLoad;              // "CPlayer::load"
 
 private:
+    // The channel loop rule: hands the loop window (or the whole sound) and the loop count to the
+    // main output after every change of the window or of the loop switch.
+    void applyChannelLoop();
+
     BeatTracker m_beatTracker;
     CritSect m_csUnnamed;           // never entered
+    bool m_bUnicodeName;            // m_szFileName holds UTF-16 units (set by LoadFile)
     DeckConfig* m_pConfig;
     unsigned int m_uiLevelHoldLeft;
     unsigned int m_uiLevelHoldRight;
