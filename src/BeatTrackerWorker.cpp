@@ -261,9 +261,15 @@ void BeatTracker::callJava(bool finished, double percent, std::vector<Event*>* b
                 if (env->ExceptionCheck()) env->ExceptionClear();
                 continue;
             }
-            if (setKeyDown) env->CallVoidMethod(beat, setKeyDown, static_cast<jdouble>(report.times[i]));
-            if (setFirstBeat)
+            // Every call may throw; a pending exception must be cleared before the next JNI call.
+            if (setKeyDown) {
+                env->CallVoidMethod(beat, setKeyDown, static_cast<jdouble>(report.times[i]));
+                if (env->ExceptionCheck()) env->ExceptionClear();
+            }
+            if (setFirstBeat) {
                 env->CallVoidMethod(beat, setFirstBeat, static_cast<jboolean>(report.firstBeat[i] ? JNI_TRUE : JNI_FALSE));
+                if (env->ExceptionCheck()) env->ExceptionClear();
+            }
             env->CallBooleanMethod(list, listAdd, beat);
             if (env->ExceptionCheck()) env->ExceptionClear();
             env->DeleteLocalRef(beat);
