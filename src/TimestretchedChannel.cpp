@@ -177,7 +177,7 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
 }
 
 TimeStretchedChannel::~TimeStretchedChannel() {
-    if (m_pOutputBuffer) m_pOutputBuffer->setBypass(true);
+    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->setBypass(true);
     if (m_pLoopSound) m_pLoopSound->stopBuffering();
     {
         CRITSECT_SCOPE(m_channelLock);
@@ -207,29 +207,29 @@ TimeStretchedChannel::~TimeStretchedChannel() {
     m_pWork = nullptr;
     m_uiWorkCapacity = 0;
     // The ring's worker is joined (bypass above), so nothing reads the loop source any more.
-    if (m_pOutputBuffer) m_pOutputBuffer->setBypass(true);
-    delete m_pOutputBuffer;
-    m_pOutputBuffer = nullptr;
+    if (auto* ring = m_pOutputBuffer.exchange(nullptr)) {
+        ring->setBypass(true);
+        delete ring;
+    }
     delete m_pLoopSound;
     m_pLoopSound = nullptr;
     delete m_pResampler.exchange(nullptr);
 }
 
 int TimeStretchedChannel::startBuffering(int frames, int channels) {
-    if (m_pOutputBuffer) {
-        m_pOutputBuffer->setBypass(true);
-        delete m_pOutputBuffer;
-        m_pOutputBuffer = nullptr;
+    if (auto* old = m_pOutputBuffer.exchange(nullptr)) {
+        old->setBypass(true);
+        delete old;
     }
     auto* buffer = new com_tarvenkolm_outputbuffering::ITKOutputBuffer(
         static_cast<com_tarvenkolm_outputbuffering::ITKOutputBufferSource*>(this));
     buffer->startBuffering(frames, channels, m_fFrequency, true);
-    m_pOutputBuffer = buffer;
+    m_pOutputBuffer.store(buffer, std::memory_order_release);
     return 1;
 }
 
 int TimeStretchedChannel::stopBuffering() {
-    if (m_pOutputBuffer) m_pOutputBuffer->setBypass(true);
+    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->setBypass(true);
     if (m_pLoopSound) m_pLoopSound->stopBuffering();
     return 1;
 }
@@ -260,7 +260,7 @@ int TimeStretchedChannel::stop() {
         r = m_pChannel->stop();
         m_pChannel = nullptr;
     }
-    if (m_pOutputBuffer) m_pOutputBuffer->setBypass(true);
+    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->setBypass(true);
     if (m_pLoopSound) m_pLoopSound->stopBuffering();
     return r;
 }

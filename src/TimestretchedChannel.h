@@ -161,7 +161,7 @@ public:
 
     // Diagnostics and tests -------------------------------------------------------------------
     LoopSound* getLoopSound() { return m_pLoopSound; }
-    com_tarvenkolm_outputbuffering::ITKOutputBuffer* getOutputBuffer() { return m_pOutputBuffer; }
+    com_tarvenkolm_outputbuffering::ITKOutputBuffer* getOutputBuffer() { return m_pOutputBuffer.load(std::memory_order_acquire); }
     FMOD::Channel* getFMODChannel();
     FMOD::DSP* getLowPassDSP();
     unsigned int getBlockFrames() const { return m_uiBlockFrames; }
@@ -201,7 +201,8 @@ private:
     std::atomic<float> m_fHighResPitch;
     std::atomic<float> m_fPitchShift;
     float m_fKeptSpeakerLevels[kSpeakerCount];
-    com_tarvenkolm_outputbuffering::ITKOutputBuffer* m_pOutputBuffer;
+    // Published once the ring runs: the render DSP may already be pulled by the mixer thread.
+    std::atomic<com_tarvenkolm_outputbuffering::ITKOutputBuffer*> m_pOutputBuffer;
     std::vector<PosList> m_positionQueue;  // under m_positionLock
     unsigned int m_uiConsumedFrames;       // under m_positionLock
     CritSect m_positionLock;

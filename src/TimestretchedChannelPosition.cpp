@@ -120,7 +120,7 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     }
     const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
     m_uiHeardPosition.store(heard, std::memory_order_release);
-    if (m_pOutputBuffer) m_pOutputBuffer->reset(position);
+    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->reset(position);
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
     m_corrector.reset(static_cast<double>(heard));
