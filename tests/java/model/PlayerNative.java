@@ -1,6 +1,7 @@
 package model;
 
 import java.util.ArrayList;
+import java.util.List;
 
 /**
  * The engine library's native methods, as the application declares them. Every method that
@@ -42,20 +43,118 @@ public class PlayerNative {
     public native String getReg(String key);  // ignored
     public native String getRegSubKey(String key, String subKey);  // ignored
 
+
+    // ---- Decks ----
+    // Out-buffers are direct ByteBuffers in the machine's byte order; `count` is the number of
+    // 32-bit values the caller made room for (1, or 2 for GetLevels).
+    public native long Load(int deck, byte[] path, int mainSlot, int cueSlot);
+    public native long LoadUnicode(int deck, String path, int mainSlot, int cueSlot);
+    public native long Unload(int deck);
+    public native long Play(int deck, boolean play);
+    public native long Stop(int deck);
+    public native boolean IsPlaying(int deck);
+    public native long SetPosition(int deck, int ms);
+    public native long GetPosition(int deck, java.nio.ByteBuffer out, int count);
+    public native long GetLength(int deck, java.nio.ByteBuffer out, int count);
+    public native long CalcSongLengthRaw(int deck, java.nio.ByteBuffer out, int count);
+    public native long SetVolume(int deck, int volume);
+    public native long SetVolumeMonitor(int deck, int volume);
+    public native long GetVolume(int deck, java.nio.ByteBuffer out, int count);
+    public native long GetVolumeMonitor(int deck, java.nio.ByteBuffer out, int count);
+    public native long SetMute(int deck, boolean mute);
+    public native long SetMuteMonitor(int deck, boolean mute);
+    public native long SetPan(int deck, int pan);
+    public native long SetGain(int deck, int gain);
+    public native long GetLevels(int deck, java.nio.ByteBuffer out, int count);
+    public native long SetFrequencyPitch(int deck, int value);
+    public native long SetFrequencyPitchEx(int deck, double value);
+    public native long SetTimeStretcher(int deck, int value);
+    public native long SetReverse(int deck, boolean reverse);
+    public native long SetLoop(int deck, boolean on, boolean flag);
+    public native long SetLoopPoints(int deck, long startMs, long endMs);
+    public native boolean IsLooping(int deck);
+    public native long AddPlaybackSnippet(int deck, long startMs, long endMs);
+    public native long FrameSearchForward(int deck, int step);
+    public native long FrameSearchBackward(int deck, int step);
+    public native long SetFrameSearchLength(int deck, int ms);
+    public native long SetBufferSize(int deck, int size);
+    public native long GetChannelHandle(int deck);
+    public native long GetBPM(int deck, java.nio.ByteBuffer out, int count);
+    public native String GetTone(int deck);
+    public native long startBeatTracking(int deck, boolean on);
+
+    // ---- Deck effects, vinyl and gain control ----
+    public native long SetEqLow(int deck, int value);
+    public native long SetEqMid(int deck, int value);
+    public native long SetEqHigh(int deck, int value);
+    public native long SetEqBandWidth(int deck, float width);
+    public native long SetCutOff(int deck, int value);
+    public native long SetResonance(int deck, int value);
+    public native long EnableLowPass(int deck, boolean on);
+    public native long SetHighPassCutOff(int deck, int value);
+    public native long SetHighPassResonance(int deck, int value);
+    public native long EnableHighPass(int deck, boolean on);
+    public native long SetEcho(int deck, boolean on, double p1, double p2, double p3, double p4);
+    public native long SetFlanger(int deck, boolean on, float p1, float p2, float p3, float p4);
+    public native long SetPitch(int deck, float value);
+    public native long SetPitchShifter(int deck, float value);
+    public native long SetNormalizer(float p1, float p2, float p3);
+    public native long SetNormalizerCompressor(float p1, float p2, float p3, float p4);
+    public native long EnableNormalizer(boolean on);
+    public native long enableVirtualVinyl(int deck, boolean on);
+    public native long setVirtualVelocity(int deck, long position, double time);
+    public native long setVirtualVTMode(int deck, double mode);
+    public native long setVirtualVTInertia(int deck, double inertia);
+    public native long AGCenable(int deck, boolean on);
+    public native long AGCsetOutputLevel(int deck, float level);
+    public native long AGCsetAttackDelay(int deck, int attack, int delay);  // ignored
+
     /**
      * Called by the deck beat tracker's thread with the beats found so far ("(IZLjava/util/ArrayList;D)I").
-     * The harness keeps the last report; its result is not used by the library.
+     * The harness keeps the last report and the log of all reports; its result is not used by the
+     * library.
      */
     public static volatile ArrayList<Object> lastBeatList;
     public static volatile int lastBeatDeck = -1;
     public static volatile boolean lastBeatFinished;
     public static volatile double lastBeatPercent;
 
+    /** One call of updateBeatList, as it arrived. */
+    public record BeatReport(int deck, boolean finished, ArrayList<Object> beats, double percent) {}
+
+    private static final ArrayList<BeatReport> beatReports = new ArrayList<>();
+
     public static int updateBeatList(int deck, boolean finished, ArrayList<Object> beats, double percent) {
         lastBeatDeck = deck;
         lastBeatFinished = finished;
         lastBeatList = beats;
         lastBeatPercent = percent;
+        synchronized (beatReports) {
+            beatReports.add(new BeatReport(deck, finished, beats, percent));
+            beatReports.notifyAll();
+        }
         return 0;
+    }
+
+    /** A copy of every report received so far, in arrival order. */
+    public static List<BeatReport> beatReports() {
+        synchronized (beatReports) {
+            return new ArrayList<>(beatReports);
+        }
+    }
+
+    /** Waits up to timeoutMs for a report with finished true for the deck; null when none came. */
+    public static BeatReport awaitFinishedReport(int deck, long timeoutMs) throws InterruptedException {
+        long end = System.nanoTime() + timeoutMs * 1_000_000L;
+        synchronized (beatReports) {
+            while (true) {
+                for (BeatReport r : beatReports) {
+                    if (r.deck() == deck && r.finished()) return r;
+                }
+                long left = (end - System.nanoTime()) / 1_000_000L;
+                if (left <= 0) return null;
+                beatReports.wait(left);
+            }
+        }
     }
 }
