@@ -12,11 +12,7 @@
 #include "DebugLog.h"
 #include "Monitor.h"
 #include "Player.h"
-
-namespace {
-constexpr int kLineIn = -6;
-constexpr int kNoMainOutput = -5;
-}  // namespace
+#include "StatusCodes.h"
 
 void CPlayer::applyChannelLoop() {
     DeckConfig* c = m_pConfig;
@@ -101,7 +97,7 @@ int CPlayer::FrameSearchForward(unsigned int step) { return frameSearchStep(*thi
 int CPlayer::FrameSearchBackward(unsigned int step) { return frameSearchStep(*this, step, false); }
 
 int CPlayer::SetFrameSearchLength(unsigned int length) {
-    if (m_pConfig->m_bRecording) return kLineIn;
+    if (m_pConfig->m_bRecording) return TK_ERR_LINE_IN;
     debugMsg("SetFrameSearchLength: %d\n", static_cast<int>(length));
     // Takes effect at the next step or position change.
     m_pConfig->m_uiFrameSearchLength = length;
@@ -110,6 +106,6 @@ int CPlayer::SetFrameSearchLength(unsigned int length) {
 
 int CPlayer::AddPlaybackSnippet(unsigned int start, unsigned int end) {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    if (!main) return kNoMainOutput;
+    if (!main) return TK_ERR_FAILED;
     return main->addPlaybackSnippet(start, end);
 }

@@ -14,13 +14,11 @@
 #include "DebugLog.h"
 #include "Monitor.h"
 #include "Player.h"
+#include "StatusCodes.h"
 
 namespace {
 
 // Deck-level answers of these operations.
-constexpr int kSliderOutOfRange = -4;
-constexpr int kNoOutput = -8;
-constexpr int kNoSettings = -28;
 
 int clampSlider(int slider) { return std::clamp(slider, 0, 10000); }
 
@@ -38,10 +36,10 @@ unsigned int scaledLevel(float level) {
 
 int CPlayer::SetVolume(int slider) {
     DeckConfig* c = m_pConfig;
-    if (!c) return kNoSettings;
+    if (!c) return TK_ERR_NO_DECK_OUTPUT;
     const float volume = static_cast<float>(clampSlider(slider)) / 10000.0f;
     c->m_fVolume = volume;
-    if (!c->m_pMainOutput) return kNoOutput;
+    if (!c->m_pMainOutput) return TK_ERR_NO_OUTPUT;
     return c->m_pMainOutput->SetVolume(volume);
 }
 
@@ -57,7 +55,7 @@ unsigned int CPlayer::GetVolume() {
 // The cue volume is not kept in the settings block: the cue output holds it.
 int CPlayer::SetVolumeMonitor(int slider) {
     DeckConfig* c = m_pConfig;
-    if (!c || !c->m_pCueOutput) return kNoOutput;
+    if (!c || !c->m_pCueOutput) return TK_ERR_NO_OUTPUT;
     return c->m_pCueOutput->SetVolume(static_cast<float>(clampSlider(slider)) / 10000.0f);
 }
 
@@ -72,20 +70,20 @@ unsigned int CPlayer::GetVolumeMonitor() {
 
 int CPlayer::SetMute(bool mute) {
     DeckConfig* c = m_pConfig;
-    if (!c || !c->m_pMainOutput) return kNoOutput;
+    if (!c || !c->m_pMainOutput) return TK_ERR_NO_OUTPUT;
     return c->m_pMainOutput->SetMute(mute);
 }
 
 int CPlayer::SetMuteMonitor(bool mute) {
     DeckConfig* c = m_pConfig;
-    if (!c || !c->m_pCueOutput) return kNoOutput;
+    if (!c || !c->m_pCueOutput) return TK_ERR_NO_OUTPUT;
     return c->m_pCueOutput->SetMute(mute);
 }
 
 // 0..10000 to a gain of 0.0..2.0. The main output answers -8 while nothing is loaded; the value is
 // kept all the same and the load hands it to the new channel.
 int CPlayer::SetGain(int slider) {
-    if (slider < 0 || slider > 10000) return kSliderOutOfRange;
+    if (slider < 0 || slider > 10000) return TK_ERR_BAD_ARGUMENT;
     DeckConfig* c = m_pConfig;
     c->m_iGainSlider = slider;
     c->m_fGain = static_cast<float>(slider) / 10000.0f * 2.0f;
@@ -95,7 +93,7 @@ int CPlayer::SetGain(int slider) {
 
 // 0..10000 to a pan of -1.0 (left) .. 1.0 (right).
 int CPlayer::SetPan(int slider) {
-    if (slider < 0 || slider > 10000) return kSliderOutOfRange;
+    if (slider < 0 || slider > 10000) return TK_ERR_BAD_ARGUMENT;
     DeckConfig* c = m_pConfig;
     c->m_iPanSlider = slider;
     c->m_dPan = (static_cast<double>(slider) - 5000.0) / 5000.0;

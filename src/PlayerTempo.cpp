@@ -17,12 +17,6 @@
 
 namespace {
 
-constexpr int kBadArgument = -4;
-constexpr int kNoMainOutput = -8;
-constexpr int kNoTimeStretcher = -17;
-constexpr int kNoVinyl = -28;
-constexpr int kCdRefused = -36;
-constexpr int kFailed = -5;
 
 constexpr double kSliderNeutral = 5000.0;
 constexpr double kSliderTop = 10000.0;
@@ -63,7 +57,7 @@ int CPlayer::SetFrequencyPitch(double slider) {
         c->m_dSpeed = 0.0;
     }
     CMonitor* main = c->m_pMainOutput;
-    if (!main) return kNoMainOutput;
+    if (!main) return TK_ERR_NO_OUTPUT;
     ERRCHECK("SetFrequencyPitch", __FILE__, __LINE__,
              static_cast<FMOD_RESULT>(applySpeed(main, c->m_dSpeed, playsReverse(main))));
     return 1;
@@ -85,7 +79,7 @@ int CPlayer::SetIsReverse(bool reverse) {
 
 int CPlayer::SetTimeStretcher(int slider) {
     DeckConfig* c = m_pConfig;
-    if (slider < 0 || slider > static_cast<int>(kSliderTop)) return kBadArgument;
+    if (slider < 0 || slider > static_cast<int>(kSliderTop)) return TK_ERR_BAD_ARGUMENT;
     double x;
     if (slider > kTempoSliderTop) {
         slider = kTempoSliderTop;
@@ -94,7 +88,7 @@ int CPlayer::SetTimeStretcher(int slider) {
         x = (kSliderTop - slider) / kSliderNeutral;
     }
     CMonitor* main = c->m_pMainOutput;
-    if (!main) return kNoTimeStretcher;
+    if (!main) return TK_ERR_NO_TIMESTRETCHER;
     c->m_fTempoFactor = x >= kMinTempoX ? static_cast<float>(1.0 / x) : kMaxTempoFactor;
     c->m_iTempoSlider = slider;
     // A silent cue keeps the heard position when the tempo changes (the channel re-seeks while
@@ -112,7 +106,7 @@ int CPlayer::SetTimeStretcher(int slider) {
 int CPlayer::setVirtualVTMode(double mode) {
     DeckConfig* c = m_pConfig;
     CMonitor* main = c->m_pMainOutput;
-    if (!main) return kNoVinyl;
+    if (!main) return TK_ERR_NO_DECK_OUTPUT;
     // The stored tempo and speed stay as they are, so a later non-zero mode applies them again.
     const bool reverse = playsReverse(main);
     if (mode != 0.0) {
@@ -132,37 +126,37 @@ double CPlayer::getVirtualVTMode() {
 
 int CPlayer::enableVirtualVinyl(bool on) {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    return main ? main->enableVirtualVinyl(on) : kNoVinyl;
+    return main ? main->enableVirtualVinyl(on) : TK_ERR_NO_DECK_OUTPUT;
 }
 
 int CPlayer::setVirtualVTInertia(double inertia) {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    return main ? main->setVirtualVTInertia(inertia) : kNoVinyl;
+    return main ? main->setVirtualVTInertia(inertia) : TK_ERR_NO_DECK_OUTPUT;
 }
 
 int CPlayer::setVirtualVelocity(long position, double time) {
     DeckConfig* c = m_pConfig;
-    if (c->m_bRecording) return kBadArgument;
+    if (c->m_bRecording) return TK_ERR_BAD_ARGUMENT;
     CMonitor* main = c->m_pMainOutput;
-    if (!main) return kNoVinyl;
+    if (!main) return TK_ERR_NO_DECK_OUTPUT;
     if (position < 0) position = 0;
-    if (position >= static_cast<long>(c->m_uiLength)) return kBadArgument;
+    if (position >= static_cast<long>(c->m_uiLength)) return TK_ERR_BAD_ARGUMENT;
     return main->setVirtualVelocity(position, time);
 }
 
 int CPlayer::PlayerMixDown_openFile(char* path, int format, int bitrate) {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    return main ? main->PlayerMixDown_openFile(path, format, bitrate) : kNoVinyl;
+    return main ? main->PlayerMixDown_openFile(path, format, bitrate) : TK_ERR_NO_DECK_OUTPUT;
 }
 
 int CPlayer::PlayerMixDown_start() {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    return main ? main->PlayerMixDown_start() : kNoVinyl;
+    return main ? main->PlayerMixDown_start() : TK_ERR_NO_DECK_OUTPUT;
 }
 
 int CPlayer::PlayerMixDown_close() {
     CMonitor* main = m_pConfig->m_pMainOutput;
-    return main ? main->PlayerMixDown_close() : kNoVinyl;
+    return main ? main->PlayerMixDown_close() : TK_ERR_NO_DECK_OUTPUT;
 }
 
 int CPlayer::startBeatTracking(int deckIndex, bool on, float minBPM, float maxBPM, int precision) {
@@ -175,7 +169,7 @@ int CPlayer::startBeatTracking(int deckIndex, bool on, float minBPM, float maxBP
     CMonitor* main = m_pConfig->m_pMainOutput;
     BeatResultListener* listener = main ? main->getBeatResultListener() : nullptr;
     // The stored name is UTF-16 when the loader was given the unicode flag; both calls are told.
-    if (!CTKCore::isWaveDataAccessAllowed(m_pConfig->m_szFileName, m_bUnicodeName)) return kCdRefused;
+    if (!CTKCore::isWaveDataAccessAllowed(m_pConfig->m_szFileName, m_bUnicodeName)) return TK_ERR_NO_WAVE_ACCESS;
     return tracker.startTracking(deckIndex, m_pConfig->m_szFileName, m_bUnicodeName, minBPM, maxBPM, listener,
                                  precision);
 }
@@ -184,7 +178,7 @@ float CPlayer::GetBPM() { return 0.0f; }
 
 int CPlayer::SetBufferSize(int /*size*/) { return 1; }
 
-int CPlayer::DefineBeatCallback(void* /*callback*/, int /*deckIndex*/) { return m_pConfig ? 1 : kFailed; }
+int CPlayer::DefineBeatCallback(void* /*callback*/, int /*deckIndex*/) { return m_pConfig ? 1 : TK_ERR_FAILED; }
 
 int CPlayer::setAGCAttackDelay(unsigned int attack, unsigned int delay) {
     m_uiAttackSamples = attack;

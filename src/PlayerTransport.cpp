@@ -16,11 +16,9 @@
 
 namespace {
 
+// Play's own answer for a deck without both outputs.
 constexpr int kPlayNoOutput = -1;
-constexpr int kLineIn = -6;
-constexpr int kNoMainOutput = -8;
-constexpr int kNoDisc = -20;
-constexpr int kReadFailed = -5;
+
 // SetPosition never lands closer to the end than this, so a jump "to the end" still plays.
 constexpr int kEndMarginMs = 100;
 // How the loader opens a file; the waveform read opens it the same way so the bytes match.
@@ -100,7 +98,7 @@ int CPlayer::GetPosition() {
 int CPlayer::SetPosition(int position, bool /*unused*/) {
     DeckConfig* c = m_pConfig;
     CRITSECT_SCOPE(m_csLoad);
-    if (c->m_bRecording) return kLineIn;
+    if (c->m_bRecording) return TK_ERR_LINE_IN;
     if (c->m_bFrameSearching) {
         // The fragment follows the new position. A negative position would wrap the unsigned
         // fragment start to the far end of the range; it starts at 0 instead, as play does.
@@ -129,19 +127,19 @@ int CPlayer::SetPosition(int position, bool /*unused*/) {
 }
 
 int CPlayer::GetLength() {
-    if (m_pConfig->m_bRecording) return kLineIn;
+    if (m_pConfig->m_bRecording) return TK_ERR_LINE_IN;
     return static_cast<int>(m_pConfig->m_uiLength);
 }
 
 int CPlayer::CalcSongLengthRaw(unsigned int* out) {
     DeckConfig* c = m_pConfig;
-    if (!c->m_pMainOutput) return kNoMainOutput;
+    if (!c->m_pMainOutput) return TK_ERR_NO_OUTPUT;
     if (!out) return 0;
     *out = 0;
     CRITSECT_SCOPE(m_csOrigStream);
     if (!c->m_pSound) return 0;
     const FMOD_RESULT r = c->m_pSound->getLength(out, FMOD_TIMEUNIT_PCMBYTES);
-    if (r == FMOD_ERR_CDDA_NODISC) return kNoDisc;
+    if (r == FMOD_ERR_CDDA_NODISC) return TK_ERR_NO_DISC;
     if (r != FMOD_OK) {
         ERRCHECK("CalcSongLengthRaw", __FILE__, __LINE__, r);
         return 0;
@@ -182,7 +180,7 @@ int CPlayer::GetWaveForm(unsigned char* buffer, unsigned int length) {
     if (own) ERRCHECK("GetWaveForm", __FILE__, __LINE__, own->release());
     if (r != FMOD_OK) {
         ERRCHECK("GetWaveForm", __FILE__, __LINE__, r);
-        return kReadFailed;
+        return TK_ERR_FAILED;
     }
     return 1;
 }
