@@ -160,8 +160,20 @@ void BufferingSound::fillBehind(int64_t bottomWords64) {
     m_uiFilePosition += got / frameBytes();
 }
 
+unsigned int BufferingSound::landingFrame(unsigned int pcm) const {
+    // Frames per word-aligned step: 8 / gcd(frame bytes, 8). A frame of 6 bytes starts on a word
+    // boundary only every fourth frame; truncating its word count alone would put the needle
+    // inside a frame and shift every sample read after it.
+    const unsigned int fb = frameBytes();
+    if (fb == 0) return pcm;
+    unsigned int common = 8;
+    while (fb % common != 0) common /= 2;
+    const unsigned int step = 8 / common;
+    return pcm - pcm % step;
+}
+
 int BufferingSound::seekData(unsigned int pcm) {
-    const int64_t words = static_cast<int64_t>(framesToWords(pcm));
+    const int64_t words = static_cast<int64_t>(framesToWords(landingFrame(pcm)));
     if (m_pendingWords.load(std::memory_order_acquire) >= 0) {
         // The ring is about to be reset: only the target changes.
         m_pendingWords.store(words, std::memory_order_release);

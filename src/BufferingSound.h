@@ -51,8 +51,11 @@ public:
     int AutoLABuffer(unsigned int chunkBytes);
 
     // Moves the needle to a frame inside the window, or asks the worker to reset the ring there.
-    // Always 0.
+    // The needle moves in whole words: the target goes down to landingFrame(pcm). Always 0.
     int seekData(unsigned int pcm);
+    // The frame a seek to pcm lands on: the nearest frame at or below it that starts on a word
+    // boundary (16-bit stereo: even frames; 24-bit stereo: every fourth frame).
+    unsigned int landingFrame(unsigned int pcm) const;
     // Copies bytes at the needle (forward, or group-reversed in reverse). 0, or 22 when a read
     // lacking data lies at the start or the end of the sound.
     int readData(void* dst, unsigned int bytes, unsigned int* read);

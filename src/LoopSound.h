@@ -45,6 +45,10 @@ public:
     // a prefetch source. *read gets the bytes produced.
     int readData(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
     int seekData(unsigned int pcm, bool seekPrefetch);
+    // The frame the prefetch reads from after a seek to pcm (seeks land on whole words). A
+    // position walk reset for a seek must start there: a reverse read that begins below the
+    // walk's cursor does not hold it and never counts.
+    unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
     int setPositionPCM(unsigned int pcm);
     int setPositionMs(unsigned int ms);
     int setLoopPointsPCM(unsigned int start, unsigned int end);

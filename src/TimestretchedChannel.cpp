@@ -59,6 +59,7 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
       m_pLineInSound(nullptr),
       m_iChannels(1),
       m_iBytesPerSample(1),
+      m_bFloatSamples(false),
       m_fTempoFactor(1.0f),
       m_pStretcher(nullptr),
       m_uiWorkCapacity(0),
@@ -105,6 +106,7 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
         if (sound->getFormat(&type, &format, &channels, &bits) == FMOD_OK) {
             m_iChannels = channels > 0 ? channels : 1;
             m_iBytesPerSample = bits > 15 ? bits / 8 : 1;
+            m_bFloatSamples = format == FMOD_SOUND_FORMAT_PCMFLOAT;
         } else {
             m_iBytesPerSample = 2;
         }

@@ -72,6 +72,7 @@ public:
     static constexpr unsigned int kStep8Bytes = 8192;
     static constexpr unsigned int kStep16Bytes = 16384;
     static constexpr unsigned int kStep24Bytes = 24576;
+    static constexpr unsigned int kStep32Bytes = 32768;
     static constexpr unsigned int kRawReadBytes = 131072;
     // Source reads one stretched block may make before it gives up on the stretcher producing a
     // whole block (a source that keeps delivering a few bytes must not stall the render thread).
@@ -174,6 +175,9 @@ private:
     int renderDirect(float* out, unsigned int len, float left, float right);
     void queueStep(unsigned int frames, float factor);
     bool growWork(unsigned int floats);
+    // Bytes one read of the source may ask for: len frames of the source's width, capped by the
+    // step buffer of that width and cut to whole frames; 0 for a width not played.
+    unsigned int requestBytes(unsigned int len) const;
     // Converts n source bytes of the step buffer into stereo work frames; returns the frames.
     unsigned int convertToWork(const unsigned char* bytes, unsigned int count);
     // Interpolation time in ms since the clock base, as the position report computes it.
@@ -189,6 +193,7 @@ private:
     FMOD::Sound* m_pLineInSound;
     int m_iChannels;
     int m_iBytesPerSample;
+    bool m_bFloatSamples;  // 4-byte samples are IEEE floats (else 32-bit integers)
     std::atomic<float> m_fTempoFactor;
     soundtouch::SoundTouch* m_pStretcher;  // render thread only (see m_bClearStretcher)
     unsigned int m_uiWorkCapacity;         // render thread only
@@ -218,7 +223,7 @@ private:
     std::vector<Event> m_beatEvents;  // under m_eventsLock
     CritSect m_eventsLock;
     unsigned char m_rawRead[kRawReadBytes];  // render thread only
-    unsigned char m_step[kStep16Bytes];      // render thread only
+    unsigned char m_step[kStep32Bytes];      // render thread only
     CMixDown m_recorder;
 
     // Set by seeks and flushes; the render thread clears the stretcher before its next read.

@@ -123,7 +123,9 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->reset(position);
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
-    m_corrector.reset(static_cast<double>(heard));
+    // The report shows the frame asked for until a block plays; the walk starts where the
+    // prefetch lands (whole words), or a reverse read from just below it would never count.
+    m_corrector.reset(static_cast<double>(m_pLoopSound->landingFrame(heard)));
     return result;
 }
 

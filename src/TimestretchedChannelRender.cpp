@@ -16,15 +16,33 @@ constexpr int kNoState = FMOD_ERR_MEMORY;   // 44
 
 float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
-inline int16_t load16(const unsigned char* p) {
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0]) | (static_cast<uint16_t>(p[1]) << 8));
-}
-
-inline int32_t load24(const unsigned char* p) {
-    // Sign-extend from the top byte.
-    const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                       (static_cast<uint32_t>(p[2]) << 16);
-    return static_cast<int32_t>(u << 8) >> 8;
+// One source sample as a float in [-1, 1): 8-bit signed, 16-, 24- and 32-bit little-endian
+// integers, or 32-bit float. Both render paths decode through it.
+inline float decodeSample(const unsigned char* p, unsigned int bytes, bool isFloat) {
+    switch (bytes) {
+        case 1: return static_cast<float>(static_cast<int8_t>(p[0])) * (1.0f / 128.0f);
+        case 2: {
+            const uint16_t u = static_cast<uint16_t>(p[0] | (p[1] << 8));
+            return static_cast<float>(static_cast<int16_t>(u)) * (1.0f / 32768.0f);
+        }
+        case 3: {
+            // Sign-extend from the top byte.
+            const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                               (static_cast<uint32_t>(p[2]) << 16);
+            return static_cast<float>(static_cast<int32_t>(u << 8) >> 8) * (1.0f / 8388608.0f);
+        }
+        case 4: {
+            const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+            if (isFloat) {
+                float f;
+                std::memcpy(&f, &u, sizeof f);
+                return f;
+            }
+            return static_cast<float>(static_cast<double>(static_cast<int32_t>(u)) * (1.0 / 2147483648.0));
+        }
+        default: return 0.0f;
+    }
 }
 
 void zero(float* out, size_t samples) {
@@ -110,21 +128,31 @@ bool TimeStretchedChannel::growWork(unsigned int floats) {
     return true;
 }
 
+unsigned int TimeStretchedChannel::requestBytes(unsigned int len) const {
+    const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    const unsigned int bps = static_cast<unsigned int>(m_iBytesPerSample);
+    unsigned int cap = 0;
+    switch (bps) {
+        case 1: cap = kStep8Bytes; break;
+        case 2: cap = kStep16Bytes; break;
+        case 3: cap = kStep24Bytes; break;
+        case 4: cap = kStep32Bytes; break;
+        default: return 0;
+    }
+    const uint64_t want = static_cast<uint64_t>(len) * channels * bps;
+    const unsigned int bytes = want < cap ? static_cast<unsigned int>(want) : cap;
+    return bytes - bytes % (channels * bps);
+}
+
 unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, unsigned int count) {
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
-    const bool eightBit = m_iBytesPerSample == 1;
-    const unsigned int sampleBytes = eightBit ? 1u : 2u;
-    const unsigned int frames = count / sampleBytes / channels;
+    const unsigned int bps = static_cast<unsigned int>(m_iBytesPerSample);
+    if (bps < 1 || bps > 4) return 0;
+    const unsigned int frames = count / bps / channels;
     for (unsigned int i = 0; i < frames; ++i) {
-        const unsigned char* frame = bytes + static_cast<size_t>(i) * channels * sampleBytes;
-        float l, r;
-        if (eightBit) {
-            l = static_cast<float>(static_cast<int8_t>(frame[0])) / 128.0f;
-            r = channels > 1 ? static_cast<float>(static_cast<int8_t>(frame[1])) / 128.0f : l;
-        } else {
-            l = static_cast<float>(load16(frame)) * (1.0f / 32768.0f);
-            r = channels > 1 ? static_cast<float>(load16(frame + 2)) * (1.0f / 32768.0f) : l;
-        }
+        const unsigned char* frame = bytes + static_cast<size_t>(i) * channels * bps;
+        const float l = decodeSample(frame, bps, m_bFloatSamples);
+        const float r = channels > 1 ? decodeSample(frame + bps, bps, m_bFloatSamples) : l;
         m_pWork[2 * i] = l;
         m_pWork[2 * i + 1] = r;
     }
@@ -146,10 +174,8 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     const float shift = m_fPitchShift.load(std::memory_order_acquire);
     if (shift != 0.0f) m_pStretcher->setPitchSemiTones(static_cast<double>(shift));
 
-    const bool eightBit = m_iBytesPerSample == 1;
-    const unsigned int request = eightBit ? std::min(len * channels, kStep8Bytes)
-                                          : std::min(2 * len * channels, kStep16Bytes);
-    for (unsigned int reads = 0; m_pStretcher->numSamples() < len && reads < kMaxReadsPerBlock; ++reads) {
+    const unsigned int request = requestBytes(len);
+    for (unsigned int reads = 0; request && m_pStretcher->numSamples() < len && reads < kMaxReadsPerBlock; ++reads) {
         unsigned int got = 0;
         m_pLoopSound->readData(m_step, request, &got, m_corrector);
         if (got == 0) break;
@@ -175,21 +201,18 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
     if (m_pStretcher->numUnprocessedSamples() != 0) {
         // Stretched playback has just ended: restart the source where the listener is, and drop
-        // what the stretcher still held.
+        // what the stretcher still held. The walk restarts at the frame the prefetch lands on,
+        // not the one asked for: the direction may have turned since the last block, and a
+        // reverse read that starts below the walk's cursor is taken for a jump, dropped, and
+        // with one read per direct block the cursor would never move again.
         const int64_t p = m_corrector.getSamplePCMPos(1.0, 1);
-        const unsigned int pcm = p < 0 ? 0u : static_cast<unsigned int>(p);
+        const unsigned int pcm = m_pLoopSound->landingFrame(p < 0 ? 0u : static_cast<unsigned int>(p));
         m_pLoopSound->seekData(pcm, true);
         m_pStretcher->clear();
         m_corrector.reset(static_cast<double>(pcm));
     }
 
-    unsigned int request = 0;
-    switch (m_iBytesPerSample) {
-        case 1: request = std::min(len * channels, kStep8Bytes); break;
-        case 2: request = std::min(2 * len * channels, kStep16Bytes); break;
-        case 3: request = std::min(3 * len * channels, kStep24Bytes); break;
-        default: request = 0; break;
-    }
+    const unsigned int request = requestBytes(len);
     unsigned int got = 0;
     if (request) m_pLoopSound->readData(m_rawRead, request, &got, m_corrector);
     if (got > request) got = request;
@@ -204,15 +227,7 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
         const unsigned char* frame = m_rawRead + static_cast<size_t>(i) * channels * bps;
         float v[2];
         const unsigned int take = channels > 1 ? 2u : 1u;
-        for (unsigned int c = 0; c < take; ++c) {
-            const unsigned char* s = frame + c * bps;
-            if (bps == 1)
-                v[c] = static_cast<float>(static_cast<int8_t>(s[0])) / 128.0f;
-            else if (bps == 2)
-                v[c] = static_cast<float>(load16(s)) * (1.0f / 32768.0f);
-            else
-                v[c] = static_cast<float>(load24(s)) * (1.0f / 8388608.0f);
-        }
+        for (unsigned int c = 0; c < take; ++c) v[c] = decodeSample(frame + c * bps, bps, m_bFloatSamples);
         if (channels == 1) {
             out[2 * i] = left * v[0];
             out[2 * i + 1] = right * v[0];

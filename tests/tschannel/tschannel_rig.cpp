@@ -26,8 +26,8 @@ FMOD::System* noSoundSystem() {
 }  // namespace
 
 GeneratedSound::GeneratedSound(unsigned int frames, int channels,
-                               const std::function<float(unsigned int, int)>& sample, int bits)
-    : m_frames(frames), m_channels(channels), m_bits(bits) {
+                               const std::function<float(unsigned int, int)>& sample, int bits, bool isFloat)
+    : m_frames(frames), m_channels(channels), m_bits(bits), m_float(isFloat) {
     FMOD::System* system = noSoundSystem();
     if (!system) return;
     const unsigned int bytesPerSample = static_cast<unsigned int>(bits / 8);
@@ -40,9 +40,19 @@ GeneratedSound::GeneratedSound(unsigned int frames, int channels,
             unsigned char* p = &m_pcm[(static_cast<size_t>(i) * channels + c) * bytesPerSample];
             if (bits == 8) {
                 p[0] = static_cast<unsigned char>(static_cast<int8_t>(std::lrint(v * 127.0f)));
-            } else {
+            } else if (bits == 16) {
                 const int16_t s = static_cast<int16_t>(std::lrint(v * 32767.0f));
                 std::memcpy(p, &s, 2);
+            } else if (bits == 24) {
+                const int32_t s = static_cast<int32_t>(std::lrint(static_cast<double>(v) * 8388607.0));
+                p[0] = static_cast<unsigned char>(s & 0xff);
+                p[1] = static_cast<unsigned char>((s >> 8) & 0xff);
+                p[2] = static_cast<unsigned char>((s >> 16) & 0xff);
+            } else if (isFloat) {
+                std::memcpy(p, &v, 4);
+            } else {
+                const int32_t s = static_cast<int32_t>(std::llrint(static_cast<double>(v) * 2147483647.0));
+                std::memcpy(p, &s, 4);
             }
         }
     }
@@ -52,7 +62,12 @@ GeneratedSound::GeneratedSound(unsigned int frames, int channels,
     ex.length = length;
     ex.numchannels = channels;
     ex.defaultfrequency = kRate;
-    ex.format = bits == 8 ? FMOD_SOUND_FORMAT_PCM8 : FMOD_SOUND_FORMAT_PCM16;
+    switch (bits) {
+        case 8: ex.format = FMOD_SOUND_FORMAT_PCM8; break;
+        case 24: ex.format = FMOD_SOUND_FORMAT_PCM24; break;
+        case 32: ex.format = isFloat ? FMOD_SOUND_FORMAT_PCMFLOAT : FMOD_SOUND_FORMAT_PCM32; break;
+        default: ex.format = FMOD_SOUND_FORMAT_PCM16; break;
+    }
     FMOD::Sound* sound = nullptr;
     if (system->createSound(nullptr, FMOD_OPENUSER | FMOD_SOFTWARE, &ex, &sound) != FMOD_OK || !sound) return;
     void *p1 = nullptr, *p2 = nullptr;
@@ -74,6 +89,22 @@ GeneratedSound::~GeneratedSound() {
 float GeneratedSound::stored(unsigned int frame, int channel) const {
     const size_t at = static_cast<size_t>(frame) * m_channels + channel;
     if (m_bits == 8) return static_cast<float>(static_cast<int8_t>(m_pcm[at])) / 128.0f;
+    if (m_bits == 24) {
+        const unsigned char* p = &m_pcm[at * 3];
+        int32_t s = p[0] | (p[1] << 8) | (p[2] << 16);
+        if (s & 0x800000) s -= 0x1000000;
+        return static_cast<float>(s) * (1.0f / 8388608.0f);
+    }
+    if (m_bits == 32) {
+        if (m_float) {
+            float f;
+            std::memcpy(&f, &m_pcm[at * 4], 4);
+            return f;
+        }
+        int32_t s;
+        std::memcpy(&s, &m_pcm[at * 4], 4);
+        return static_cast<float>(static_cast<double>(s) / 2147483648.0);
+    }
     int16_t s;
     std::memcpy(&s, &m_pcm[at * 2], 2);
     return static_cast<float>(s) * (1.0f / 32768.0f);

@@ -18,18 +18,20 @@ namespace tsc_test {
 constexpr int kRate = 44100;
 constexpr const char* kCard = "Card1";
 
-// A user sound of `frames` 16-bit frames; sample(frame, channel) gives the value in [-1, 1].
+// A user sound of `frames` frames of `bits`-bit samples (8, 16, 24 or 32; 32 with isFloat is
+// IEEE float); sample(frame, channel) gives the value in [-1, 1].
 class GeneratedSound {
 public:
     GeneratedSound(unsigned int frames, int channels, const std::function<float(unsigned int, int)>& sample,
-                   int bits = 16);
+                   int bits = 16, bool isFloat = false);
     ~GeneratedSound();
     GeneratedSound(const GeneratedSound&) = delete;
     GeneratedSound& operator=(const GeneratedSound&) = delete;
 
     FMOD::Sound* get() const { return m_sound; }
     bool ok() const { return m_sound != nullptr; }
-    // The exact float the channel makes of a stored sample (value / 2^15 for 16 bits).
+    // The exact float the channel makes of a stored sample (value / 2^15 for 16 bits, / 2^23 for
+    // 24, / 2^31 for 32-bit integers, the value itself for float).
     float stored(unsigned int frame, int channel) const;
     unsigned int frames() const { return m_frames; }
 
@@ -38,6 +40,7 @@ private:
     unsigned int m_frames;
     int m_channels;
     int m_bits;
+    bool m_float;
     std::vector<unsigned char> m_pcm;
 };
 
