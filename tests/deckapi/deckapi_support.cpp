@@ -111,25 +111,6 @@ std::vector<float> channelOf(const std::vector<float>& interleaved, int channels
     return out;
 }
 
-double rms(const std::vector<float>& samples) {
-    double sum = 0.0;
-    for (float s : samples) sum += double(s) * s;
-    return samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
-}
-
-double toneHz(const std::vector<float>& samples, double rate) {
-    long first = -1, last = -1, crossings = 0;
-    for (size_t i = 1; i < samples.size(); ++i) {
-        if (samples[i - 1] < 0.0f && samples[i] >= 0.0f) {
-            if (first < 0) first = static_cast<long>(i);
-            last = static_cast<long>(i);
-            ++crossings;
-        }
-    }
-    if (crossings < 2) return 0.0;
-    return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
-}
-
 std::string writeSineDisc(const std::string& dir, double hz, int seconds) {
     constexpr long kFramesPerSector = 588;  // 2352 bytes of 16-bit stereo
     const long sectors = 75L * seconds;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "signal_measure.hpp"
+
 namespace deckapi_test {
 
 // Switches debugging on for its life and starts a fresh "TKPNdebug.log" in the working directory
@@ -30,9 +32,8 @@ public:
 
 // One channel of interleaved samples.
 std::vector<float> channelOf(const std::vector<float>& interleaved, int channels, int channel);
-double rms(const std::vector<float>& samples);
-// The frequency of a steady tone from its rising zero crossings (0 for fewer than two).
-double toneHz(const std::vector<float>& samples, double rate);
+using pw::test::rms;
+using pw::test::toneHz;
 
 // Writes <dir>/disc.cue and <dir>/disc.bin: one audio track of `seconds` of a stereo sine at `hz`,
 // amplitude 0.5. The .cue path, or empty on failure.

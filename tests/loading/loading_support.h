@@ -8,6 +8,7 @@
 
 #include "Player.h"
 #include "deck_support.h"
+#include "signal_measure.hpp"
 
 namespace loading_test {
 
@@ -49,8 +50,7 @@ int loadBytes(CPlayer& deck, std::vector<char> name, int mainSlot, int cueSlot, 
 
 // The left channel of what a stereo card received since the last clear.
 std::vector<float> leftChannel(const std::string& card);
-double rms(const std::vector<float>& samples);
-// The frequency of a steady tone from its rising zero crossings (0 for fewer than two).
-double toneHz(const std::vector<float>& samples, double rate);
+using pw::test::rms;
+using pw::test::toneHz;
 
 }  // namespace loading_test
