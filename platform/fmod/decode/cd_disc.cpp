@@ -40,6 +40,7 @@ void putMsf(FMOD_CDTOC* toc, int entry, int32_t lsn) {
 
 CdIo_t* openHandle(const std::string& devicePath) {
     quietCdioLogs();
+    const std::lock_guard<std::mutex> lock(cdioSetupLock());
     return cdio_open(devicePath.c_str(), static_cast<driver_id_t>(cdDriverFor(devicePath)));
 }
 
@@ -50,6 +51,11 @@ void quietCdioLogs() {
     // is a plain global of the library: set it once, before any thread reads it.
     static std::once_flag once;
     std::call_once(once, [] { cdio_loglevel_default = CDIO_LOG_ERROR; });
+}
+
+std::mutex& cdioSetupLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 int cdDriverFor(const std::string& devicePath) {

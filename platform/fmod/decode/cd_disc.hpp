@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,5 +40,9 @@ int cdDriverFor(const std::string& devicePath);
 
 // Keeps libcdio from writing warnings to stderr for routine probes.
 void quietCdioLogs();
+
+// libcdio's driver table and its image parser keep state in globals, so opening a handle and
+// listing the drives happen one at a time, under this lock. A handle once open is the caller's.
+std::mutex& cdioSetupLock();
 
 }  // namespace pw::cd

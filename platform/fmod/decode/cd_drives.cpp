@@ -12,10 +12,13 @@ std::vector<DriveEntry> listDrives(const std::vector<std::string>& virtualNames,
                                    const std::vector<std::string>& virtualImages) {
     std::vector<DriveEntry> drives;
     quietCdioLogs();
-    if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
-        for (char** d = devices; *d; ++d)
-            drives.push_back({*d, *d});
-        cdio_free_device_list(devices);
+    {
+        const std::lock_guard<std::mutex> lock(cdioSetupLock());
+        if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
+            for (char** d = devices; *d; ++d)
+                drives.push_back({*d, *d});
+            cdio_free_device_list(devices);
+        }
     }
     for (size_t i = 0; i < virtualNames.size(); ++i)
         drives.push_back({virtualNames[i], i < virtualImages.size() ? virtualImages[i] : std::string()});
