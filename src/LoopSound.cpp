@@ -142,8 +142,10 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
     int result = FMOD_OK;
 
     while (produced < bytes && result == FMOD_OK) {
-        // 1. Region end reached: next snippet, back to the loop window, or back to its start.
-        if (region.end <= m_uiPosition.load(std::memory_order_acquire)) {
+        // 1. Region end reached: next snippet, back to the loop window, or back to its start. A
+        // region that holds no frames (a snippet ending before it starts, a zero-length loop)
+        // counts as reached: nothing could ever be copied from it.
+        if (region.end <= m_uiPosition.load(std::memory_order_acquire) || regionLength == 0) {
             if (isPositionsAvailable()) {
                 removeCurrentPositionSnippet();
                 if (isPositionsAvailable()) {
@@ -175,6 +177,10 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
                 m_bPlannedLoop = false;
             }
         }
+        // An empty region left after step 1 (a zero-length loop window, or the next snippet
+        // empty too) ends the call with what it has, silence after it, rather than spinning on
+        // copies of nothing; the next call goes on from there.
+        if (regionLength == 0) break;
         // 3. One chunk from the prefetch source.
         const unsigned int from = m_pBuffer->GetPositionPCM();
         debugMsg("readData %d\n", static_cast<int>(m_uiChunkSize));

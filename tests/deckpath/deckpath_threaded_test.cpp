@@ -194,4 +194,26 @@ TEST(DeckPathThreaded, LoopPlaysRoundWithCrossFades) {
     EXPECT_EQ(firstDiff, wanted) << "first difference at frame " << firstDiff;
 }
 
+// A zero-length loop with the prefetch worker delivering all the time: every read returns, empty,
+// and play holds at the loop start (a hang here ends in the test runner's timeout).
+TEST(DeckPathThreaded, ZeroLengthLoopReadsReturnWhileThePrefetchDelivers) {
+    IndexSound sound(kFrames, 2, 16);
+    ASSERT_EQ(sound.createResult(), FMOD_OK);
+    LoopSound ls(sound.get());
+    waitForPrefetch(ls, 65536);
+    ASSERT_EQ(ls.setLoopPointsPCM(3000, 3000), 0);
+    ls.setLoop(true);
+    ASSERT_EQ(ls.setPositionPCM(3000), 0);
+    TimeStretchCorrector corrector;
+    std::vector<unsigned char> bytes(kBlock * 4);
+    for (int call = 0; call < 50; ++call) {
+        unsigned int got = 1;
+        ls.readData(bytes.data(), static_cast<unsigned int>(bytes.size()), &got, corrector);
+        EXPECT_EQ(got, 0u) << call;
+        usleep(200);
+    }
+    EXPECT_EQ(ls.getReaderPosition(), 3000u);
+    ls.stopBuffering();
+}
+
 }  // namespace

@@ -281,6 +281,27 @@ TEST_F(LoopSoundTest, SnippetPastTheEndOfTheSoundEndsWithEndOfFile) {
     EXPECT_EQ(result, FMOD_ERR_FILE_EOF);
 }
 
+// Regions that hold no frames: the read ends instead of spinning on empty copies. A zero-length
+// loop holds play, silent, at the loop start; an empty snippet is dropped and the next one plays.
+TEST_F(LoopSoundTest, EmptyRegionsEndTheReadInsteadOfSpinning) {
+    ASSERT_EQ(ls->setPositionPCM(900), 0);
+    ASSERT_EQ(ls->setLoopPointsPCM(1000, 1000), 0);
+    ls->setLoop(true);
+    for (int call = 0; call < 3; ++call) {
+        int result = -1;
+        EXPECT_TRUE(read(64, &result).empty()) << call;
+        EXPECT_EQ(result, 0) << call;
+        EXPECT_EQ(ls->getReaderPosition(), 1000u) << call;
+    }
+
+    ls->setLoop(false);
+    ASSERT_EQ(ls->setPositionPCM(1000), 0);
+    read(16);
+    ls->addPlaybackSnippetMs(300, 200);  // ends before it starts
+    ls->addPlaybackSnippetMs(400, 410);  // [17640, 18081)
+    EXPECT_EQ(read(100), faded(ascending(17640, 100), 0, 0));
+}
+
 // Backward below a ring bottom that never grows: the loop path stops retrying and returns what
 // it has instead of waiting forever.
 TEST_F(LoopSoundTest, LoopPathGivesUpOnAPrefetchThatNeverDelivers) {
