@@ -51,10 +51,14 @@ int BufferingSound::attach(FMOD::Sound* sound) {
         // A channel count below 1 would make every frame conversion divide by zero.
         const unsigned int ch = channels > 0 ? static_cast<unsigned int>(channels) : 1u;
         m_uiChannels.store(ch, std::memory_order_release);
-        SetGroupWidth(static_cast<int>(ch));
         const unsigned int b = bits < 8 ? 8u : static_cast<unsigned int>(bits);
         m_uiBitsPerSample.store(b, std::memory_order_release);
         m_uiBytesPerSample.store(b / 8, std::memory_order_release);
+        // Reverse play reverses groups of one word per channel (four frames of 16-bit stereo),
+        // widened to whole frames where a frame does not divide them (24-bit stereo: three
+        // words, four frames), so a reversed group never splits a frame.
+        const unsigned int strideWords = strideBytes() / 8;
+        SetGroupWidth(static_cast<int>((ch + strideWords - 1) / strideWords * strideWords));
     }
     unsigned int length = 0;
     sound->getLength(&length, FMOD_TIMEUNIT_PCM);  // a failure leaves the length at 0
@@ -85,7 +89,8 @@ void BufferingSound::workerPass() {
         ResetBuffer(static_cast<uint64_t>(target));
         m_pendingWords.compare_exchange_strong(target, -1, std::memory_order_acq_rel);
     }
-    AutoLABuffer(kChunkBytes);
+    // Whole frames per fill: the ring's top and bottom then always lie on frame boundaries.
+    AutoLABuffer(kChunkBytes - kChunkBytes % strideBytes());
 }
 
 int BufferingSound::AutoLABuffer(unsigned int chunkBytes) {
@@ -160,15 +165,20 @@ void BufferingSound::fillBehind(int64_t bottomWords64) {
     m_uiFilePosition += got / frameBytes();
 }
 
+unsigned int BufferingSound::strideBytes() const {
+    const unsigned int fb = frameBytes();
+    if (fb == 0) return 8;
+    unsigned int common = 8;  // gcd(frame bytes, 8)
+    while (fb % common != 0) common /= 2;
+    return fb / common * 8;
+}
+
 unsigned int BufferingSound::landingFrame(unsigned int pcm) const {
-    // Frames per word-aligned step: 8 / gcd(frame bytes, 8). A frame of 6 bytes starts on a word
-    // boundary only every fourth frame; truncating its word count alone would put the needle
-    // inside a frame and shift every sample read after it.
+    // A frame of 6 bytes starts on a word boundary only every fourth frame; truncating its word
+    // count alone would put the needle inside a frame and shift every sample read after it.
     const unsigned int fb = frameBytes();
     if (fb == 0) return pcm;
-    unsigned int common = 8;
-    while (fb % common != 0) common /= 2;
-    const unsigned int step = 8 / common;
+    const unsigned int step = strideBytes() / fb;
     return pcm - pcm % step;
 }
 

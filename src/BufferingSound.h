@@ -56,6 +56,10 @@ public:
     // The frame a seek to pcm lands on: the nearest frame at or below it that starts on a word
     // boundary (16-bit stereo: even frames; 24-bit stereo: every fourth frame).
     unsigned int landingFrame(unsigned int pcm) const;
+    // The smallest stretch of bytes that is both whole frames and whole ring words: the least
+    // common multiple of the frame size and 8 (8 for 16-bit stereo, 24 for 24-bit stereo). Reads
+    // and fills in multiples of it keep every frame whole.
+    unsigned int strideBytes() const;
     // Copies bytes at the needle (forward, or group-reversed in reverse). 0, or 22 when a read
     // lacking data lies at the start or the end of the sound.
     int readData(void* dst, unsigned int bytes, unsigned int* read);

@@ -15,6 +15,7 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_uiChannels(1),
       m_uiBits(8),
       m_uiBytesPerSample(1),
+      m_bFloatSamples(false),
       m_uiLength(0),
       m_uiChunkSize(kChunkBytes),
       m_pWork(nullptr),
@@ -34,12 +35,21 @@ LoopSound::LoopSound(FMOD::Sound* sound)
     if (m_pBuffer->getFormat(&type, &format, &channels, &bits) == FMOD_OK) {
         m_uiChannels = channels > 0 ? static_cast<unsigned int>(channels) : 1u;
         m_uiBits = bits > 0 ? static_cast<unsigned int>(bits) : 8u;
+        m_bFloatSamples = format == FMOD_SOUND_FORMAT_PCMFLOAT;
     }
     if (m_uiBits > 15) m_uiBytesPerSample = m_uiBits / 8;
+    // Chunks of whole frames and whole ring words (a chunk that split a frame would shift the
+    // position count and every sample after a jump), long enough to hold the whole fade after a
+    // jump: 64 bytes for 8- and 16-bit mono and stereo, 72 for 24-bit stereo, 80 for 32-bit stereo.
+    const unsigned int stride = m_pBuffer->strideBytes();
+    const unsigned int fadeBytes = kCrossFadeFrames * frameBytes();
+    unsigned int chunk = stride <= kChunkBytes ? kChunkBytes - kChunkBytes % stride : stride;
+    if (chunk < fadeBytes) chunk = (fadeBytes + stride - 1) / stride * stride;
+    m_uiChunkSize = chunk;
     unsigned int length = 0;
     if (m_pBuffer->getLength(&length, FMOD_TIMEUNIT_PCM) == FMOD_OK) m_uiLength = length;
     m_uiLoopEnd.store(m_uiLength, std::memory_order_release);
-    m_pWork = new unsigned char[kWorkBytes]();
+    m_pWork = new unsigned char[std::max(kWorkBytes, m_uiChunkSize)]();
 }
 
 LoopSound::~LoopSound() {
@@ -95,24 +105,71 @@ void LoopSound::jumpTo(unsigned int start) {
     m_pBuffer->seekData(start);
 }
 
-void LoopSound::crossFade(unsigned int gotBytes, int a, int b) {
+float LoopSound::sampleAt(const unsigned char* p) const {
+    switch (m_uiBytesPerSample) {
+        case 1: return static_cast<float>(static_cast<int8_t>(p[0]));
+        case 2: {
+            int16_t s;
+            std::memcpy(&s, p, sizeof s);
+            return static_cast<float>(s);
+        }
+        case 3: {
+            // Little-endian 24-bit, sign taken from the top byte.
+            const uint32_t u = p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16);
+            return static_cast<float>(static_cast<int32_t>(u << 8) >> 8);
+        }
+        default: {
+            if (m_bFloatSamples) {
+                float f;
+                std::memcpy(&f, p, sizeof f);
+                return f;
+            }
+            int32_t s;
+            std::memcpy(&s, p, sizeof s);
+            return static_cast<float>(s);
+        }
+    }
+}
+
+void LoopSound::storeSample(unsigned char* p, float v) const {
+    // Integer samples are truncated, and clamped to their range: a blend of two samples lies
+    // between them, but float rounding near full scale may step just outside.
+    switch (m_uiBytesPerSample) {
+        case 1: p[0] = static_cast<unsigned char>(static_cast<int8_t>(std::clamp(v, -128.0f, 127.0f))); return;
+        case 2: {
+            const int16_t s = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+            std::memcpy(p, &s, sizeof s);
+            return;
+        }
+        case 3: {
+            const uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(std::clamp(v, -8388608.0f, 8388607.0f)));
+            p[0] = static_cast<unsigned char>(u & 0xFF);
+            p[1] = static_cast<unsigned char>((u >> 8) & 0xFF);
+            p[2] = static_cast<unsigned char>((u >> 16) & 0xFF);
+            return;
+        }
+        default: {
+            if (m_bFloatSamples) {
+                std::memcpy(p, &v, sizeof v);
+                return;
+            }
+            // 2147483520 is the largest float below 2^31.
+            const int32_t s = static_cast<int32_t>(std::clamp(v, -2147483648.0f, 2147483520.0f));
+            std::memcpy(p, &s, sizeof s);
+            return;
+        }
+    }
+}
+
+void LoopSound::crossFade(unsigned int gotBytes, float a, float b) {
     const unsigned int frames = std::min(kCrossFadeFrames, gotBytes / frameBytes());
     for (unsigned int i = 1; i <= frames; ++i) {
         const float w = static_cast<float>(i) / 10.0f;
         for (unsigned int c = 0; c < m_uiChannels; ++c) {
             // Channels above 1 fade from the last sample written, as channel 1 does.
-            const float prev = static_cast<float>(c == 0 ? a : b);
-            const size_t at = (static_cast<size_t>(i - 1) * m_uiChannels + c) * m_uiBytesPerSample;
-            if (m_uiBytesPerSample == 1) {
-                const int8_t s = static_cast<int8_t>(m_pWork[at]);
-                m_pWork[at] = static_cast<unsigned char>(static_cast<int8_t>(prev * (1.0f - w) + s * w));
-            } else {
-                // 16-bit little-endian; wider samples blend their two lowest bytes as 16-bit.
-                int16_t s;
-                std::memcpy(&s, m_pWork + at, sizeof s);
-                const int16_t v = static_cast<int16_t>(prev * (1.0f - w) + static_cast<float>(s) * w);
-                std::memcpy(m_pWork + at, &v, sizeof v);
-            }
+            const float prev = c == 0 ? a : b;
+            unsigned char* at = m_pWork + (static_cast<size_t>(i - 1) * m_uiChannels + c) * m_uiBytesPerSample;
+            storeSample(at, prev * (1.0f - w) + sampleAt(at) * w);
         }
     }
 }
@@ -136,7 +193,8 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         return region.end > region.start ? static_cast<uint64_t>(fb) * (region.end - region.start) : 0;
     };
     uint64_t regionLength = regionBytes();
-    int a = 0, b = 0;  // the last output frame; silence at the start of every call
+    // The last two samples written, in the source's units; silence at the start of every call.
+    float a = 0.0f, b = 0.0f;
     unsigned int produced = 0;
     unsigned int emptyReads = 0;
     int result = FMOD_OK;
@@ -205,7 +263,7 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         if (jumped) {
             crossFade(got, a, b);
             jumped = false;
-            a = b = 0;
+            a = b = 0.0f;
         }
         // 6. Copy, never past the region end.
         uint64_t n = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), regionLength,
@@ -221,17 +279,10 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
             if (next <= bound()) m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
         }
         // 8. Remember the last output frame for the next fade.
-        if ((n == m_uiChunkSize || region.end <= m_uiPosition.load(std::memory_order_acquire)) && produced > 1) {
-            if (m_uiBytesPerSample >= 2) {
-                int16_t s0 = 0, s1 = 0;
-                if (produced >= 4) std::memcpy(&s0, out + produced - 4, sizeof s0);
-                std::memcpy(&s1, out + produced - 2, sizeof s1);
-                a = s0;
-                b = s1;
-            } else {
-                a = static_cast<int8_t>(out[produced - 2]);
-                b = static_cast<int8_t>(out[produced - 1]);
-            }
+        const unsigned int bps = m_uiBytesPerSample;
+        if ((n == m_uiChunkSize || region.end <= m_uiPosition.load(std::memory_order_acquire)) && produced >= bps) {
+            a = produced >= 2 * bps ? sampleAt(out + produced - 2 * bps) : 0.0f;
+            b = sampleAt(out + produced - bps);
         }
         if (r != FMOD_OK) result = r;
     }

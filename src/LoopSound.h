@@ -12,7 +12,8 @@
 //   for a few stores. Lock order: loop lock, then the snippet queue's lock.
 //
 // Callback safety
-// - readData allocates nothing (one 256-byte work buffer, allocated at construction). A read that
+// - readData allocates nothing (one work buffer of 256 bytes or one chunk, allocated at
+//   construction). A read that
 //   finds no data in the middle of the sound is retried a bounded number of times (yielding in
 //   between) and then ends short, so a prefetch source that can never deliver does not hang the
 //   render thread.
@@ -28,7 +29,7 @@
 
 class LoopSound : public PositionSequencer {
 public:
-    static constexpr unsigned int kChunkBytes = 64;
+    static constexpr unsigned int kChunkBytes = 64;  // for formats whose fade fits in 64 bytes
     static constexpr unsigned int kWorkBytes = 256;
     static constexpr unsigned int kCrossFadeFrames = 10;
     static constexpr unsigned int kPlannedLoopMargin = 88;   // frames before the end of the sound
@@ -49,6 +50,8 @@ public:
     // position walk reset for a seek must start there: a reverse read that begins below the
     // walk's cursor does not hold it and never counts.
     unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
+    // Reads in multiples of this many bytes keep frames whole (BufferingSound::strideBytes).
+    unsigned int strideBytes() const { return m_pBuffer ? m_pBuffer->strideBytes() : frameBytes(); }
     int setPositionPCM(unsigned int pcm);
     int setPositionMs(unsigned int ms);
     int setLoopPointsPCM(unsigned int start, unsigned int end);
@@ -84,8 +87,12 @@ private:
     int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.
     void jumpTo(unsigned int start);
-    // Blends the first frames of the work buffer from the last output frame (a, b).
-    void crossFade(unsigned int gotBytes, int a, int b);
+    // Blends the first frames of the work buffer from the last two samples written (a, b), in
+    // the source's units.
+    void crossFade(unsigned int gotBytes, float a, float b);
+    // One sample at p in the source's own width (signed 8, 16, 24 or 32-bit, or float), and back.
+    float sampleAt(const unsigned char* p) const;
+    void storeSample(unsigned char* p, float v) const;
     // The applied change of the loop window, under the loop lock.
     void applyLoopPoints(unsigned int start, unsigned int end);
 
@@ -96,6 +103,7 @@ private:
     unsigned int m_uiChannels;
     unsigned int m_uiBits;
     unsigned int m_uiBytesPerSample;
+    bool m_bFloatSamples;  // 32-bit samples are floats, not integers
     unsigned int m_uiLength;
     unsigned int m_uiChunkSize;
     unsigned char* m_pWork;

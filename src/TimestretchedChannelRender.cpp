@@ -141,7 +141,10 @@ unsigned int TimeStretchedChannel::requestBytes(unsigned int len) const {
     }
     const uint64_t want = static_cast<uint64_t>(len) * channels * bps;
     const unsigned int bytes = want < cap ? static_cast<unsigned int>(want) : cap;
-    return bytes - bytes % (channels * bps);
+    // Whole frames that are also whole words of the prefetch ring, which reads only whole words:
+    // a request that split a frame would shift every sample read after it.
+    const unsigned int stride = m_pLoopSound ? m_pLoopSound->strideBytes() : channels * bps;
+    return bytes - bytes % stride;
 }
 
 unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, unsigned int count) {
