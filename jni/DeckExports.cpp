@@ -31,14 +31,13 @@ bool asBool(jboolean value) { return value != JNI_FALSE; }
 unsigned int low32(jlong value) { return static_cast<unsigned int>(static_cast<std::uint64_t>(value) & 0xFFFFFFFFu); }
 int low32Signed(jlong value) { return static_cast<int>(low32(value)); }
 
-// The value-query rule for one value: -4 when the count and the capacity both say otherwise (the
-// engine is not asked); 1 without writing when the buffer has no address; otherwise asks the
-// engine, writes its answer in the machine's byte order and returns 1.
-template <typename Value, typename Query>
-jlong valueQuery(JNIEnv* env, jobject buffer, jint count, Query query) {
-    static_assert(sizeof(Value) == 4, "out-values are 32-bit");
+// The out-buffer rule: -4 when the count and the capacity both say otherwise for `values` 32-bit
+// values (the engine is not asked); 1 without writing when the buffer has no address; otherwise
+// write(address) fills it and the answer is 1.
+template <typename Write>
+jlong writeOutBuffer(JNIEnv* env, jobject buffer, jint count, int values, Write write) {
     void* address = nullptr;
-    switch (checkOutBuffer(env, buffer, count, 1, &address)) {
+    switch (checkOutBuffer(env, buffer, count, values, &address)) {
     case OutBufferCheck::BadArgument:
         return javaStatus(kJniBadArgument);
     case OutBufferCheck::NoAddress:
@@ -46,9 +45,18 @@ jlong valueQuery(JNIEnv* env, jobject buffer, jint count, Query query) {
     case OutBufferCheck::Ok:
         break;
     }
-    const Value value = query();
-    std::memcpy(address, &value, sizeof value);
+    write(address);
     return javaStatus(1);
+}
+
+// One value asked of the engine, written in the machine's byte order by the out-buffer rule.
+template <typename Value, typename Query>
+jlong valueQuery(JNIEnv* env, jobject buffer, jint count, Query query) {
+    static_assert(sizeof(Value) == 4, "out-values are 32-bit");
+    return writeOutBuffer(env, buffer, count, 1, [&](void* address) {
+        const Value value = query();
+        std::memcpy(address, &value, sizeof value);
+    });
 }
 
 }  // namespace
@@ -151,17 +159,8 @@ JNIEXPORT jlong JNICALL Java_model_PlayerNative_SetGain(JNIEnv*, jobject, jint d
 // Left then right, written by the engine straight into the buffer. 1 whatever the engine said:
 // before start-up the buffer keeps what it held.
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_GetLevels(JNIEnv* env, jobject, jint deck, jobject out, jint count) {
-    void* address = nullptr;
-    switch (checkOutBuffer(env, out, count, 2, &address)) {
-    case OutBufferCheck::BadArgument:
-        return javaStatus(kJniBadArgument);
-    case OutBufferCheck::NoAddress:
-        return javaStatus(1);
-    case OutBufferCheck::Ok:
-        break;
-    }
-    t_core.GetLevels(deck, static_cast<unsigned int*>(address));
-    return javaStatus(1);
+    return writeOutBuffer(env, out, count, 2,
+                          [&](void* address) { t_core.GetLevels(deck, static_cast<unsigned int*>(address)); });
 }
 
 // ---- Speed, tempo, direction ----

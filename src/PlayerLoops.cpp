@@ -14,6 +14,17 @@
 #include "Player.h"
 #include "StatusCodes.h"
 
+namespace {
+
+// The saved copy of the live loop, which leaving frame search restores.
+void saveLoop(DeckConfig* c) {
+    c->m_uiSavedLoopStart = c->m_uiLoopStart;
+    c->m_uiSavedLoopEnd = c->m_uiLoopEnd;
+    c->m_bSavedLoopOn = c->m_bLoopOn;
+}
+
+}  // namespace
+
 void CPlayer::applyChannelLoop() {
     DeckConfig* c = m_pConfig;
     CMonitor* main = c->m_pMainOutput;
@@ -38,11 +49,7 @@ void CPlayer::applyChannelLoop() {
 int CPlayer::SetLoop(bool on, bool /*unused*/, bool save) {
     DeckConfig* c = m_pConfig;
     c->m_bLoopOn = on;
-    if (save) {
-        c->m_uiSavedLoopStart = c->m_uiLoopStart;
-        c->m_uiSavedLoopEnd = c->m_uiLoopEnd;
-        c->m_bSavedLoopOn = c->m_bLoopOn;
-    }
+    if (save) saveLoop(c);
     applyChannelLoop();
     return 1;
 }
@@ -51,11 +58,7 @@ int CPlayer::SetLoopPoints(int start, int end, bool save) {
     DeckConfig* c = m_pConfig;
     c->m_uiLoopStart = static_cast<unsigned int>(start);
     c->m_uiLoopEnd = static_cast<unsigned int>(end);
-    if (save) {
-        c->m_uiSavedLoopStart = c->m_uiLoopStart;
-        c->m_uiSavedLoopEnd = c->m_uiLoopEnd;
-        c->m_bSavedLoopOn = c->m_bLoopOn;
-    }
+    if (save) saveLoop(c);
     applyChannelLoop();
     return 1;
 }

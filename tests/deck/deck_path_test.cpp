@@ -56,32 +56,9 @@ protected:
         c->m_pMainOutput->Play(true);
     }
 
-    // Lets `blocks` blocks through the card, giving the deck's render worker time to keep its
-    // ring ahead of the mixer. false when the card stopped answering.
+    // Lets `blocks` blocks through the card with the deck's render worker kept ahead.
     bool run(CPlayer& deck, const std::string& card, unsigned blocks) {
-        TimeStretchedChannel* tsc = deck.GetConfig()->m_pMainOutput->getTimeStretchedChannel();
-        auto* ring = tsc ? tsc->getOutputBuffer() : nullptr;
-        for (unsigned i = 0; i < blocks; ++i) {
-            for (int spins = 0; ring && !ring->isBypassed() && ring->getFreeSamples() >= tsc->getBlockFrames() * 2 &&
-                                spins < 4000;
-                 ++spins)
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            if (!hooks::step(card, 1)) return false;
-        }
-        return true;
-    }
-
-    // RMS of each device channel of what the card received since the last clear.
-    static std::vector<double> rms(const std::string& card) {
-        const std::vector<float> got = hooks::received(card);
-        const int channels = hooks::receivedChannels(card);
-        std::vector<double> sums(static_cast<size_t>(channels > 0 ? channels : 0), 0.0);
-        if (channels <= 0) return sums;
-        const size_t frames = got.size() / static_cast<size_t>(channels);
-        for (size_t f = 0; f < frames; ++f)
-            for (int c = 0; c < channels; ++c) sums[static_cast<size_t>(c)] += double(got[f * channels + c]) * got[f * channels + c];
-        for (double& s : sums) s = frames ? std::sqrt(s / static_cast<double>(frames)) : 0.0;
-        return sums;
+        return deck_test::stepCard(deck_test::renderChannel(deck), card, blocks);
     }
 
     std::string path_;
@@ -120,7 +97,7 @@ TEST_F(DeckPath, SameCardCueRoutesTheMainChannelToItsOwnPair) {
         ASSERT_TRUE(run(deck, "Four", 4));
         hooks::clearReceived("Four");
         ASSERT_TRUE(run(deck, "Four", 8));
-        const std::vector<double> r = rms("Four");
+        const std::vector<double> r = deck_test::channelRms("Four");
         ASSERT_EQ(r.size(), 4u);
         EXPECT_NEAR(r[0], s.front, 0.02);
         EXPECT_NEAR(r[2], s.rear, 0.02);
@@ -141,12 +118,12 @@ TEST_F(DeckPath, PanMovesTheMainOutputBetweenItsSpeakers) {
     ASSERT_TRUE(run(deck, "Two", 4));
     hooks::clearReceived("Two");
     ASSERT_TRUE(run(deck, "Two", 8));
-    const std::vector<double> right = rms("Two");
+    const std::vector<double> right = deck_test::channelRms("Two");
     main->SetPan(0.0f);
     ASSERT_TRUE(run(deck, "Two", 4));
     hooks::clearReceived("Two");
     ASSERT_TRUE(run(deck, "Two", 8));
-    const std::vector<double> centre = rms("Two");
+    const std::vector<double> centre = deck_test::channelRms("Two");
     ASSERT_EQ(right.size(), 2u);
     ASSERT_EQ(centre.size(), 2u);
     EXPECT_LT(right[0], centre[0] * 0.1);
@@ -193,7 +170,7 @@ TEST_F(DeckPath, CueOnAnotherCardPlaysTheTappedAudioAndNeverLagsAQuarterSecond) 
         ASSERT_TRUE(run(deck, "Four", 1));
         ASSERT_TRUE(hooks::step("Two", 1));
     }
-    const std::vector<double> r = rms("Two");
+    const std::vector<double> r = deck_test::channelRms("Two");
     ASSERT_EQ(r.size(), 2u);
     EXPECT_NEAR(r[0], sineRms(0.5), 0.03);
     EXPECT_LT(r[1], 1e-3);
@@ -205,7 +182,7 @@ TEST_F(DeckPath, CueOnAnotherCardPlaysTheTappedAudioAndNeverLagsAQuarterSecond) 
         ASSERT_TRUE(run(deck, "Four", 1));
         ASSERT_TRUE(hooks::step("Two", 1));
     }
-    const std::vector<double> muted = rms("Two");
+    const std::vector<double> muted = deck_test::channelRms("Two");
     ASSERT_EQ(muted.size(), 2u);
     EXPECT_LT(muted[0], 1e-4);
     EXPECT_EQ(deck.Unload(), 1);

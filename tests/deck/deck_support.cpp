@@ -5,10 +5,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
+#include "Monitor.h"
+#include "Player.h"
 #include "PlayerList.h"
 #include "TKCore.h"
+#include "TimestretchedChannel.h"
+#include "fmod_testhooks.hpp"
 
 namespace deck_test {
 
@@ -79,6 +84,38 @@ int findSlot(const std::string& card, int role) {
         if (name.find("[" + card + "]") != std::string::npos && CTKCore::g_outputstate[i] == role) return i;
     }
     return -1;
+}
+
+TimeStretchedChannel* renderChannel(CPlayer& deck) {
+    const DeckConfig* config = deck.GetConfig();
+    return config && config->m_pMainOutput ? config->m_pMainOutput->getTimeStretchedChannel() : nullptr;
+}
+
+bool stepCard(TimeStretchedChannel* channel, const std::string& card, unsigned blocks,
+              std::chrono::milliseconds pace) {
+    auto* ring = channel ? channel->getOutputBuffer() : nullptr;
+    for (unsigned i = 0; i < blocks; ++i) {
+        for (int spins = 0; ring && !ring->isBypassed() && ring->getFreeSamples() >= channel->getBlockFrames() * 2 &&
+                            spins < 4000;
+             ++spins)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        std::this_thread::sleep_for(pace);
+        if (!pw::testhooks::step(card, 1)) return false;
+    }
+    return true;
+}
+
+std::vector<double> channelRms(const std::string& card) {
+    const std::vector<float> got = pw::testhooks::received(card);
+    const int channels = pw::testhooks::receivedChannels(card);
+    std::vector<double> sums(static_cast<size_t>(channels > 0 ? channels : 0), 0.0);
+    if (channels <= 0) return sums;
+    const size_t width = static_cast<size_t>(channels);
+    const size_t frames = got.size() / width;
+    for (size_t f = 0; f < frames; ++f)
+        for (size_t c = 0; c < width; ++c) sums[c] += double(got[f * width + c]) * got[f * width + c];
+    for (double& s : sums) s = frames ? std::sqrt(s / static_cast<double>(frames)) : 0.0;
+    return sums;
 }
 
 void EngineOnTable::SetUp() {

@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device_table_file.hpp"
 #include "temp_dir.hpp"
+
+class CPlayer;
+class TimeStretchedChannel;
 
 namespace deck_test {
 
@@ -22,6 +27,21 @@ bool writeClickTrack(const std::string& path, int rate, int channels, int bits, 
 
 // The output slot of the card named `card` with role code `role`; -1 when there is none.
 int findSlot(const std::string& card, int role);
+
+// The time-stretched channel of a deck's main output, whose render ring feeds the card; null
+// when the deck has none.
+TimeStretchedChannel* renderChannel(CPlayer& deck);
+
+// Lets `blocks` blocks of the stepped card `card` through. Before each one it waits (at most 2 s)
+// while the ring of `channel` has room for two more blocks, so the deck's render worker stays
+// ahead of the mixer; no wait without a channel or with its ring bypassed. `pace` is waited
+// before every block as well, for sources that fill in real time (line-in). false when the card
+// stopped answering.
+bool stepCard(TimeStretchedChannel* channel, const std::string& card, unsigned blocks,
+              std::chrono::milliseconds pace = std::chrono::milliseconds(0));
+
+// The RMS of each device channel of what `card` received since the last clear.
+std::vector<double> channelRms(const std::string& card);
 
 // The engine started (mode 0) on the given device table; cleaned up again after the test.
 class EngineOnTable : public ::testing::Test {

@@ -65,18 +65,10 @@ protected:
     // Lets blocks through the card, giving the deck's render worker time to keep its ring ahead.
     // `pace`: wait that long before each block, for sources that fill in real time (line-in).
     void run(unsigned blocks, std::chrono::milliseconds pace = std::chrono::milliseconds(0)) {
-        const DeckConfig* config = t_core.getPlayerObject(0)->GetConfig();
-        TimeStretchedChannel* tsc = config->m_pMainOutput ? config->m_pMainOutput->getTimeStretchedChannel() : nullptr;
+        CPlayer& deck = *t_core.getPlayerObject(0);
         // A paused deck renders nothing, so there is no ring to wait for.
-        auto* ring = tsc && config->m_bPlaying ? tsc->getOutputBuffer() : nullptr;
-        for (unsigned i = 0; i < blocks; ++i) {
-            for (int spins = 0; ring && !ring->isBypassed() && ring->getFreeSamples() >= tsc->getBlockFrames() * 2 &&
-                                spins < 4000;
-                 ++spins)
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            std::this_thread::sleep_for(pace);
-            ASSERT_TRUE(hooks::step("Card1", 1)) << "the card stopped";
-        }
+        TimeStretchedChannel* channel = deck.GetConfig()->m_bPlaying ? deck_test::renderChannel(deck) : nullptr;
+        ASSERT_TRUE(deck_test::stepCard(channel, "Card1", blocks, pace)) << "the card stopped";
     }
 
     // What the card played over `blocks` blocks after `settle` blocks left out (so that what the

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -99,29 +100,49 @@ const Format kFormats[] = {
     {"float stereo", FMOD_SOUND_FORMAT_PCMFLOAT, 2, 4},
 };
 
-class WideLoop : public testing::TestWithParam<Format> {};
+// The loop source over the ramp of the format under test; its prefetch worker is stopped and
+// driven by the test.
+class WideLoop : public testing::TestWithParam<Format> {
+protected:
+    void SetUp() override {
+        ramp = std::make_unique<RampSound>(f);
+        ASSERT_EQ(ramp->result, FMOD_OK);
+        ls = std::make_unique<LoopSound>(ramp->sound);
+        ls->stopBuffering();
+        pump();
+    }
+    void TearDown() override {
+        ls.reset();
+        ramp.reset();
+    }
+    void pump() {
+        for (int i = 0; i < 6; ++i) ls->getBufferingSound()->workerPass();
+    }
+    // One read of `frames` frames, which must all be produced.
+    std::vector<unsigned char> read(unsigned int frames) {
+        std::vector<unsigned char> out(frames * frameBytes);
+        unsigned int count = 0;
+        EXPECT_EQ(ls->readData(out.data(), static_cast<unsigned int>(out.size()), &count, corrector), 0);
+        EXPECT_EQ(count, out.size());
+        return out;
+    }
+
+    const Format f = GetParam();
+    const unsigned int frameBytes = static_cast<unsigned int>(f.channels * f.bytes);
+    std::unique_ptr<RampSound> ramp;
+    std::unique_ptr<LoopSound> ls;
+    TimeStretchCorrector corrector;
+};
 
 // Loop [96, 200) entered at 152: frames 152..199, then two laps from 96. Each jump fades the
 // first ten frames in from the last samples written (silence for the seek at the start): A, the
 // sample before the last, for channel 0 and B, the last, for the others, in the source's units.
 TEST_P(WideLoop, LoopLapsAreWholeFramesFadedInTheSampleWidth) {
-    const Format f = GetParam();
-    RampSound ramp(f);
-    ASSERT_EQ(ramp.result, FMOD_OK);
-    LoopSound ls(ramp.sound);
-    ls.stopBuffering();
-    for (int i = 0; i < 6; ++i) ls.getBufferingSound()->workerPass();
-    ASSERT_EQ(ls.setLoopPointsPCM(96, 200), 0);
-    ls.setLoop(true);
-    ASSERT_EQ(ls.setPositionPCM(152), 0);
-
-    const unsigned int frameBytes = static_cast<unsigned int>(f.channels * f.bytes);
-    const unsigned int frames = 48 + 104 + 30;
-    std::vector<unsigned char> out(frames * frameBytes);
-    TimeStretchCorrector corrector;
-    unsigned int count = 0;
-    ASSERT_EQ(ls.readData(out.data(), static_cast<unsigned int>(out.size()), &count, corrector), 0);
-    ASSERT_EQ(count, out.size());
+    ASSERT_EQ(ls->setLoopPointsPCM(96, 200), 0);
+    ls->setLoop(true);
+    ASSERT_EQ(ls->setPositionPCM(152), 0);
+    const std::vector<unsigned char> out = read(48 + 104 + 30);
+    ASSERT_FALSE(HasFailure());
 
     std::vector<double> expected;
     auto lap = [&](unsigned int first, unsigned int n, double a, double b) {
@@ -150,29 +171,18 @@ TEST_P(WideLoop, LoopLapsAreWholeFramesFadedInTheSampleWidth) {
         ASSERT_NEAR(heard, expected[i], tolerance + std::fabs(expected[i]) * 1e-6)
             << "frame " << i / static_cast<size_t>(f.channels) << " channel " << i % static_cast<size_t>(f.channels);
     }
-    EXPECT_EQ(ls.getReaderPosition(), 126u);
+    EXPECT_EQ(ls->getReaderPosition(), 126u);
 }
 
 // Backward from frame 4000: reversed groups, each of whole frames, so every frame read is one frame
 // of the source with all its channels, and none is read twice.
 TEST_P(WideLoop, ReversePlayGivesWholeFrames) {
-    const Format f = GetParam();
-    RampSound ramp(f);
-    ASSERT_EQ(ramp.result, FMOD_OK);
-    LoopSound ls(ramp.sound);
-    ls.stopBuffering();
-    for (int i = 0; i < 6; ++i) ls.getBufferingSound()->workerPass();
-    ASSERT_EQ(ls.setPositionPCM(4000), 0);
-    ls.setReverse(true);
-    for (int i = 0; i < 6; ++i) ls.getBufferingSound()->workerPass();
-
-    const unsigned int frameBytes = static_cast<unsigned int>(f.channels * f.bytes);
+    ASSERT_EQ(ls->setPositionPCM(4000), 0);
+    ls->setReverse(true);
+    pump();
     const unsigned int frames = 64;
-    std::vector<unsigned char> out(frames * frameBytes);
-    TimeStretchCorrector corrector;
-    unsigned int count = 0;
-    ASSERT_EQ(ls.readData(out.data(), static_cast<unsigned int>(out.size()), &count, corrector), 0);
-    ASSERT_EQ(count, out.size());
+    const std::vector<unsigned char> out = read(frames);
+    ASSERT_FALSE(HasFailure());
 
     std::vector<bool> seen(kFrames, false);
     for (unsigned int i = 0; i < frames; ++i) {

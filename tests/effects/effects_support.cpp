@@ -45,16 +45,7 @@ CPlayer& EffectsDeck::loadAndPlay(const std::string& card, const std::string& pa
 }
 
 bool EffectsDeck::run(const std::string& card, unsigned blocks) {
-    TimeStretchedChannel* tsc = deck_ ? deck_->GetConfig()->m_pMainOutput->getTimeStretchedChannel() : nullptr;
-    auto* ring = tsc ? tsc->getOutputBuffer() : nullptr;
-    for (unsigned i = 0; i < blocks; ++i) {
-        for (int spins = 0;
-             ring && !ring->isBypassed() && ring->getFreeSamples() >= tsc->getBlockFrames() * 2 && spins < 4000;
-             ++spins)
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        if (!hooks::step(card, 1)) return false;
-    }
-    return true;
+    return deck_test::stepCard(deck_ ? deck_test::renderChannel(*deck_) : nullptr, card, blocks);
 }
 
 std::vector<double> EffectsDeck::measure(const std::string& card, unsigned settle, unsigned blocks) {
@@ -62,18 +53,7 @@ std::vector<double> EffectsDeck::measure(const std::string& card, unsigned settl
     if (!run(card, settle)) return sums;
     hooks::clearReceived(card);
     if (!run(card, blocks)) return sums;
-    const std::vector<float> got = hooks::received(card);
-    const int channels = hooks::receivedChannels(card);
-    if (channels <= 0) return sums;
-    sums.assign(static_cast<size_t>(channels), 0.0);
-    const size_t frames = got.size() / static_cast<size_t>(channels);
-    for (size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-            const double v = got[f * static_cast<size_t>(channels) + static_cast<size_t>(c)];
-            sums[static_cast<size_t>(c)] += v * v;
-        }
-    for (double& s : sums) s = frames ? std::sqrt(s / static_cast<double>(frames)) : 0.0;
-    return sums;
+    return deck_test::channelRms(card);
 }
 
 }  // namespace effects_test

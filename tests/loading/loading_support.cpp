@@ -85,16 +85,7 @@ std::string LoadingEngine::sineWav(const std::string& name, double hz, double se
 }
 
 bool LoadingEngine::run(CPlayer& deck, const std::string& card, unsigned blocks) {
-    TimeStretchedChannel* tsc = deck.GetConfig()->m_pMainOutput->getTimeStretchedChannel();
-    auto* ring = tsc ? tsc->getOutputBuffer() : nullptr;
-    for (unsigned i = 0; i < blocks; ++i) {
-        for (int spins = 0; ring && !ring->isBypassed() && ring->getFreeSamples() >= tsc->getBlockFrames() * 2 &&
-                            spins < 4000;
-             ++spins)
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        if (!hooks::step(card, 1)) return false;
-    }
-    return true;
+    return deck_test::stepCard(deck_test::renderChannel(deck), card, blocks);
 }
 
 int load(CPlayer& deck, const std::string& name, int mainSlot, int cueSlot, bool unicode) {

@@ -14,21 +14,12 @@ using namespace tsc_test;
 
 namespace {
 
-constexpr unsigned int kBlock = 1024;
 
-class Control : public testing::Test {
+class Control : public ChannelFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(rig.ok());
-        source.reset(makeTone(440.0, 20 * kRate));
-        ASSERT_TRUE(source->ok());
-        channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
-        ASSERT_NE(channel->getFMODChannel(), nullptr);
+        open(makeTone(440.0, 20 * kRate), false);
         ASSERT_NE(channel->getLowPassDSP(), nullptr);
-    }
-    void TearDown() override {
-        channel.reset();
-        source.reset();
     }
     float cutoff() {
         float v = -1.0f;
@@ -40,9 +31,6 @@ protected:
         channel->getFMODChannel()->getFrequency(&f);
         return f;
     }
-    OutputRig rig;
-    std::unique_ptr<GeneratedSound> source;
-    std::unique_ptr<TimeStretchedChannel> channel;
 };
 
 TEST_F(Control, BadArgumentsAreRefusedWithTheirCodes) {

@@ -14,7 +14,6 @@ using namespace tsc_test;
 
 namespace {
 
-constexpr unsigned int kBlock = 1024;
 constexpr float kAmplitude = 0.5f;
 
 struct Format {
@@ -39,35 +38,12 @@ double rms(const std::vector<float>& stereo, size_t fromFrame, size_t frames, in
     return std::sqrt(sum / static_cast<double>(frames));
 }
 
-class Formats : public testing::TestWithParam<Format> {
+class Formats : public ChannelFixture, public testing::WithParamInterface<Format> {
 protected:
     void open() {
         const Format f = GetParam();
-        source = std::make_unique<GeneratedSound>(20 * kRate, f.channels, tone, f.bits, f.isFloat);
-        ASSERT_TRUE(source->ok());
-        ASSERT_TRUE(rig.ok());
-        channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
-        ASSERT_NE(channel->getOutputBuffer(), nullptr);
-        channel->getOutputBuffer()->setBypass(true);
-        takeOverPrefetch(*channel);
+        ChannelFixture::open(new GeneratedSound(20 * kRate, f.channels, tone, f.bits, f.isFloat));
     }
-    std::vector<float> render(unsigned int blocks) {
-        std::vector<float> all;
-        std::vector<float> block(kBlock * 2, 0.75f);
-        for (unsigned int b = 0; b < blocks; ++b) {
-            feedPrefetch(*channel);
-            channel->readFromBuffer(block.data(), kBlock, 2);
-            all.insert(all.end(), block.begin(), block.end());
-        }
-        return all;
-    }
-    void TearDown() override {
-        channel.reset();
-        source.reset();
-    }
-    OutputRig rig;
-    std::unique_ptr<GeneratedSound> source;
-    std::unique_ptr<TimeStretchedChannel> channel;
 };
 
 TEST_P(Formats, FactorOneGivesTheSourceSamples) {

@@ -14,34 +14,16 @@ using namespace tsc_test;
 
 namespace {
 
-constexpr unsigned int kBlock = 1024;
 // What the ring may have rendered beyond what the card received: four blocks in the ring and one
 // being rendered, plus the stretcher's sequence granularity.
 constexpr double kLeadBlocks = 5.0;
 constexpr double kStretchSlackFrames = 2048.0;
 
-class Playback : public testing::Test {
+// throughRing: the channel's ring and prefetch run on their own threads; otherwise the card's
+// steps feed the prefetch too, so the mixer thread never reads it dry.
+class Playback : public ChannelFixture {
 protected:
-    void open(GeneratedSound* sound, bool throughRing = false) {
-        source.reset(sound);
-        ASSERT_TRUE(source->ok());
-        ASSERT_TRUE(rig.ok());
-        channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
-        ASSERT_NE(channel->getFMODChannel(), nullptr);
-        ASSERT_EQ(channel->getBlockFrames(), kBlock);
-        if (!throughRing) {
-            // The card's steps feed the prefetch too, so the mixer thread never reads it dry.
-            channel->getOutputBuffer()->setBypass(true);
-            takeOverPrefetch(*channel);
-        }
-    }
-    void TearDown() override {
-        channel.reset();
-        source.reset();
-    }
-    OutputRig rig;
-    std::unique_ptr<GeneratedSound> source;
-    std::unique_ptr<TimeStretchedChannel> channel;
+    void open(GeneratedSound* sound, bool throughRing = false) { ChannelFixture::open(sound, !throughRing); }
 };
 
 TEST_F(Playback, TempoPlusTwentyPercentKeepsPitchAndReportsTwelveSecondsAfterTen) {

@@ -14,34 +14,10 @@ using namespace tsc_test;
 
 namespace {
 
-constexpr unsigned int kBlock = 1024;
 
-class Realign : public testing::Test {
+class Realign : public ChannelFixture {
 protected:
-    void open(unsigned int seconds) {
-        source.reset(makeTone(440.0, seconds * kRate));
-        ASSERT_TRUE(source->ok());
-        ASSERT_TRUE(rig.ok());
-        channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
-        ASSERT_NE(channel->getOutputBuffer(), nullptr);
-        channel->getOutputBuffer()->setBypass(true);  // render on this thread only
-        takeOverPrefetch(*channel);
-        ASSERT_EQ(channel->getBlockFrames(), kBlock);
-    }
-    void render(unsigned int blocks) {
-        std::vector<float> block(kBlock * 2, 0.0f);
-        for (unsigned int b = 0; b < blocks; ++b) {
-            feedPrefetch(*channel);
-            channel->readFromBuffer(block.data(), kBlock, 2);
-        }
-    }
-    void TearDown() override {
-        channel.reset();
-        source.reset();
-    }
-    OutputRig rig;
-    std::unique_ptr<GeneratedSound> source;
-    std::unique_ptr<TimeStretchedChannel> channel;
+    void open(unsigned int seconds) { ChannelFixture::open(makeTone(440.0, seconds * kRate)); }
 };
 
 TEST_F(Realign, DirectionChosenAroundTheReturnToTempoOneIsFollowedFromTheHeardFrame) {

@@ -13,7 +13,6 @@ using namespace tsc_test;
 
 namespace {
 
-constexpr unsigned int kBlock = 1024;
 
 // A stereo source whose left sample encodes the frame (a slow ramp) and whose right is a tone,
 // so a wrong frame, a swapped side or a stale block shows in the samples.
@@ -22,39 +21,7 @@ float rampSample(unsigned int i, int c) {
     return 0.4f * static_cast<float>(std::sin(2.0 * M_PI * 997.0 * i / kRate));
 }
 
-class DirectRender : public testing::Test {
-protected:
-    void open(GeneratedSound* sound) {
-        source.reset(sound);
-        ASSERT_TRUE(source->ok());
-        ASSERT_TRUE(rig.ok());
-        channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
-        ASSERT_NE(channel->getOutputBuffer(), nullptr);
-        channel->getOutputBuffer()->setBypass(true);  // render on this thread only
-        takeOverPrefetch(*channel);
-        ASSERT_EQ(channel->getBlockFrames(), kBlock);
-    }
-    void TearDown() override {
-        channel.reset();
-        source.reset();
-    }
-    // Renders n blocks into one stereo vector; `fill` is what the block buffer holds beforehand
-    // (the ring's worker reuses one buffer, so stale content must never survive).
-    std::vector<float> render(unsigned int blocks, float fill = 0.75f, std::vector<int>* results = nullptr) {
-        std::vector<float> all;
-        std::vector<float> block(kBlock * 2, fill);
-        for (unsigned int b = 0; b < blocks; ++b) {
-            feedPrefetch(*channel);
-            const int r = channel->readFromBuffer(block.data(), kBlock, 2);
-            if (results) results->push_back(r);
-            all.insert(all.end(), block.begin(), block.end());
-        }
-        return all;
-    }
-    OutputRig rig;
-    std::unique_ptr<GeneratedSound> source;
-    std::unique_ptr<TimeStretchedChannel> channel;
-};
+using DirectRender = ChannelFixture;
 
 TEST_F(DirectRender, FactorOneGivesTheSourceSamplesExactly) {
     open(new GeneratedSound(10 * kRate, 2, rampSample));

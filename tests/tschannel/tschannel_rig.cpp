@@ -190,4 +190,35 @@ unsigned int heardFrame(TimeStretchedChannel& channel) {
     return p;
 }
 
+void ChannelFixture::open(GeneratedSound* sound, bool onThisThread) {
+    source.reset(sound);
+    ASSERT_TRUE(source->ok());
+    ASSERT_TRUE(rig.ok());
+    channel = std::make_unique<TimeStretchedChannel>(rig.system(), source->get(), true);
+    ASSERT_NE(channel->getFMODChannel(), nullptr);
+    ASSERT_NE(channel->getOutputBuffer(), nullptr);
+    ASSERT_EQ(channel->getBlockFrames(), kBlock);
+    if (onThisThread) {
+        channel->getOutputBuffer()->setBypass(true);
+        takeOverPrefetch(*channel);
+    }
+}
+
+void ChannelFixture::TearDown() {
+    channel.reset();
+    source.reset();
+}
+
+std::vector<float> ChannelFixture::render(unsigned int blocks, float fill, std::vector<int>* results) {
+    std::vector<float> all;
+    std::vector<float> block(kBlock * 2, fill);
+    for (unsigned int b = 0; b < blocks; ++b) {
+        feedPrefetch(*channel);
+        const int r = channel->readFromBuffer(block.data(), kBlock, 2);
+        if (results) results->push_back(r);
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
 }  // namespace tsc_test

@@ -3,6 +3,8 @@
 // on the received signal.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 namespace tsc_test {
 
 constexpr int kRate = 44100;
+constexpr unsigned int kBlock = 1024;  // the card's block, and the channel's
 constexpr const char* kCard = "Card1";
 
 // A user sound of `frames` frames of `bits`-bit samples (8, 16, 24 or 32; 32 with isFloat is
@@ -79,5 +82,23 @@ void feedPrefetch(TimeStretchedChannel& channel, int passes = 8);
 
 // Heard PCM frame of the channel (no interpolation).
 unsigned int heardFrame(TimeStretchedChannel& channel);
+
+// A channel on the rig's card over a generated source. open() makes it; by default its render
+// ring is bypassed and its prefetch driven by the test, so render() steps it on this thread
+// alone. The channel is released before its source.
+class ChannelFixture : public ::testing::Test {
+protected:
+    // Takes `sound`. onThisThread false leaves the ring and the prefetch to their own threads.
+    void open(GeneratedSound* sound, bool onThisThread = true);
+    void TearDown() override;
+    // Renders `blocks` blocks into one interleaved stereo vector. `fill` is what the block buffer
+    // holds beforehand (the ring's worker reuses one buffer, so stale content must never
+    // survive); the render results go to `results` when given.
+    std::vector<float> render(unsigned int blocks, float fill = 0.75f, std::vector<int>* results = nullptr);
+
+    OutputRig rig;
+    std::unique_ptr<GeneratedSound> source;
+    std::unique_ptr<TimeStretchedChannel> channel;
+};
 
 }  // namespace tsc_test
