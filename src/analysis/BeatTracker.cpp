@@ -122,6 +122,7 @@ double commonestValue(const std::vector<double>& values, bool lowerFloor) {
 BeatTracker::BeatTracker()
     : WorkerThread("BeatTracker"),
       readPos(0),
+      readFill(0),
       fileNameIsWide(false),
       runningLock("Running"),
       deck(0),
