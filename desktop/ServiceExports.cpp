@@ -1,6 +1,9 @@
 // The desktop-service exports of Sablethorn: revealing files, the user's name, the menu bar and
 // the system UI mode, and the changelog address. None raises a Java exception; a null path is
 // ignored.
+//
+// Thread safety: any Java thread. RevealInFinder blocks until the file manager answers (10 s at
+// most) or the default handler has been started; the rest return at once.
 #include <cstdio>
 #include <string>
 

@@ -1,8 +1,12 @@
 // The window exports of Sablethorn: full screen and animated resizes of the main window.
 //
-// Every call serialises on windowLock() and does nothing when there is no main window (headless
-// JVM, no display, no showing frame). Requests wait until the window manager has carried them
-// out, so calls made one after another see each other's results.
+// Every call does nothing when there is no main window (headless JVM, no display, no showing
+// frame). Requests wait until the window manager has carried them out, so calls made one after
+// another see each other's results.
+//
+// Thread safety: any Java thread, the event dispatch thread included. Calls serialise on
+// windowLock() and block the caller for the animation (about 130 ms) and the window manager's
+// answer (bounded, 2 s at most per step).
 #include <mutex>
 
 #include "JavaWindow.h"
