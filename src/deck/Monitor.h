@@ -38,6 +38,9 @@ struct MonitorTap {
     std::atomic<int> length;    // frame count of that block
     std::atomic<int> sampleRate;  // output rate of the main slot's system
     float* scratch;             // reader side: one block before it is spread to the cue's channels
+    // Set by ClearMonitoring on a Java thread; the reader empties the ring before its next block,
+    // so the ring only ever has its one filler and its one reader.
+    std::atomic<bool> clearRequested;
     MonitorTap();
     ~MonitorTap();
 };

@@ -17,7 +17,8 @@ MonitorTap::MonitorTap()
       channels(0),
       length(0),
       sampleRate(44100),
-      scratch(new (std::nothrow) float[CMonitor::kScratchFloats]) {}
+      scratch(new (std::nothrow) float[CMonitor::kScratchFloats]),
+      clearRequested(false) {}
 
 MonitorTap::~MonitorTap() {
     delete ring;
@@ -63,8 +64,7 @@ int CMonitor::DeActivateMonitoring() {
 
 int CMonitor::ClearMonitoring() {
     if (m_bBorrowedTap || !m_pTap || !m_pTap->ring) return 1;
-    CRITSECT_SCOPE(m_pTap->lock);
-    m_pTap->ring->ResetBuffer(0);
+    m_pTap->clearRequested.store(true, std::memory_order_release);
     return 1;
 }
 
@@ -101,6 +101,13 @@ FMOD_RESULT CMonitor::DSPReadCallback(FMOD_DSP_STATE* state, float* /*in*/, floa
     if (!tap || !tap->ring || !tap->scratch) {
         std::memset(out, 0, sizeof(float) * outFloats);
         return FMOD_OK;
+    }
+    if (tap->clearRequested.exchange(false, std::memory_order_acq_rel)) {
+        // Everything the filler stored up to now is from before a seek or a load: dropped.
+        tap->ring->LockMutex();
+        const uint64_t stale = tap->ring->_GetUsedBufferSizeForward();
+        tap->ring->UnlockMutex();
+        if (stale > 0) tap->ring->ReadBufferForward(nullptr, stale, false);
     }
     const int tapChannels = tap->channels.load(std::memory_order_acquire);
     const uint64_t wanted = static_cast<uint64_t>(tapChannels > 0 ? tapChannels : outChannels) * length;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -185,6 +186,51 @@ TEST_F(DeckPath, CueOnAnotherCardPlaysTheTappedAudioAndNeverLagsAQuarterSecond) 
     const std::vector<double> muted = deck_test::channelRms("Two");
     ASSERT_EQ(muted.size(), 2u);
     EXPECT_LT(muted[0], 1e-4);
+    EXPECT_EQ(deck.Unload(), 1);
+}
+
+// A seek empties the cue's ring, and only its reader does it: the Java thread asks, the cue card's
+// mixer drops the stale audio before its next block, and the main card's filler never sees the ring
+// reset under it. While both cards mix and seeks keep coming, the ring stays whole.
+TEST_F(DeckPath, SeeksEmptyTheCueRingFromItsReaderSide) {
+    const int mainSlot = deck_test::findSlot("Four", 1), cueSlot = deck_test::findSlot("Two", 0);
+    ASSERT_GE(mainSlot, 0);
+    ASSERT_GE(cueSlot, 0);
+    CPlayer deck(0);
+    load(deck, mainSlot, cueSlot);
+    CMonitor* main = deck.GetConfig()->m_pMainOutput;
+    MonitorTap* tap = main->getTap();
+    ASSERT_NE(tap, nullptr);
+    auto used = [&] {
+        tap->ring->LockMutex();
+        const unsigned n = tap->ring->_GetUsedBufferSizeForward();
+        tap->ring->UnlockMutex();
+        return n;
+    };
+    ASSERT_TRUE(run(deck, "Four", 20));
+    const unsigned stale = used();
+    ASSERT_GT(stale, 0u);
+    EXPECT_EQ(main->ClearMonitoring(), 1);
+    EXPECT_EQ(used(), stale);  // asked, not done: the ring is the reader's
+    ASSERT_TRUE(hooks::step("Two", 1));
+    EXPECT_EQ(used(), 0u);
+
+    // Both cards mixing on their own threads while seeks come from a third.
+    std::atomic<bool> stop{false};
+    std::thread mainCard([&] { while (!stop) run(deck, "Four", 1); });
+    std::thread cueCard([&] { while (!stop) hooks::step("Two", 1); });
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 2000; ++i) {
+        main->ClearMonitoring();
+        if (i % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    stop = true;
+    mainCard.join();
+    cueCard.join();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.find("INTERNAL CLABuffer Error!"), std::string::npos);
+    EXPECT_LE(used(), static_cast<unsigned>(CLABuffer<float>::kDefaultSize));
+    EXPECT_EQ(used() % static_cast<unsigned>(tap->channels.load()), 0u);  // whole frames only
     EXPECT_EQ(deck.Unload(), 1);
 }
 
