@@ -5,8 +5,8 @@
 
 namespace quorvalet {
 
-// Runs on the layer's reader thread. Attaches it to the Java VM for the list and detaches it
-// after; each packet becomes one byte[] and one midiInput call, in order.
+// Runs on the layer's reader thread, which it attaches to the Java VM (as a daemon, until the
+// thread ends); each packet becomes one byte[] and one midiInput call, in order.
 void quorvaletReadProc(const MIDIPacketList* list, void* readProcRefCon, void* srcConnRefCon);
 
 }  // namespace quorvalet

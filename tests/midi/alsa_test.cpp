@@ -69,7 +69,7 @@ TEST(AlsaBackend, MidiThroughGivesBackWhatIsSent) {
     std::vector<std::uint8_t> sent = {0x90, 0x3C, 0x64, 0xF0};
     for (int i = 0; i < 1000; ++i) sent.push_back(static_cast<std::uint8_t>(i & 0x7F));
     sent.push_back(0xF7);
-    std::uint8_t memory[2048];
+    alignas(8) std::uint8_t memory[2048];
     auto* list = reinterpret_cast<MIDIPacketList*>(memory);
     MIDIPacketListAdd(list, sizeof memory, MIDIPacketListInit(list), 0, sent.size(), sent.data());
     ASSERT_EQ(kMIDIOk, MIDISend(out, dest, list));

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <optional>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -42,8 +45,8 @@ struct Inbox {
             inbox->lists.push_back(std::move(packets));
             inbox->thread = std::this_thread::get_id();
             during = inbox->during;
+            inbox->arrived.notify_all();
         }
-        inbox->arrived.notify_all();
         if (during) during();
     }
 
@@ -80,6 +83,8 @@ protected:
     }
 
     pw::test::TempDir dir{"pw-midi-"};
+    // Outlive the client (disposed in TearDown), whose callbacks write into them.
+    std::deque<Inbox> inboxes;
     std::optional<pw::test::ScopedEnv> env;
     MIDIClientRef client = 0;
     MIDIPortRef inPort = 0;
@@ -126,7 +131,7 @@ TEST_F(LoopbackClient, ListsTheTableWithPropertiesAndNavigation) {
 }
 
 TEST_F(LoopbackClient, SentListComesBackAsOneListOnTheReaderThread) {
-    Inbox inbox;
+    Inbox& inbox = inboxes.emplace_back();
     ASSERT_EQ(kMIDIOk, MIDIPortConnectSource(inPort, MIDIGetSource(0), &inbox));
     const std::vector<std::vector<std::uint8_t>> packets = {{0x90, 60, 100}, {0xF0, 1, 2, 0xF7}, {0x80, 60, 0}};
     ASSERT_EQ(kMIDIOk, send(MIDIGetDestination(0), packets));
@@ -142,7 +147,7 @@ TEST_F(LoopbackClient, SentListComesBackAsOneListOnTheReaderThread) {
 }
 
 TEST_F(LoopbackClient, RefusesWhatIsNotThere) {
-    Inbox inbox;
+    Inbox& inbox = inboxes.emplace_back();
     EXPECT_EQ(kMIDIUnknownObject, MIDIPortConnectSource(inPort, MIDIGetDestination(0), &inbox));
     EXPECT_EQ(kMIDIInvalidPort, MIDIPortConnectSource(outPort, MIDIGetSource(0), &inbox));
     EXPECT_EQ(kMIDINoConnection, MIDIPortDisconnectSource(inPort, MIDIGetSource(0)));
@@ -158,7 +163,7 @@ TEST_F(LoopbackClient, RefusesWhatIsNotThere) {
 }
 
 TEST_F(LoopbackClient, DisconnectWaitsForTheRunningCallback) {
-    Inbox inbox;
+    Inbox& inbox = inboxes.emplace_back();
     std::atomic<bool> release{false};
     std::atomic<bool> callbackEnded{false};
     inbox.during = [&] {
@@ -185,8 +190,8 @@ TEST_F(LoopbackClient, DisconnectWaitsForTheRunningCallback) {
 }
 
 TEST_F(LoopbackClient, ACallbackMayEndItsOwnConnectionAndTheClient) {
-    Inbox first;
-    Inbox second;
+    Inbox& first = inboxes.emplace_back();
+    Inbox& second = inboxes.emplace_back();
     // Two connections of one source: the first callback ends both, so the second never hears.
     first.during = [&] { EXPECT_EQ(kMIDIOk, MIDIPortDisconnectSource(inPort, MIDIGetSource(0))); };
     ASSERT_EQ(kMIDIOk, MIDIPortConnectSource(inPort, MIDIGetSource(0), &first));
@@ -196,7 +201,7 @@ TEST_F(LoopbackClient, ACallbackMayEndItsOwnConnectionAndTheClient) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(0u, second.count());
 
-    Inbox knobs;
+    Inbox& knobs = inboxes.emplace_back();
     std::atomic<bool> disposed{false};
     knobs.during = [&] {
         EXPECT_EQ(kMIDIOk, MIDIClientDispose(client));
@@ -212,7 +217,7 @@ TEST_F(LoopbackClient, ACallbackMayEndItsOwnConnectionAndTheClient) {
 
 TEST_F(LoopbackClient, SendingWhileAnotherThreadDisposesIsSafe) {
     for (int round = 0; round < 20; ++round) {
-        Inbox inbox;
+        Inbox& inbox = inboxes.emplace_back();
         ASSERT_EQ(kMIDIOk, MIDIPortConnectSource(inPort, MIDIGetSource(0), &inbox));
         std::atomic<int> refused{0};
         std::thread sender([&] {

@@ -39,7 +39,7 @@ TEST(PacketList, AddTakesWhatFitsAndRefusesTheRest) {
 
 TEST(PacketList, PacketsFollowOneAnotherPackedAndWalkBackInOrder) {
     const std::vector<std::vector<std::uint8_t>> packets = {{0x90, 0x3C, 0x64}, {0xF0, 1, 2, 3, 4, 0xF7}, {0xF8}};
-    std::uint8_t memory[64];
+    alignas(8) std::uint8_t memory[64];
     auto* list = reinterpret_cast<MIDIPacketList*>(memory);
     MIDIPacket* packet = MIDIPacketListInit(list);
     MIDITimeStamp time = 5;
@@ -50,8 +50,10 @@ TEST(PacketList, PacketsFollowOneAnotherPackedAndWalkBackInOrder) {
     EXPECT_EQ(reinterpret_cast<std::uint8_t*>(packet), memory + 4 + (10 + 3) + (10 + 6));
     const MIDIPacket* walk = list->packet;
     for (std::size_t i = 0; i < packets.size(); ++i, walk = MIDIPacketNext(walk)) {
-        EXPECT_EQ(5 + i, walk->timeStamp);
-        ASSERT_EQ(packets[i].size(), walk->length);
+        const MIDITimeStamp stamp = walk->timeStamp;  // packed: read by value, never bound to a reference
+        EXPECT_EQ(5 + i, stamp);
+        const std::size_t length = walk->length;
+        ASSERT_EQ(packets[i].size(), length);
         EXPECT_EQ(0, std::memcmp(packets[i].data(), walk->data, walk->length));
     }
     // A full list refuses the next packet and stays as it was.
