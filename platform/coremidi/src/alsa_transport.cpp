@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 
+#include "alsa_coder.hpp"
 #include "refs.hpp"
 #include "transport.hpp"
 
@@ -22,10 +23,10 @@ namespace pw::midi {
 namespace {
 
 constexpr const char* kSequencerDevice = "/dev/snd/seq";
-// System Exclusive goes out in events of this many bytes at most.
-constexpr long kEncodeChunkBytes = 256;
 // Input list size at which the reader starts a new list.
 constexpr std::size_t kInputListBytes = 65536;
+// Lists the reader gathers before it delivers, so a flood of input cannot keep it from delivering.
+constexpr std::size_t kDrainLists = 16;
 // A send that makes no progress for this long gives up.
 constexpr int kSendStallMs = 1000;
 constexpr std::size_t kInputBufferBytes = 65536;
@@ -136,22 +137,13 @@ public:
         }
         const MIDIPacket* packet = list->packet;
         for (std::uint32_t i = 0; i < list->numPackets; ++i, packet = MIDIPacketNext(packet)) {
-            const std::uint8_t* data = packet->data;
-            long left = packet->length;
-            while (left > 0) {
-                snd_seq_event_t ev;
-                snd_seq_ev_clear(&ev);
-                const long used = snd_midi_event_encode(m_encoder, data, left, &ev);
-                if (used <= 0) return kMIDISendFailed;
-                data += used;
-                left -= used;
-                if (ev.type == SND_SEQ_EVENT_NONE) continue;
-                snd_seq_ev_set_source(&ev, port);
-                snd_seq_ev_set_dest(&ev, static_cast<int>(refMajor(dest)), static_cast<int>(refMinor(dest)));
-                snd_seq_ev_set_direct(&ev);
-                const OSStatus status = output(&ev);
-                if (status != kMIDIOk) return status;
-            }
+            const OSStatus status = encodeBytes(m_encoder, packet->data, packet->length, [&](snd_seq_event_t* ev) {
+                snd_seq_ev_set_source(ev, port);
+                snd_seq_ev_set_dest(ev, static_cast<int>(refMajor(dest)), static_cast<int>(refMinor(dest)));
+                snd_seq_ev_set_direct(ev);
+                return output(ev);
+            });
+            if (status != kMIDIOk) return status;
         }
         return kMIDIOk;
     }
@@ -201,24 +193,17 @@ private:
         }
     }
 
-    // Moves every waiting event into `out`; true when any MIDI came.
+    // Moves the waiting events (up to kDrainLists lists) into `out`; true when any MIDI came.
     bool drain(std::vector<InputList>& out) {
         bool any = false;
         std::lock_guard<std::mutex> guard(m_lock);
-        for (;;) {
+        while (out.size() < kDrainLists) {
             snd_seq_event_t* ev = nullptr;
             const int err = snd_seq_event_input(m_seq, &ev);
             if (err == -ENOSPC) continue;  // the kernel dropped input on overrun; go on with what came after
             if (err < 0 || !ev) break;
             const std::uint8_t* bytes = nullptr;
-            long length = 0;
-            if (ev->type == SND_SEQ_EVENT_SYSEX) {
-                bytes = static_cast<const std::uint8_t*>(ev->data.ext.ptr);
-                length = static_cast<long>(ev->data.ext.len);
-            } else {
-                length = snd_midi_event_decode(m_decoder, m_decoded, sizeof m_decoded, ev);
-                bytes = m_decoded;
-            }
+            const long length = decodeEvent(m_decoder, ev, m_decoded, &bytes);
             if (length <= 0 || length > 0xFFFF) continue;  // not MIDI (announcements), or too long for a packet
             const MIDIEndpointRef source =
                 makeRef(RefKind::Source, ev->source.client, ev->source.port);
@@ -240,7 +225,7 @@ private:
     const int m_clientId;
     std::atomic<bool> m_stopped{false};
     MIDIEndpointRef m_lastDest = 0;  // senders only
-    std::uint8_t m_decoded[64];      // reader only: one decoded message that is not System Exclusive
+    std::uint8_t m_decoded[kDecodedBytes];  // reader only
 };
 
 }  // namespace
@@ -254,15 +239,13 @@ std::unique_ptr<Transport> openAlsaTransport(const std::string& clientName, OSSt
     snd_midi_event_t* encoder = nullptr;
     snd_midi_event_t* decoder = nullptr;
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd < 0 || snd_midi_event_new(kEncodeChunkBytes, &encoder) < 0 || snd_midi_event_new(kEncodeChunkBytes, &decoder) < 0) {
+    if (wakeFd < 0 || snd_midi_event_new(kEncodeChunkBytes, &encoder) < 0 || !(decoder = newDecoder())) {
         if (wakeFd >= 0) close(wakeFd);
         if (encoder) snd_midi_event_free(encoder);
         snd_seq_close(seq);
         *status = kMIDIOutOfResources;
         return nullptr;
     }
-    // Each decoded message is whole, with its status byte.
-    snd_midi_event_no_status(decoder, 1);
     snd_seq_set_client_name(seq, clientName.c_str());
     snd_seq_set_input_buffer_size(seq, kInputBufferBytes);
     *status = kMIDIOk;
