@@ -12,7 +12,10 @@ namespace {
 // Adds a String of `text` to a Vector; false when Java refused it.
 bool addText(JNIEnv* env, jobject vector, const char* text) {
     const jstring string = newJavaString(env, text);
-    if (!string) return javaCallOk(env) && false;
+    if (!string) {
+        javaCallOk(env);
+        return false;
+    }
     env->CallBooleanMethod(vector, vectorAddId(), string);
     env->DeleteLocalRef(string);
     return javaCallOk(env);
@@ -54,10 +57,16 @@ bool addDevice(JNIEnv* env, const DeviceRefs& refs, jobject vector, int index, M
     char descriptor[kDescriptorBytes];
     deviceDescriptor(index, device, descriptor);
     const jstring text = newJavaString(env, descriptor);
-    if (!text) return javaCallOk(env) && false;
+    if (!text) {
+        javaCallOk(env);
+        return false;
+    }
     const jobject object = env->NewObject(refs.deviceClass, refs.deviceInit, text);
     env->DeleteLocalRef(text);
-    if (!object) return javaCallOk(env) && false;
+    if (!object) {
+        javaCallOk(env);
+        return false;
+    }
     bool withEndpoints = false;
     bool ok = true;
     const ItemCount entities = MIDIDeviceGetNumberOfEntities(device);
@@ -71,7 +80,8 @@ bool addDevice(JNIEnv* env, const DeviceRefs& refs, jobject vector, int index, M
         if (source == -1 && destination == -1) continue;
         const jstring entityName = newJavaString(env, name.text);
         if (!entityName) {
-            ok = javaCallOk(env) && false;
+            javaCallOk(env);
+            ok = false;
             break;
         }
         env->CallVoidMethod(object, refs.deviceAddEntity, static_cast<jint>(j), entityName, source, destination);
