@@ -1,5 +1,6 @@
 #include "sndfile_decoder.hpp"
 
+#include <fcntl.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -69,13 +70,18 @@ void describe(int format, StreamInfo* info) {
     }
 }
 
-// A failing sf_open writes its message into a buffer shared by the whole process, so opens are
-// serialised (reads and seeks on an open handle need no lock).
+// A failing open writes its message into a buffer shared by the whole process, so opens are
+// serialised (reads and seeks on an open handle need no lock). The file is opened here and handed
+// over as a descriptor: libsndfile keeps a copy of a path it opens in a buffer of its own, and
+// refuses paths longer than that (1024 bytes) that the platform takes.
 SNDFILE* openLocked(const std::string& path, SF_INFO* info) {
     static std::mutex openMutex;
     std::lock_guard<std::mutex> lock(openMutex);
     std::memset(info, 0, sizeof *info);
-    return sf_open(path.c_str(), SFM_READ, info);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // The descriptor belongs to the handle from here on: sf_close, or a failed open, closes it.
+    return sf_open_fd(fd, SFM_READ, info, SF_TRUE);
 }
 
 // Granule position (the frame count up to its end) of the second-to-last Ogg page, read from the
