@@ -6,7 +6,7 @@
 
 #include "AudioProcessor.h"
 #include "BeatTracker.h"
-#include "Util.h"
+#include "TaskSamples.h"
 
 namespace com_tarvenkolm_analysis_calc {
 
@@ -44,9 +44,10 @@ long BeatTrackAnalyzer::processData(void* data, unsigned bytes, unsigned chunkIn
     if (!data || bytes == 0 || !processor) return -28;
     done = false;
     if (bytesPerSample == 1 && converted_) {
-        const int n = convertToPcm16(data, bytes, 8, false, converted_, convertedSamples_);
-        if (n <= 0) return 1;
-        processor->processFrame(reinterpret_cast<const char*>(converted_), static_cast<unsigned>(n) * 2u, chunkIndex);
+        const unsigned char* pcm = static_cast<const unsigned char*>(data);
+        const unsigned n = bytes < convertedSamples_ ? bytes : convertedSamples_;
+        for (unsigned i = 0; i < n; ++i) converted_[i] = static_cast<short>(taskSample(pcm, i, 1));
+        processor->processFrame(reinterpret_cast<const char*>(converted_), n * 2u, chunkIndex);
     } else {
         processor->processFrame(static_cast<const char*>(data), bytes, chunkIndex);
     }

@@ -6,16 +6,17 @@
 
 namespace com_tarvenkolm_analysis_calc {
 
-// Sample `index` (counted in samples, not frames) of interleaved PCM. 16-bit: the signed
-// little-endian value. 8-bit: the unsigned byte b as (b - 128) * 256 - 1, from -32769 to 32511;
-// the offset of -1 is the analysis's established scale, kept so thresholds mean what they did.
+// Sample `index` (counted in samples, not frames) of interleaved PCM as the audio layer delivers
+// it. 16-bit: the signed little-endian value. 8-bit: the layer's 8-bit data is signed (WAV's
+// unsigned bytes are converted on decoding), so the byte is read as a signed value * 256. Reading
+// it as an unsigned byte centred on 128 would turn digital silence into full scale.
 inline int taskSample(const unsigned char* data, unsigned index, int bytesPerSample) {
     if (bytesPerSample == 2) {
         int16_t v;
         std::memcpy(&v, data + 2u * index, 2);
         return v;
     }
-    return (static_cast<int>(data[index]) - 128) * 256 - 1;
+    return static_cast<int>(static_cast<int8_t>(data[index])) * 256;
 }
 
 }  // namespace com_tarvenkolm_analysis_calc
