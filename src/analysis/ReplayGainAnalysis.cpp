@@ -11,13 +11,22 @@ namespace {
 constexpr double kPinkReference = 64.82;  // dB: the loudness of the calibration pink noise
 constexpr double kPercentile = 0.95;      // the title level is the one 5 % of the blocks exceed
 
-// y[i] = b0 x[i] + sum over k = 1..order of (b_k x[i-k] - a_k y[i-k]). in[-order..-1] and
+// y[i] = b0 x[i] + sum over k = 1..order of (b_k x[i-k] - a_k y[i-k]), for both channels in one
+// loop: each channel's sum keeps the reference's order term by term (so results are bit for bit
+// the reference's), while the two independent chains overlap in the processor. in[-order..-1] and
 // out[-order..-1] must hold the history: the caller's buffers keep `order` values in front.
-void filter(const double* in, double* out, long n, const double* a, const double* b, int order) {
+template <int order>
+void filterPair(const double* inL, const double* inR, double* outL, double* outR, long n, const double* a,
+                const double* b) {
     for (long i = 0; i < n; ++i) {
-        double y = in[i] * b[0];
-        for (int k = 1; k <= order; ++k) y += in[i - k] * b[k] - out[i - k] * a[k];
-        out[i] = y;
+        double yl = inL[i] * b[0];
+        double yr = inR[i] * b[0];
+        for (int k = 1; k <= order; ++k) {
+            yl += inL[i - k] * b[k] - outL[i - k] * a[k];
+            yr += inR[i - k] * b[k] - outR[i - k] * a[k];
+        }
+        outL[i] = yl;
+        outR[i] = yr;
     }
 }
 
@@ -101,10 +110,8 @@ int ReplayGainAnalysis::AnalyzeSamples(const double* left, const double* right, 
             inL = left + pos;
             inR = right + pos;
         }
-        filter(inL, lstep + totsamp, piece, f.AYule, f.BYule, 10);
-        filter(inR, rstep + totsamp, piece, f.AYule, f.BYule, 10);
-        filter(lstep + totsamp, lout + totsamp, piece, f.AButter, f.BButter, 2);
-        filter(rstep + totsamp, rout + totsamp, piece, f.AButter, f.BButter, 2);
+        filterPair<10>(inL, inR, lstep + totsamp, rstep + totsamp, piece, f.AYule, f.BYule);
+        filterPair<2>(lstep + totsamp, rstep + totsamp, lout + totsamp, rout + totsamp, piece, f.AButter, f.BButter);
         const double* l = lout + totsamp;
         const double* r = rout + totsamp;
         for (long i = 0; i < piece; ++i) {
