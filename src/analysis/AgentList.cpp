@@ -35,6 +35,11 @@ void AgentList::add(Agent* agent, bool sorted) {
             ptr->ag = agent;
             return;
         }
+        if (!ptr->next) {
+            // After RemoveAll the head holds the last agent and no terminating node.
+            ptr->next = new AgentList(agent, nullptr);
+            return;
+        }
     }
     ptr->ag = agent;
     ptr->next = new AgentList(nullptr, nullptr);
@@ -46,7 +51,7 @@ void AgentList::sort() {
     bool swapped = true;
     while (swapped) {
         swapped = false;
-        for (AgentList* p = this; p->ag && p->next && p->next->ag; p = p->next) {
+        for (AgentList* p = this; p && p->ag && p->next && p->next->ag; p = p->next) {
             if (p->ag->period > p->next->ag->period) {
                 Agent* t = p->ag;
                 p->ag = p->next->ag;
@@ -58,9 +63,11 @@ void AgentList::sort() {
 }
 
 void AgentList::remove(AgentList* node) {
-    if (!node || !node->ag || !node->next) return;
+    if (!node || !node->ag) return;
     --size;
     delete node->ag;
+    node->ag = nullptr;
+    if (!node->next) return;
     AgentList* gone = node->next;
     node->ag = gone->ag;
     node->next = gone->next;
@@ -69,9 +76,9 @@ void AgentList::remove(AgentList* node) {
 }
 
 void AgentList::markDuplicates() {
-    for (AgentList* a = this; a->ag; a = a->next) {
+    for (AgentList* a = this; a && a->ag; a = a->next) {
         if (a->ag->beatScore == -1.0) continue;
-        for (AgentList* b = a->next; b->ag; b = b->next) {
+        for (AgentList* b = a->next; b && b->ag; b = b->next) {
             if (b->ag->period - a->ag->period > thresholdBI) break;
             if (std::fabs(a->ag->lastBeatTime - b->ag->lastBeatTime) > thresholdBT) continue;
             const double aux = std::fmax(a->ag->auxScore, b->ag->auxScore);
@@ -88,7 +95,7 @@ void AgentList::markDuplicates() {
 
 void AgentList::removeScoresBelowZero() {
     AgentList* p = this;
-    while (p->ag) {
+    while (p && p->ag) {
         if (p->ag->beatScore < 0.0) remove(p);  // p now holds the next agent
         else p = p->next;
     }
@@ -107,10 +114,10 @@ void AgentList::RemoveAll() {
         delete p;
         p = following;
     }
+    // The head may now hold an agent and no terminating node; every walk stops at a null next,
+    // and `delete` on the head frees the rest.
     next = nullptr;
     size = ag ? 1 : 0;
-    // The list must keep ending in a node without an agent.
-    if (ag) next = new AgentList(nullptr, nullptr);
 }
 
 Agent* AgentList::bestAgent() {
@@ -156,7 +163,7 @@ int AgentList::beatTrack(std::vector<Event*>* events, double stop, int sleepMs) 
         // The agents present now consider e, each once; agents added meanwhile (copies left
         // behind, new phases) start with the next event.
         walk.clear();
-        for (AgentList* p = this; p->ag; p = p->next) walk.push_back(p->ag);
+        for (AgentList* p = this; p && p->ag; p = p->next) walk.push_back(p->ag);
         double prevInterval = -1.0;
         bool created = phaseGiven;
         for (Agent* agent : walk) {

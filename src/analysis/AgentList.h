@@ -4,7 +4,8 @@
 // and prunes duplicates and expired agents after each onset.
 //
 // Ownership: each node owns its agent; deleting a node deletes only its own agent. To free a whole
-// list: RemoveAll() on the head, then delete the head.
+// list: RemoveAll() on the head, then delete the head. After RemoveAll the head may hold an agent
+// with no node behind it; every walk also ends at a null `next`.
 //
 // Thread safety: none; one tracking run at a time (the class data is process-wide).
 #pragma once

@@ -141,15 +141,16 @@ TEST(MultiAgent, ListAddSortRemoveKeepTheTerminatingNode) {
     for (AgentList* n = &list; n->ag; n = n->next) periods.push_back(n->ag->period);
     EXPECT_EQ(periods, (std::vector<double>{0.4, 0.47, 0.5, 0.6}));
     EXPECT_EQ(list.size, 4);
-    list.RemoveAll();  // the head keeps its agent, and the list its terminating node
+    list.RemoveAll();  // the head keeps its agent
     ASSERT_NE(list.ag, nullptr);
     EXPECT_EQ(list.ag->period, 0.4);
-    ASSERT_NE(list.next, nullptr);
-    EXPECT_EQ(list.next->ag, nullptr);
     EXPECT_EQ(list.size, 1);
-    list.add(new Agent(0.3));  // still usable
-    EXPECT_EQ(list.ag->period, 0.3);
-    EXPECT_EQ(list.next->ag->period, 0.4);
+    EXPECT_EQ(list.bestAgent(), list.ag);
+    list.add(new Agent(0.3));  // still usable, before and after the kept agent
+    list.add(new Agent(0.9));
+    periods.clear();
+    for (AgentList* n = &list; n && n->ag; n = n->next) periods.push_back(n->ag->period);
+    EXPECT_EQ(periods, (std::vector<double>{0.3, 0.4, 0.9}));
     list.RemoveAll();
 }
 

@@ -12,8 +12,9 @@
 
 namespace com_tarvenkolm_analysis_calc {
 
-// Task bits; other bits are ignored.
-enum TK_WAVEANALYZER_OPTIONS {
+// Task bits; other bits are ignored. The fixed underlying type makes any int a valid value, so
+// requests that carry other bits (from Java) stay well defined.
+enum TK_WAVEANALYZER_OPTIONS : int {
     WAVEANALYZER_WAVEDATA = 1,     // waveform overview
     WAVEANALYZER_SILENCE = 2,      // leading and trailing silence; also runs the backward pass
     WAVEANALYZER_REPLAYGAIN = 4,   // ReplayGain title gain
