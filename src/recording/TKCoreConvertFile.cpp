@@ -27,7 +27,7 @@
 #include "FMODSystem.h"
 #include "MixDown.h"
 #include "TKCore.h"
-#include "Util.h"
+#include "fmod_sample_format.hpp"
 #include "tk_string.h"
 
 namespace {
@@ -76,8 +76,6 @@ struct SourceFormat {
     int bits = 8;
     FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_NONE;
     unsigned length = 0;  // PCM frames
-
-    int sampleBytes() const { return bits == 8 || bits == 16 || bits == 24 || bits == 32 ? bits / 8 : 0; }
 };
 
 SourceFormat querySource(FMOD::Sound* sound) {
@@ -103,22 +101,14 @@ SourceFormat querySource(FMOD::Sound* sound) {
     return f;
 }
 
-// Decoded samples to 16-bit; returns the samples written. The decoder's 8-bit samples are signed.
-size_t toPcm16(const unsigned char* raw, size_t samples, const SourceFormat& f, int16_t* out) {
-    switch (f.sampleBytes()) {
-    case 1:
-        for (size_t i = 0; i < samples; ++i) out[i] = static_cast<int16_t>(static_cast<int8_t>(raw[i]) * 256);
-        return samples;
-    case 2:
+// Decoded samples to 16-bit, in the one sample convention of the system (fmod_sample_format.hpp).
+void toPcm16(const unsigned char* raw, size_t samples, FMOD_SOUND_FORMAT format, int16_t* out) {
+    if (format == FMOD_SOUND_FORMAT_PCM16) {
         std::memcpy(out, raw, samples * 2);
-        return samples;
-    default: {
-        const bool isFloat = f.format == FMOD_SOUND_FORMAT_PCMFLOAT;
-        const int n = convertToPcm16(raw, static_cast<unsigned>(samples * f.sampleBytes()), f.bits, isFloat,
-                                     reinterpret_cast<short*>(out), static_cast<unsigned>(samples));
-        return n < 0 ? 0 : static_cast<size_t>(n);
+        return;
     }
-    }
+    const unsigned width = pw::sound::bytesPerSample(format);
+    for (size_t i = 0; i < samples; ++i) out[i] = pw::sound::sampleToPcm16(raw + i * width, format);
 }
 
 // The destination as a UTF-8 path; empty when it cannot be represented as given.
@@ -168,7 +158,7 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
     const int opened = _openFmodSound(source, &sound, true, true, true);
     if (opened != 1) return opened;
     const SourceFormat f = querySource(sound);
-    const int sampleBytes = f.sampleBytes();
+    const int sampleBytes = static_cast<int>(pw::sound::bytesPerSample(f.format));
 
     int result = 1;
     if (target.empty() || sameFile(sourceName, target)) {
@@ -211,9 +201,10 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
         }
         const unsigned frames = static_cast<unsigned>(got / frameBytes);
         if (frames > 0) {
-            const size_t samples = toPcm16(raw.get(), static_cast<size_t>(frames) * f.channels, f, pcm.get());
+            const size_t samples = static_cast<size_t>(frames) * f.channels;
+            toPcm16(raw.get(), samples, f.format, pcm.get());
             const uint32_t before = recorder->writtenBytes();
-            recorder->writeToFileEx(pcm.get(), static_cast<unsigned>(samples / f.channels));
+            recorder->writeToFileEx(pcm.get(), frames);
             if (format == kMixDownFormatWav && recorder->writtenBytes() - before != samples * 2) {
                 writeFailed = true;
                 break;
