@@ -73,7 +73,6 @@ private:
 struct SourceFormat {
     float rate = 44100.0f;
     int channels = 2;
-    int bits = 8;
     FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_NONE;
     unsigned length = 0;  // PCM frames
 };
@@ -84,13 +83,12 @@ SourceFormat querySource(FMOD::Sound* sound) {
     FMOD_RESULT r = sound->getDefaults(&rate, nullptr, nullptr, nullptr);
     ERRCHECK("ConvertFile", __FILE__, __LINE__, r);
     if (r == FMOD_OK && rate > 0.0f) f.rate = rate;
-    int channels = 0, bits = 0;
+    int channels = 0;
     FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_NONE;
-    r = sound->getFormat(nullptr, &format, &channels, &bits);
+    r = sound->getFormat(nullptr, &format, &channels, nullptr);
     ERRCHECK("ConvertFile", __FILE__, __LINE__, r);
     if (r == FMOD_OK) {
         if (channels > 0) f.channels = channels;
-        if (bits > 0) f.bits = bits;
         f.format = format;
     }
     unsigned length = 0;
