@@ -31,6 +31,7 @@
 #include "CritSect.h"
 #include "Event.h"
 #include "WorkerThread.h"
+#include "tk_string.h"
 
 class AudioProcessor;
 class BeatResultListener;
@@ -118,7 +119,7 @@ public:
     unsigned char readBuffer[8192];  // block that the file reads fill
     unsigned readPos;                // next unread byte of readBuffer
     unsigned readFill;               // bytes the last read put in readBuffer; refill when readPos reaches it
-    char fileName[2048];             // tracked file, 8-bit, zero-terminated
+    char fileName[2 * kTKPathBytes];  // tracked file, 8-bit, zero-terminated
     bool fileNameIsWide;
     CritSect runningLock;            // "Running": held by the worker for a whole run
     int deck;

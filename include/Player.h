@@ -16,6 +16,7 @@
 #include "BeatTracker.h"
 #include "CritSect.h"
 #include "fmod.hpp"
+#include "tk_string.h"
 
 class CMonitor;
 
@@ -23,7 +24,7 @@ class CMonitor;
 struct DeckConfig {
     DeckConfig();
 
-    char m_szFileName[2048];          // the source name given to the load; 8-bit or UTF-16
+    char m_szFileName[2 * kTKPathBytes];  // the source name given to the load; 8-bit or UTF-16
     bool m_bRecording;                // the source is a line-in recording
     bool m_bPlaying;
     unsigned int m_uiSavedLoopStart;  // ms: the loop restored when frame search ends

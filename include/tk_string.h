@@ -16,6 +16,10 @@
 #include <cstdio>
 #include <string>
 
+// The longest path the platform takes, in bytes with the terminator (PATH_MAX). 8-bit copies of a
+// name hold this much; a name stored in either encoding holds twice as much (as many UTF-16 units).
+constexpr int kTKPathBytes = 4096;
+
 // Units before the terminating zero: bytes (8-bit) or 16-bit units (UTF-16). The size is not
 // consulted: the scan runs to the terminator. A null string has length 0.
 int tk_strnlen(const char* str, int size, bool unicode);

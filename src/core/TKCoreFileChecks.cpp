@@ -18,7 +18,7 @@
 namespace {
 
 // The 8-bit copy made for the extension test holds this many bytes (plus a terminator of ours).
-constexpr int kNameCopyBytes = 1024;
+constexpr int kNameCopyBytes = kTKPathBytes;
 // The tail compared against the extensions: the last five characters.
 constexpr int kTailChars = 5;
 // tk_strupr is given this size for the tail and the pattern.

@@ -28,7 +28,7 @@
 namespace {
 
 // 8-bit copies of source names hold this many bytes, plus a terminator of ours.
-constexpr int kNameCopyBytes = 1024;
+constexpr int kNameCopyBytes = kTKPathBytes;
 // What the extended-information record announces as its size.
 constexpr int kExInfoSize = 208;
 

@@ -2,6 +2,8 @@
 // enough, CD audio or not. 8-bit names and UTF-16 names (converted, never narrowed).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -97,6 +99,32 @@ TEST_P(FileAvailable, SizeDecides) {
 INSTANTIATE_TEST_SUITE_P(Sizes, FileAvailable,
                          ::testing::Values(SizeCase{-1, -3}, SizeCase{0, -16}, SizeCase{1, -16}, SizeCase{128, -16},
                                            SizeCase{129, 1}, SizeCase{4096, 1}));
+
+// Paths longer than 1024 bytes are ordinary here (the platform takes 4096): an ASCII path of 1,200
+// bytes, and one of about 400 characters whose UTF-8 form passes 1024 bytes, are checked like
+// short ones, as 8-bit text and as UTF-16.
+TEST(LongPaths, AreCheckedLikeShortOnes) {
+    pw::test::TempDir dir("pw-soundopen-long-");
+    for (const std::string& segment : {std::string(240, 'a'), [] {
+             std::string s;
+             for (int i = 0; i < 80; ++i) s += "\xe6\x97\xa5";  // U+65E5, three UTF-8 bytes
+             return s;
+         }()}) {
+        std::string path = dir.file("");
+        for (int depth = 0; depth < 5; ++depth) {
+            path += segment + "/";
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+        }
+        path += "f.wav";
+        ASSERT_GT(path.size(), 1100u);
+        ASSERT_TRUE(soundopen::writeBytes(path, 4096));
+        for (bool unicode : {false, true}) {
+            SCOPED_TRACE(std::to_string(path.size()) + (unicode ? " bytes, UTF-16" : " bytes, 8-bit"));
+            EXPECT_EQ(onName(path, unicode, CTKCore::IsValidFileType), 1);
+            EXPECT_EQ(onName(path, unicode, CTKCore::IsFileAvailable), 1);
+        }
+    }
+}
 
 TEST(FileAvailableNames, MissingEmptyAndSourceNames) {
     struct Case {
