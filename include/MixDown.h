@@ -160,6 +160,8 @@ public:
     // Writes the 44-byte header at offset 0 (then returns to the end of the file). 1; -28 for a
     // null record or one without a file; -29 when the write fails.
     static int WriteWavHeader(MIXDOWN_FILE* file);
+    // Sample-data bytes in the open file so far (what fwrite reported written).
+    uint32_t writtenBytes() const { return m_file.dataBytes; }
 
     // The capture units' read callback (mixer thread). Passes min(in, out) x length floats
     // through, then queues the selected pair while a WAV file is open. 0, or 44 when the unit's

@@ -14,6 +14,8 @@
 // - g_bDebug and g_fMasterGain are read on mixer threads: they are atomics, read without a lock.
 #pragma once
 
+#include <jni.h>
+
 #include <atomic>
 #include <cstdio>
 #include <vector>
@@ -130,6 +132,34 @@ public:
     int SetNormalizerCompressor(float attack, float release, float threshold, float gainMakeup);
     int SetNormalizer(float fadeTime, float threshold, float maxAmp);
     int EnableNormalizer(bool on);
+
+    // ---- Master recording and conversion (src/recording) ----
+    // The master recorder records the output slots on which two decks play: setup makes a capture
+    // unit per slot (one when both decks share a slot) and attaches it after the slot's whole mix.
+    // 1; -1 before start-up; -28 for a deck that does not exist or without recorder; -30 for a
+    // deck's main slot outside the slots in use.
+    int MixDown_setup(int deckA, int deckB);
+    // The recorder's openFile (the mixer's format, 16-bit WAV), start, pause, close and setGain,
+    // under "Coreglobal". The recorder's result; -1 before start-up; -28 without recorder. extra,
+    // text1 and text2 are handed on and not read.
+    int MixDown_openFile(char* path, int format, int bitrate, int extra, char* text1, char* text2);
+    int MixDown_start();
+    int MixDown_pause();
+    int MixDown_close();
+    int MixDown_setGain(float gain1, float gain2);
+    // The master recorder's texts; null without recorder. No lock.
+    const char* MixDown_queryFormats();
+    const char* MixDown_queryBitrates();
+    const char* MixDown_queryXMLDescription();
+    // Decodes the UTF-16-named source and writes it to the UTF-16-named destination as 16-bit WAV
+    // (format 1), or to memory (format -1), on the calling thread. listener: the address of a Java
+    // object whose setValue(int) receives the percentage (may be null, as may env); cancel: a
+    // word that, set to 1 by any thread, stops the conversion after the current block and is reset
+    // to 0. 1 (also when cancelled: the file holds what was converted); -1 without silent system;
+    // the opener's code for the source; -29 for a destination that cannot be named or written
+    // (nothing left behind); -16 for another format; -5 when decoding fails part way.
+    int ConvertFile(char* source, char* destination, JNIEnv* env, jobject* listener, int* cancel, int format,
+                    int bitrate);
 
     // ---- Output slots ----
     // Fills the output slots, role codes and names, and the recorder names. 1, or -31.
@@ -255,6 +285,11 @@ public:
     CritSect m_csLoad;        // unnamed: start-up, shutdown and deck loading
     CritSect m_csLoop;        // "LoopLock": deck transport and loop entry points
     CMixDown* m_pMixDown;     // master recorder, owned; null until start-up
+
+private:
+    // Runs call(recorder) on the master recorder under "Coreglobal" (TKCoreMixDown.cpp).
+    template <typename Call>
+    int withMixDown(Call call);
 };
 
 extern CTKCore t_core;

@@ -3,7 +3,7 @@
 PW_PACKAGES=(
   cmake g++ make pkg-config googletest libgtest-dev libbenchmark-dev openjdk-17-jdk-headless uuid-dev
   libsoundtouch-dev libsndfile1-dev libmpg123-dev libpulse-dev libcdio-dev libcdio-paranoia-dev
-  libavformat-dev libavcodec-dev libswresample-dev libasound2-dev
+  libavformat-dev libavcodec-dev libswresample-dev libasound2-dev mpg123
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame flac vorbis-tools vorbisgain mp3gain
   aubio-tools libdiscid-dev libcdio-utils ffmpeg python3-numpy python3-scipy
   libx11-dev libxrandr-dev libdbus-1-dev libglib2.0-dev libglib2.0-bin openjdk-17-jre

@@ -109,6 +109,26 @@ public class PlayerNative {
     public native long AGCsetOutputLevel(int deck, float level);
     public native long AGCsetAttackDelay(int deck, int attack, int delay);  // ignored
 
+    // ---- Mix-down and conversion ----
+    // Recording to WAV: the mix of two decks' outputs (MixDown*) or one deck (PlayerMixDown*).
+    // ConvertFile writes any playable file as 16-bit WAV; `listener` is any object with a
+    // setValue(int) method (progress in percent, may be null), `cancel` a direct buffer whose first
+    // int, set to 1, stops the conversion (may be null).
+    public native long MixDownsetup(int deckA, int deckB);
+    public native long MixDownopenFile(String path, int format, int bitrate, int extra, String text1, String text2);
+    public native long MixDownsetGain(float gainA, float gainB);
+    public native long MixDownstart();
+    public native long MixDownpause();
+    public native long MixDownclose();
+    public native String MixDownqueryXMLDescription();
+    public native String MixDownqueryBitrates();
+    public native String MixDownqueryFormats();
+    public native long PlayerMixDownopenFile(int deck, String path, int format, int bitrate);
+    public native long PlayerMixDownstart(int deck);
+    public native long PlayerMixDownclose(int deck);
+    public native long ConvertFile(String source, String target, Object listener, java.nio.ByteBuffer cancel,
+                                   int format, int bitrate);
+
     /**
      * Called by the deck beat tracker's thread with the beats found so far ("(IZLjava/util/ArrayList;D)I").
      * The harness keeps the last report and the log of all reports; its result is not used by the
