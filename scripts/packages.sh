@@ -6,6 +6,7 @@ PW_PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame flac vorbis-tools vorbisgain mp3gain
   aubio-tools libdiscid-dev libcdio-utils ffmpeg python3-numpy python3-scipy
+  libgtk-3-dev xvfb xdotool
 )
 
 pw_install_packages() {

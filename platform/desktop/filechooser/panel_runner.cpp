@@ -1,0 +1,142 @@
+#include "panel_runner.hpp"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+extern char** environ;
+
+namespace pw::desktop {
+
+namespace {
+
+void reportCancelled(const std::string& helperPath, const std::string& why) {
+    std::fprintf(stderr, "Gravenlisk: the panel helper %s %s; the panel counts as cancelled\n",
+                 helperPath.c_str(), why.c_str());
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string readToEnd(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// The request as an unlinked in-memory file positioned at its start, or -1.
+int requestFile(const PanelRequest& request) {
+    const int fd = ::memfd_create("gravenlisk-request", MFD_CLOEXEC);
+    if (fd < 0) return -1;
+    if (!writeAll(fd, encodeRequest(request)) || ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Starts the helper with `in` as its standard input and `out` as its standard output. The JVM's
+// threads block and handle signals of their own: the helper starts with every signal unblocked and
+// at its default action.
+int spawnHelper(const std::string& helperPath, int in, int out, pid_t* pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char* argv[] = {const_cast<char*>(helperPath.c_str()), nullptr};
+    const int result = ::posix_spawn(pid, helperPath.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
+}
+
+}  // namespace
+
+std::string panelHelperBesideThisLibrary() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&panelHelperBesideThisLibrary), &info) == 0 || !info.dli_fname)
+        return kPanelHelperName;
+    std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    path = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return path + kPanelHelperName;
+}
+
+PanelAnswer runPanel(const PanelRequest& request, const std::string& helperPath) {
+    const int in = requestFile(request);
+    if (in < 0) {
+        reportCancelled(helperPath, std::string("got no request file (") + std::strerror(errno) + ")");
+        return {};
+    }
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        reportCancelled(helperPath, std::string("got no pipe (") + std::strerror(errno) + ")");
+        ::close(in);
+        return {};
+    }
+    pid_t pid = 0;
+    const int spawned = spawnHelper(helperPath, in, pipeFds[1], &pid);
+    // Only the helper holds the write end now, so the read below ends when it exits.
+    ::close(in);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        reportCancelled(helperPath, std::string("could not be started (") + std::strerror(spawned) + ")");
+        return {};
+    }
+    const std::string bytes = readToEnd(pipeFds[0]);
+    ::close(pipeFds[0]);
+
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    // ECHILD: a process that ignores SIGCHLD has its children reaped for it; the answer decides.
+    if (waited == pid && WIFSIGNALED(status)) {
+        reportCancelled(helperPath, "was killed by signal " + std::to_string(WTERMSIG(status)));
+        return {};
+    }
+    if (waited == pid && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        reportCancelled(helperPath, "exited with status " + std::to_string(WEXITSTATUS(status)));
+        return {};
+    }
+    const auto answer = decodeAnswer(bytes);
+    if (!answer) {
+        reportCancelled(helperPath, "gave an unreadable answer");
+        return {};
+    }
+    return *answer;
+}
+
+}  // namespace pw::desktop
