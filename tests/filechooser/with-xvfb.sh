@@ -23,6 +23,9 @@ unset WAYLAND_DISPLAY
 # No accessibility bus in a bare X server: keep GTK from looking for one.
 NO_AT_BRIDGE=1
 export NO_AT_BRIDGE
+# Nor a session bus for dconf: GTK keeps its settings in memory.
+GSETTINGS_BACKEND=memory
+export GSETTINGS_BACKEND
 "$@"
 status=$?
 kill "$server" 2>/dev/null

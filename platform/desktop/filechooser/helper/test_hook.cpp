@@ -14,6 +14,7 @@ namespace {
 
 constexpr guint kStepMilliseconds = 25;
 constexpr int kStepLimit = 400;  // 10 s per action
+constexpr int kPressEveryTries = 20;
 
 struct GFreeDeleter {
     void operator()(gpointer p) const { g_free(p); }
@@ -25,7 +26,7 @@ struct Script {
     std::vector<std::string> lines;
     std::size_t next = 0;
     int tries = 0;
-    bool selectAsked = false;
+    bool asked = false;  // the current action has made its request of the chooser
 };
 
 GtkFileChooser* chooserOf(Script& script) { return GTK_FILE_CHOOSER(script.panel->dialog); }
@@ -110,6 +111,49 @@ bool writeScreenshot(Script& script, const std::string& file) {
     return true;
 }
 
+void findTreeView(GtkWidget* widget, gpointer found) {
+    auto** result = static_cast<GtkWidget**>(found);
+    if (*result) return;
+    if (GTK_IS_TREE_VIEW(widget)) {
+        *result = widget;
+        return;
+    }
+    if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), findTreeView, found);
+}
+
+// The chooser's list of files: the one tree view in the dialog (the places beside it are a list box).
+GtkWidget* fileList(GtkWidget* dialog) {
+    GtkWidget* list = nullptr;
+    findTreeView(dialog, &list);
+    return list;
+}
+
+// Selects the list's row of `path` as a click does, or, with `add`, as a click with Ctrl held does;
+// false when no row shows it. The chooser's list model keeps each row's GFile in a column of its own.
+bool selectRow(GtkWidget* dialog, const std::string& path, bool add) {
+    GtkWidget* list = fileList(dialog);
+    GtkTreeModel* model = list ? gtk_tree_view_get_model(GTK_TREE_VIEW(list)) : nullptr;
+    if (!model) return false;
+    gint column = 0;
+    while (column < gtk_tree_model_get_n_columns(model) && gtk_tree_model_get_column_type(model, column) != G_TYPE_FILE)
+        ++column;
+    if (column == gtk_tree_model_get_n_columns(model)) return false;
+    GtkTreeIter iter;
+    for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more; more = gtk_tree_model_iter_next(model, &iter)) {
+        GFile* file = nullptr;
+        gtk_tree_model_get(model, &iter, column, &file, -1);
+        const std::string rowPath = file ? text(g_file_get_path(file)) : "";
+        if (file) g_object_unref(file);
+        if (rowPath == path) {
+            GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(list));
+            if (!add) gtk_tree_selection_unselect_all(selection);
+            gtk_tree_selection_select_iter(selection, &iter);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool isSelected(GtkFileChooser* chooser, const std::string& path) {
     GSList* files = gtk_file_chooser_get_filenames(chooser);
     bool found = false;
@@ -128,13 +172,19 @@ bool play(Script& script, const std::string& line) {
     if (verb == "report") return writeReport(script, argument);
     if (verb == "shot") return writeScreenshot(script, argument);
     if (verb == "folder") {
-        if (!script.selectAsked) gtk_file_chooser_set_current_folder(chooser, argument.c_str());
-        script.selectAsked = true;
+        if (!script.asked) gtk_file_chooser_set_current_folder(chooser, argument.c_str());
+        script.asked = true;
         return text(gtk_file_chooser_get_current_folder(chooser)) == argument;
     }
-    if (verb == "select") {
-        if (!script.selectAsked) gtk_file_chooser_select_filename(chooser, argument.c_str());
-        script.selectAsked = true;
+    if (verb == "select" || verb == "add") {
+        const bool add = verb == "add";
+        if (add && isSelected(chooser, argument)) return true;
+        // A row on show is clicked (with Ctrl held to add it); otherwise the chooser is asked to go
+        // to the file's folder and select it there.
+        if (!selectRow(script.panel->dialog, argument, add) && !script.asked) {
+            gtk_file_chooser_select_filename(chooser, argument.c_str());
+            script.asked = true;
+        }
         return isSelected(chooser, argument);
     }
     if (verb == "name") {
@@ -146,8 +196,11 @@ bool play(Script& script, const std::string& line) {
         return true;
     }
     if (verb == "accept") {
-        gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_ACCEPT)));
-        return true;
+        // The chooser may let a press pass while it still checks the name typed (its folder still
+        // loading): press again until the dialog answers, which ends the script with the dialog.
+        if (script.tries % kPressEveryTries == 0)
+            gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_ACCEPT)));
+        return false;
     }
     if (verb == "cancel") {
         gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
@@ -172,7 +225,7 @@ gboolean step(gpointer data) {
     }
     script->next++;
     script->tries = 0;
-    script->selectAsked = false;
+    script->asked = false;
     return G_SOURCE_CONTINUE;
 }
 

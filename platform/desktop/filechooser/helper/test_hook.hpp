@@ -4,10 +4,11 @@
 //   report <file>     write the dialog's state to <file> as key=value lines (see test_hook.cpp)
 //   shot <file>       write a PNG screenshot of the dialog to <file>
 //   folder <path>     change to the folder
-//   select <path>     select the file (waits until the chooser shows it selected)
+//   select <path>     select the file alone, as a click does (waits until the chooser has it)
+//   add <path>        add the file to the selection, as a click with Ctrl held does
 //   name <text>       type <text> into the save dialog's name field
 //   popup <index>     choose the type popup's entry <index>
-//   accept            press the accept button
+//   accept            press the accept button (again, while the dialog has not answered)
 //   cancel            press Cancel
 //
 // Each action waits for the dialog to settle (shown, folder loaded) before it runs; one that does
