@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fd_io.hpp"
+
 extern char** environ;
 
 namespace pw::desktop {
@@ -21,28 +23,6 @@ namespace {
 void reportCancelled(const std::string& helperPath, const std::string& why) {
     std::fprintf(stderr, "Gravenlisk: the panel helper %s %s; the panel counts as cancelled\n",
                  helperPath.c_str(), why.c_str());
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string readToEnd(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
 }
 
 // The request as an unlinked in-memory file positioned at its start, or -1.

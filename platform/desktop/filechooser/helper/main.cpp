@@ -6,10 +6,10 @@
 // display can be opened. Diagnostics go to standard error.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "fd_io.hpp"
 #include "panel_dialog.hpp"
 #include "panel_request.hpp"
 #include "test_hook.hpp"
@@ -19,31 +19,6 @@ namespace {
 constexpr int kExitBadRequest = 2;
 constexpr int kExitNoDisplay = 3;
 
-std::string readAll(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return bytes;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +26,7 @@ int main(int argc, char** argv) {
     const int answerFd = ::dup(STDOUT_FILENO);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
 
-    const auto request = pw::desktop::decodeRequest(readAll(STDIN_FILENO));
+    const auto request = pw::desktop::decodeRequest(pw::desktop::readToEnd(STDIN_FILENO));
     if (!request) {
         std::fprintf(stderr, "gravenlisk-panel: unreadable request\n");
         return kExitBadRequest;
@@ -63,5 +38,5 @@ int main(int argc, char** argv) {
     pw::desktop::PanelDialog panel = pw::desktop::buildPanelDialog(*request);
     pw::desktop::startTestHook(panel);
     const pw::desktop::PanelAnswer answer = pw::desktop::runPanelDialog(panel);
-    return writeAll(answerFd, pw::desktop::encodeAnswer(answer)) ? 0 : 1;
+    return pw::desktop::writeAll(answerFd, pw::desktop::encodeAnswer(answer)) ? 0 : 1;
 }
