@@ -92,7 +92,7 @@ public final class PanelsTest {
         });
 
         test("open panel for folders, without types: no filter", () -> {
-            script("report " + report, "select " + music.resolve("sub"), "accept");
+            script("report " + report, "shot " + shot("open-folder"), "select " + music.resolve("sub"), "accept");
             String[] paths = open(null, null, music.toString(), false, true, false, new String[0]);
             equal(List.of(music.resolve("sub").toString()), paths == null ? null : List.of(paths), "folder chosen");
             Map<String, List<String>> state = report();
@@ -103,8 +103,9 @@ public final class PanelsTest {
         });
 
         test("save panel whose first type is '*', or without types: no popup", () -> {
+            int round = 0;
             for (String[] types : new String[][] {{"*", "wav"}, {}, null}) {
-                script("report " + report, "name plain.txt", "accept");
+                script("report " + report, "shot " + shot("save-no-popup-" + round++), "name plain.txt", "accept");
                 String path = save("Plain", null, null, null, music.toString(), false, types);
                 equal(music.resolve("plain.txt").toString(), path, "chosen path");
                 equal(null, report().get("popup"), "no popup for " + Arrays.toString(types));
@@ -124,7 +125,7 @@ public final class PanelsTest {
             equal(odd.toString(), one(state, "folder"), "folder");
 
             String name = "\u00c4usgabe \ud83c\udfa7.wav";
-            script("name " + name, "accept");
+            script("name " + name, "shot " + shot("save-unicode"), "accept");
             equal(odd.resolve(name).toString(), save("Sichern", null, null, null, odd.toString(), false, null),
                   "save path");
         });
