@@ -26,7 +26,12 @@ export NO_AT_BRIDGE
 # Nor a session bus for dconf: GTK keeps its settings in memory.
 GSETTINGS_BACKEND=memory
 export GSETTINGS_BACKEND
-"$@"
+# In the background with a wait, so that a stop from outside (a ctest timeout) is heard at once and
+# takes the command and the server with it.
+"$@" &
+command=$!
+trap 'kill "$command" "$server" 2>/dev/null; rm -rf "$dir"; exit 143' TERM INT HUP
+wait "$command"
 status=$?
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
