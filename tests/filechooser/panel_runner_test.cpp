@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "panel_runner.hpp"
 #include "scoped_env.hpp"
@@ -74,6 +75,23 @@ TEST(PanelRunner, TheHelperReadsTheWholeRequestAndItsAnswerComesBack) {
     EXPECT_TRUE(answer.accepted);
     EXPECT_EQ(std::vector<std::string>{"/tmp/\xc3\xa4 b"}, answer.paths);
     EXPECT_EQ(std::optional<std::string>("aiff"), answer.selectedType);
+}
+
+TEST(PanelRunner, TheHelperHoldsNoOtherDescriptorOfTheCaller) {
+    test::TempDir dir("pw-panel-");
+    int pipeFds[2];
+    ASSERT_EQ(0, ::pipe(pipeFds));  // inheritable, as a JVM's own pipes may be
+    const std::string helper = scriptHelper(
+        dir, "descriptors",
+        "cat >/dev/null; for fd in " + std::to_string(pipeFds[0]) + " " + std::to_string(pipeFds[1]) +
+            "; do [ -e /proc/$$/fd/$fd ] && exit 5; done; printf 'accepted\\t1\\n0\\n'");
+    testing::internal::CaptureStderr();
+    const PanelAnswer answer = runPanel(saveRequest(), helper);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(err.empty()) << err;
+    expectCancelled(answer);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
 }
 
 TEST(PanelRunner, TheRealHelperWithoutADisplaySaysSo) {

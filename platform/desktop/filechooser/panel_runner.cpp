@@ -36,7 +36,8 @@ int requestFile(const PanelRequest& request) {
     return fd;
 }
 
-// Starts the helper with `in` as its standard input and `out` as its standard output. The JVM's
+// Starts the helper with `in` as its standard input, `out` as its standard output and the caller's
+// standard error, and no other descriptor. The JVM's
 // threads block and handle signals of their own: the helper starts with every signal unblocked and
 // at its default action.
 int spawnHelper(const std::string& helperPath, int in, int out, pid_t* pid) {
@@ -46,6 +47,9 @@ int spawnHelper(const std::string& helperPath, int in, int out, pid_t* pid) {
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    // Nothing else of the JVM's: a pipe it holds open for a process of its own would otherwise stay
+    // open in the helper, and that process's reader would wait for the panel to close.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     sigset_t none;
     sigset_t all;
     sigemptyset(&none);
