@@ -3,7 +3,7 @@
 //
 // Thread safety: any Java thread. A panel export blocks its thread until the user closes the
 // panel; panels on several threads run side by side, and the chosen type is kept under a lock, so
-// the last save panel to close sets it.
+// the last panel to close sets it.
 #include <cstdio>
 #include <mutex>
 
