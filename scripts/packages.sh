@@ -8,6 +8,7 @@ PW_PACKAGES=(
   aubio-tools libdiscid-dev libcdio-utils ffmpeg python3-numpy python3-scipy
   libx11-dev libxrandr-dev libdbus-1-dev libglib2.0-dev libglib2.0-bin openjdk-17-jre
   xvfb xauth openbox x11-utils x11-xserver-utils dbus-daemon libnss-wrapper
+  libgtk-3-dev xdotool shared-mime-info
 )
 
 pw_install_packages() {
