@@ -109,6 +109,32 @@ public class PlayerNative {
     public native long AGCsetOutputLevel(int deck, float level);
     public native long AGCsetAttackDelay(int deck, int attack, int delay);  // ignored
 
+    // ---- Sampler and master bus ----
+    // Sample slots 0..64. GetSampleLength has no count: its buffer must hold exactly one int (a
+    // direct IntBuffer, e.g. ByteBuffer.allocateDirect(4).order(nativeOrder()).asIntBuffer()).
+    // GetMasterLevels writes two ints, left then right.
+    public native long LoadSample(int slot, byte[] path);
+    public native long LoadSampleUnicode(int slot, String path);
+    public native long LoadSampleAdvanced(int slot, String path, boolean stream);
+    public native long UnloadSample(int slot);
+    public native long SetupSampler(int outputSlot);
+    public native long PlaySample(int slot, boolean paused);
+    public native long SetSampleVolume(int slot, int volume);
+    public native long SetSampleFrequencyPitch(int slot, float pitch);
+    public native long SetSamplePosition(int slot, int ms);
+    public native long SetSampleMode(int slot, boolean loop);
+    public native long GetSampleLength(int slot, java.nio.IntBuffer out);
+    public native long GetSamplePosition(int slot, java.nio.ByteBuffer out, int count);
+    public static native long SetMasterEq(int band, int value, boolean enable);
+    public native long AddMasterEq(float centreHz, float bandwidth);
+    public native long SetMasterGain(int gain);
+    public native long SetMasterVolume(int volume);
+    public native long SetNormalizerGain(float gain);
+    public native long GetMasterLevels(java.nio.ByteBuffer out, int count);
+    public native long addVSTMasterEffect(String path);  // ignored
+    public native long enableVSTMasterEffect(int index, boolean on);  // ignored
+    public native boolean isVSTNativeSupported();  // ignored
+
     /**
      * Called by the deck beat tracker's thread with the beats found so far ("(IZLjava/util/ArrayList;D)I").
      * The harness keeps the last report and the log of all reports; its result is not used by the
