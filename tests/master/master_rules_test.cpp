@@ -92,28 +92,8 @@ protected:
         EngineTest::TearDown();
     }
 
-    void play(int slot, Constant* source) {
-        FMOD_DSP_DESCRIPTION d = describeUnit("Constant", 2, constantRead, source);
-        FMOD::DSP* unit = nullptr;
-        ASSERT_EQ(CTKCore::g_Systems[slot]->createDSP(&d, &unit), FMOD_OK);
-        FMOD::Channel* channel = nullptr;
-        ASSERT_EQ(CTKCore::g_Systems[slot]->playDSP(FMOD_CHANNEL_FREE, unit, false, &channel), FMOD_OK);
-        m_units.push_back(unit);
-        m_channels.push_back(channel);
-    }
-
-    // The front left level of the newest block, once the settings of the moment reached it.
-    static float frontLeft(const std::string& device) {
-        hooks::clearReceived(device);
-        EXPECT_TRUE(hooks::step(device, 3));
-        const std::vector<float> got = hooks::received(device);
-        const int channels = hooks::receivedChannels(device);
-        if (got.empty() || channels <= 0) {
-            ADD_FAILURE() << device << " received nothing";
-            return NAN;
-        }
-        return got[(got.size() / static_cast<size_t>(channels) - 1) * channels];
-    }
+    void play(int slot, Constant* source) { playConstant(slot, source, m_units, m_channels); }
+    static float frontLeft(const std::string& device) { return newestFrontLeft(device); }
 
     // Both cards against their levels at unity, as factors.
     void expectFactors(float stereo, float quad, const char* what) {

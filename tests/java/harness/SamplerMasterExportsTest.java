@@ -1,7 +1,6 @@
 package harness;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import java.nio.IntBuffer;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -22,15 +21,13 @@ import model.PlayerNative;
 public final class SamplerMasterExportsTest {
     private SamplerMasterExportsTest() {}
 
-    static final int GARBAGE = 0x5A5A5A5A;
+    static final int GARBAGE = DeckExportsTest.GARBAGE;
     static final int RATE = 44100;
 
     record Call(String name, Callable<Object> call, Object expected) {}
 
     static ByteBuffer direct(int bytes) {
-        ByteBuffer b = ByteBuffer.allocateDirect(bytes).order(ByteOrder.nativeOrder());
-        for (int i = 0; i + 4 <= bytes; i += 4) b.putInt(i, GARBAGE);
-        return b;
+        return DeckExportsTest.direct(bytes);
     }
 
     /** A direct buffer of exactly `ints` ints, as GetSampleLength wants one. */
