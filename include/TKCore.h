@@ -268,7 +268,7 @@ public:
     static FMODSystem* g_Systems[kTKSlotCount];     // output slots, several may wrap one card
     static int g_soundcardcount;                    // output slots in use
     static int g_outputstate[kTKSlotCount];         // role code of each slot
-    static int g_SystemsUseCount[kTKSlotCount];     // decks loaded on each slot
+    static int g_SystemsUseCount[kTKSlotCount];     // decks loaded on each slot; g_csMasterBus
     static char** g_soundcards;                     // 65 buffers of 255 bytes: slot names
     static char** g_recorderdevices;                // 65 buffers of 255 bytes: recorder names
     static int g_recordercount;
@@ -316,8 +316,10 @@ extern std::vector<float>* g_masterEQValues;        // the master band gains
 extern bool g_masterEQAddedDSP[kTKSlotCount][kTKMasterEqBands];
 extern FMOD::Sound* g_samplerSounds[kTKSlotCount];
 extern FMOD::Channel* g_samplerChannels[kTKSlotCount];
-// The master bus's leaf lock (unnamed: it never logs). Taken after "Coreglobal" and the deck
-// locks, before an FMODSystem lock and the debug log's lock; never held across a Java call.
+// The master bus's leaf lock (unnamed: it never logs). Guards the master lists, the band flags,
+// the use counts (g_SystemsUseCount) and, for the level meter, each deck's main slot as a load
+// sets it. Taken after "Coreglobal" and the deck locks, before an FMODSystem lock and the debug
+// log's lock; never held across a Java call.
 extern CritSect g_csMasterBus;
 // The last slot of the card run that starts at `first` (< g_soundcardcount): consecutive slots
 // whose wrappers hold one system; a null slot is a run of its own.

@@ -54,7 +54,10 @@ int CTKCore::GetMasterLevels(unsigned int* levels, float factor) {
     for (int i = 0; i < 3; ++i) decks[i] = getPlayerObject(kMeteredDecks[i]);
     if (!decks[0] && !decks[1] && !decks[2]) return TK_OK;  // not started: nothing written
     int slots[3];
-    for (int i = 0; i < 3; ++i) slots[i] = mainSlotOf(decks[i]);
+    {
+        CRITSECT_SCOPE(g_csMasterBus);  // a deck load writes its main slot under it
+        for (int i = 0; i < 3; ++i) slots[i] = mainSlotOf(decks[i]);
+    }
 
     float left = 0.0f;
     float right = 0.0f;
