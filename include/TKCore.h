@@ -175,12 +175,62 @@ public:
     // the next power of two, within 128..262144.
     static unsigned int DSPBufferLengthForMS(unsigned int rate, unsigned int ms);
 
-    // ---- Master bus (what start-up and deck loading use) ----
+    // ---- Master bus ----
+    // The band lists, the band gains and switches and the MasterGain units are guarded by the
+    // master bus's own leaf lock (g_csMasterBus), which SetMasterEq, the refresh, AddMasterEq and
+    // SetMasterGain take; the gains the mixer threads read are atomics.
+    //
     // Stores a band's gain (value / 5000, 0.05 for 0), switch and raw value, then refreshes.
     // -12 for a band that does not exist.
     static int SetMasterEq(int band, int value, bool on);
     // Per card run: switches the master bands and bypasses the MasterGain unit of an idle card.
     static int RefreshMasterEffects();
+    // Adds one parametric band (centre in Hz, bandwidth in octaves) on the last slot of every card
+    // run, bypassed and unconnected at unity gain. 1; -1 before start-up; -13 when a unit cannot be
+    // made or 32 bands exist (units made by the failed call are released again).
+    int AddMasterEq(float centreHz, float bandwidth);
+    // Master gain 0..10000 (5000 unity, clamped): every used slot's MasterGain unit applies it.
+    int SetMasterGain(int value);
+    // The normaliser factor the MasterGain units apply while the normaliser is on; not clamped.
+    int SetNormalizerGain(float factor);
+    // Volume 0..10000 (clamped) of every slot's master channel group. 1; -1; -5 when the audio
+    // library refuses a volume (later slots keep theirs).
+    int SetMasterVolume(int value);
+    // The master level meter: left and right, 0..10000 and more, of the main slots of decks 1 to 3
+    // (each slot measured once), scaled by factor. Writes nothing before start-up. Always 1.
+    int GetMasterLevels(unsigned int* levels, float factor);
+    // GetMasterLevels scaled by the master recorder's first gain. 1; -1; -28 without recorder.
+    int MixDown_getLevels(unsigned int* levels);
+    // One side's meter value for a spectrum sum (sum of |bin| / 64 over 63 bins): the value
+    // GetMasterLevels writes.
+    static unsigned int MasterLevelOfSum(float sum, float factor);
+
+    // ---- Sampler ----
+    // 65 sample slots on one output slot (g_iSamplerSoundcard). A slot outside 0..64 answers -23;
+    // -24 for an empty slot; -30 without a system on the sampler output slot. Only LoadSample
+    // takes "Coreglobal"; calls for one slot must come from one thread at a time, and SetupSampler
+    // must not overlap other sampler calls. Shutdown forgets the slots' sounds and channels.
+    //
+    // Loads a file as a compressed sample (stream: as a stream) after unloading the slot. 1; -1;
+    // -30; -16 missing or unsupported file; -20 no disc.
+    int LoadSample(int slot, char* path, bool unicode, bool stream);
+    int UnloadSample(int slot);
+    // (Re)starts the slot from 0 with its volume, pitch and the output slot's speaker routing.
+    int PlaySample(int slot, bool paused);
+    // value / 10000, stored unclamped, applied to a playing slot.
+    int SetSampleVolume(int slot, int value);
+    // The channel plays at factor x the sound's default frequency.
+    int SetSampleFrequencyPitch(int slot, float factor);
+    // Loop or play once, from the next PlaySample on.
+    int SetSampleMode(int slot, bool loop);
+    int SetSamplePosition(int slot, int ms);
+    // The position in ms of a playing slot; a slot that stopped playing reports its length.
+    int GetSamplePosition(int slot, unsigned int* ms);
+    int GetSampleLength(int slot, unsigned int* ms);
+    // Moves every loaded slot to another output slot (reloaded as compressed samples, play once).
+    // The first call of the library's life sets every volume and pitch to 1.0. -5 for an output
+    // slot outside 0..64.
+    int SetupSampler(int outputSlot);
 
     // ---- Sound files ----
     // Names come with the unicode flag: false for 8-bit (UTF-8) text, true for UTF-16 units. Every
@@ -248,7 +298,7 @@ public:
     static FMODSystem* g_Systems[kTKSlotCount];     // output slots, several may wrap one card
     static int g_soundcardcount;                    // output slots in use
     static int g_outputstate[kTKSlotCount];         // role code of each slot
-    static int g_SystemsUseCount[kTKSlotCount];     // decks loaded on each slot
+    static int g_SystemsUseCount[kTKSlotCount];     // decks loaded on each slot; g_csMasterBus
     static char** g_soundcards;                     // 65 buffers of 255 bytes: slot names
     static char** g_recorderdevices;                // 65 buffers of 255 bytes: recorder names
     static int g_recordercount;
@@ -301,6 +351,25 @@ extern std::vector<float>* g_masterEQValues;        // the master band gains
 extern bool g_masterEQAddedDSP[kTKSlotCount][kTKMasterEqBands];
 extern FMOD::Sound* g_samplerSounds[kTKSlotCount];
 extern FMOD::Channel* g_samplerChannels[kTKSlotCount];
+// The master bus's leaf lock (unnamed: it never logs). Guards the master lists, the band flags,
+// the use counts (g_SystemsUseCount) and, for the level meter, each deck's main slot as a load
+// sets it. Taken after "Coreglobal" and the deck locks, before an FMODSystem lock and the debug
+// log's lock; never held across a Java call.
+extern CritSect g_csMasterBus;
+// The last slot of the card run that starts at `first` (< g_soundcardcount): consecutive slots
+// whose wrappers hold one system; a null slot is a run of its own.
+int masterCardRunLast(int first);
+
+// The sampler's slots (sampler/): volumes (value / 10000), pitch factors, stored paths (8-bit,
+// or UTF-16 units with their terminator; empty when not stored) and the output slot.
+constexpr int kTKSamplerPathBytes = 256;
+extern float g_fSamplerVolumes[kTKSlotCount];
+extern float g_fSamplerFrequencyPitches[kTKSlotCount];
+extern char g_sSamplerFileNames[kTKSlotCount][kTKSamplerPathBytes];
+extern bool g_bSamplerFileNameUnicode[kTKSlotCount];
+extern int g_iSamplerSoundcard;
+// Shutdown: forgets every slot's sound and channel (the systems that own them are going away).
+void forgetSamplerSlots();
 
 // The normaliser of the master bus: MasterGain units multiply by m_fNormalizerGain while
 // m_bEnableNormalizer is set. Read on mixer threads.

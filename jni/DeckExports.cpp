@@ -36,17 +36,10 @@ int low32Signed(jlong value) { return static_cast<int>(low32(value)); }
 // write(address) fills it and the answer is 1.
 template <typename Write>
 jlong writeOutBuffer(JNIEnv* env, jobject buffer, jint count, int values, Write write) {
-    void* address = nullptr;
-    switch (checkOutBuffer(env, buffer, count, values, &address)) {
-    case OutBufferCheck::BadArgument:
-        return javaStatus(kJniBadArgument);
-    case OutBufferCheck::NoAddress:
-        return javaStatus(1);
-    case OutBufferCheck::Ok:
-        break;
-    }
-    write(address);
-    return javaStatus(1);
+    return withOutBuffer(env, buffer, count, values, [&](void* address) {
+        write(address);
+        return 1;
+    });
 }
 
 // One value asked of the engine, written in the machine's byte order by the out-buffer rule.

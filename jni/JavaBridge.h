@@ -121,6 +121,23 @@ enum class OutBufferCheck {
 constexpr jint kNoCount = -1;
 OutBufferCheck checkOutBuffer(JNIEnv* env, jobject buffer, jint count, int values, void** address);
 
+// The out-buffer rule around an engine call: -4 when the rule refuses the buffer (the engine is not
+// asked); 1 without asking the engine when the buffer has no address; otherwise the status that
+// call(address) returns.
+template <typename Call>
+jlong withOutBuffer(JNIEnv* env, jobject buffer, jint count, int values, Call call) {
+    void* address = nullptr;
+    switch (checkOutBuffer(env, buffer, count, values, &address)) {
+    case OutBufferCheck::BadArgument:
+        return javaStatus(kJniBadArgument);
+    case OutBufferCheck::NoAddress:
+        return javaStatus(1);
+    case OutBufferCheck::Ok:
+        break;
+    }
+    return javaStatus(call(address));
+}
+
 // The size in bytes of a direct buffer (capacity times its element size); -1 for null or a buffer
 // that is not direct.
 jlong directBufferBytes(JNIEnv* env, jobject buffer);

@@ -73,6 +73,15 @@ JNIEXPORT jstring JNICALL Java_model_PlayerNative_MixDownqueryFormats(JNIEnv* en
     return newJavaString(env, t_core.MixDown_queryFormats());
 }
 
+// Left then right; a null buffer is a missing one (-28), and 1 whatever the recorder answered.
+JNIEXPORT jlong JNICALL Java_model_PlayerNative_MixDowngetLevels(JNIEnv* env, jobject, jobject out, jint count) {
+    if (!out) return javaStatus(kJniMissing);
+    return withOutBuffer(env, out, count, 2, [](void* address) {
+        t_core.MixDown_getLevels(static_cast<unsigned int*>(address));
+        return 1;
+    });
+}
+
 // ---- A deck's recording ----
 
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_PlayerMixDownopenFile(JNIEnv* env, jobject, jint deck, jstring path,

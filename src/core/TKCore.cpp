@@ -50,6 +50,9 @@ bool g_masterEQAddedDSP[kTKSlotCount][kTKMasterEqBands] = {};
 FMOD::Sound* g_samplerSounds[kTKSlotCount] = {};
 FMOD::Channel* g_samplerChannels[kTKSlotCount] = {};
 
+// Before t_core: its shutdown at library unload still takes the lock.
+CritSect g_csMasterBus(nullptr);
+
 CTKCore t_core;
 
 namespace {

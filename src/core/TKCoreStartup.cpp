@@ -41,6 +41,7 @@ void freeNameTable(char**& table) {
 }
 
 void freeMasterLists() {
+    CRITSECT_SCOPE(g_csMasterBus);
     delete[] g_masterEQList;
     g_masterEQList = nullptr;
     delete g_masterEQValues;
@@ -61,12 +62,15 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
         return TK_OK;
     }
 
-    g_masterEQList = new std::vector<FMOD::DSP*>[kTKSlotCount];
-    g_masterGainList = new std::vector<FMOD::DSP*>[kTKSlotCount];
-    g_masterEQValues = new std::vector<float>();
-    // No band unit exists yet: a connected flag left over from the previous run would make the
-    // first refresh believe a new band is already in the card's chain and never add it.
-    std::memset(g_masterEQAddedDSP, 0, sizeof g_masterEQAddedDSP);
+    {
+        CRITSECT_SCOPE(g_csMasterBus);
+        g_masterEQList = new std::vector<FMOD::DSP*>[kTKSlotCount];
+        g_masterGainList = new std::vector<FMOD::DSP*>[kTKSlotCount];
+        g_masterEQValues = new std::vector<float>();
+        // No band unit exists yet: a connected flag left over from the previous run would make the
+        // first refresh believe a new band is already in the card's chain and never add it.
+        std::memset(g_masterEQAddedDSP, 0, sizeof g_masterEQAddedDSP);
+    }
 
     CRITSECT_ENTER(m_csCoreGlobal);
     for (int i = 0; i < kTKSlotCount; ++i) g_Systems[i] = nullptr;
@@ -121,6 +125,7 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
     masterGain.channels = 0;
     masterGain.read = MasterGainFactor;
     masterGain.userdata = &g_fMasterGain;
+    CRITSECT_ENTER(g_csMasterBus);
     for (int i = 0; i < g_soundcardcount; ++i) {
         if (!g_Systems[i]) continue;
         FMOD::DSP* dsp = nullptr;
@@ -134,6 +139,7 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
             g_masterGainList[i].push_back(dsp);
         }
     }
+    CRITSECT_LEAVE(g_csMasterBus);
     debugMsg("MasterGain created!\n");
     m_pMixDown = new CMixDown();
     debugMsg("MixDown created!\n");
@@ -171,10 +177,16 @@ void CTKCore::CleanUp() {
     }
     CPlayerList::setInitialized(false);
 
-    for (int i = 0; i < g_soundcardcount && g_masterGainList; ++i) {
-        for (FMOD::DSP* dsp : g_masterGainList[i]) dsp->release();
-        g_masterGainList[i].clear();
+    {
+        CRITSECT_SCOPE(g_csMasterBus);
+        for (int i = 0; i < g_soundcardcount && g_masterGainList; ++i) {
+            for (FMOD::DSP* dsp : g_masterGainList[i]) dsp->release();
+            g_masterGainList[i].clear();
+        }
     }
+    // The sampler's sounds and channels die with the output systems below; its tables forget them
+    // first, so that no later sampler call stops or releases them again.
+    forgetSamplerSlots();
     // Sounds Java left open go before the system they live on: their records and handles too.
     _closeAllFmodSounds();
     delete g_SilentSystem;

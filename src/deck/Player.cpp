@@ -163,8 +163,11 @@ int CPlayer::Unload() {
         config->m_pCueOutput->Stop();
         if (config->m_pSound) {
             const int slot = config->m_iMainOutput;
-            if (slot >= 0 && slot < kTKSlotCount && CTKCore::g_SystemsUseCount[slot] > 0)
-                --CTKCore::g_SystemsUseCount[slot];
+            {
+                CRITSECT_SCOPE(g_csMasterBus);  // the use counts are the master bus's state
+                if (slot >= 0 && slot < kTKSlotCount && CTKCore::g_SystemsUseCount[slot] > 0)
+                    --CTKCore::g_SystemsUseCount[slot];
+            }
             ERRCHECK("CPlayer::Unload", __FILE__, __LINE__, config->m_pSound->release());
             config->m_pSound = nullptr;
         }

@@ -97,12 +97,20 @@ void applyStoredSettings(CPlayer& deck, const ChainUnit& unit) {
 
 // One more deck on the slot; its first deck switches the card's master bus on and re-applies the
 // stored master equaliser bands.
+// The use counts are the master bus's state: they change under its lock.
 void raiseUseCount(int slot) {
-    if (CTKCore::g_SystemsUseCount[slot] != 0) {
-        ++CTKCore::g_SystemsUseCount[slot];
+    bool first = false;
+    {
+        CRITSECT_SCOPE(g_csMasterBus);
+        first = CTKCore::g_SystemsUseCount[slot] == 0;
+        if (first)
+            CTKCore::g_SystemsUseCount[slot] = 1;
+        else
+            ++CTKCore::g_SystemsUseCount[slot];
+    }
+    if (!first) {
         CTKCore::RefreshMasterEffects();
     } else {
-        CTKCore::g_SystemsUseCount[slot] = 1;
         CTKCore::RefreshMasterEffects();
         for (int band = 0; band < kReappliedMasterBands; ++band)
             CTKCore::SetMasterEq(band, CTKCore::g_masterEQSupposedToEnableDb[band],
@@ -131,7 +139,10 @@ void undoFailedLoad(CPlayer& deck, int slot) {
             ERRCHECK("CPlayer::Load", __FILE__, __LINE__, system->recordStop(config->m_iRecorder));
         config->m_bRecording = false;
     }
-    if (CTKCore::g_SystemsUseCount[slot] > 0) --CTKCore::g_SystemsUseCount[slot];
+    {
+        CRITSECT_SCOPE(g_csMasterBus);
+        if (CTKCore::g_SystemsUseCount[slot] > 0) --CTKCore::g_SystemsUseCount[slot];
+    }
     CTKCore::RefreshMasterEffects();
 }
 
@@ -146,7 +157,11 @@ int loadLocked(CPlayer& deck, char* path, int mainSlot, int cueSlot, bool unicod
     CMonitor* cue = c->m_pCueOutput;
     if (!main || !cue) return TK_ERR_FAILED;
 
-    c->m_iMainOutput = mainSlot;
+    {
+        // The master level meter reads the main slot from other threads, under the bus's lock.
+        CRITSECT_SCOPE(g_csMasterBus);
+        c->m_iMainOutput = mainSlot;
+    }
     c->m_iCueOutput = cueSlot;
     c->m_bRecording = false;
     c->m_bPlaying = false;

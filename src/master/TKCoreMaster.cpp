@@ -1,6 +1,12 @@
 // The master bus as start-up and deck loading use it: the "MasterGain" unit's read callback, the
 // master equaliser bands' gains and switches, and the refresh that bypasses the bus of an idle
-// card and switches its bands.
+// card and switches its bands. The Java-facing operations are in master/.
+//
+// Thread safety: SetMasterEq and RefreshMasterEffects run on Java threads and inside deck loads,
+// which hold no engine lock; the master bus's leaf lock keeps a refresh from overlapping another
+// refresh, a band being added or the lists being allocated or freed.
+#include <algorithm>
+
 #include "DebugLog.h"
 #include "FMODSystem.h"
 #include "TKCore.h"
@@ -35,8 +41,25 @@ FMOD_RESULT MasterGainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsig
     return FMOD_OK;
 }
 
+namespace {
+
+// RefreshMasterEffects with the master bus lock held.
+void refreshLocked();
+
+}  // namespace
+
+int masterCardRunLast(int first) {
+    int last = first;
+    FMOD::System* system = CTKCore::g_Systems[first] ? CTKCore::g_Systems[first]->getFMODSystem() : nullptr;
+    while (system && last + 1 < CTKCore::g_soundcardcount && CTKCore::g_Systems[last + 1] &&
+           CTKCore::g_Systems[last + 1]->getFMODSystem() == system)
+        ++last;
+    return last;
+}
+
 int CTKCore::SetMasterEq(int band, int value, bool on) {
     debugMsg("\n==========\nSetMasterEq()\n==========\n");
+    CRITSECT_SCOPE(g_csMasterBus);
     const int bands = g_masterEQValues ? static_cast<int>(g_masterEQValues->size()) : 0;
     if (band < 0 || band >= bands || band >= kTKMasterEqBands) return -12;
     float gain = static_cast<float>(value) / 5000.0f;
@@ -44,54 +67,61 @@ int CTKCore::SetMasterEq(int band, int value, bool on) {
     (*g_masterEQValues)[band] = gain;
     g_masterEQSupposedToEnable[band] = on;
     g_masterEQSupposedToEnableDb[band] = value;
-    RefreshMasterEffects();
+    refreshLocked();
     return TK_OK;
 }
 
 int CTKCore::RefreshMasterEffects() {
+    CRITSECT_SCOPE(g_csMasterBus);
+    refreshLocked();
+    return TK_OK;
+}
+
+namespace {
+
+// Brings one band of a card run to what its gain, switch and the run's use want.
+void refreshBand(int last, size_t b, bool idle) {
+    FMOD::DSP* dsp = g_masterEQList[last][b];
+    const float gain = (*g_masterEQValues)[b];
+    const bool enabled = b < static_cast<size_t>(kTKMasterEqBands) && CTKCore::g_masterEQSupposedToEnable[b];
+    const bool wantBypass = (gain == 1.0f || !enabled) ? true : idle;
+    bool bypassed = false;
+    if (dsp->getBypass(&bypassed) != FMOD_OK) bypassed = false;
+    if (bypassed != wantBypass) {
+        bool& connected = g_masterEQAddedDSP[last][b];
+        if (wantBypass) {
+            ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setBypass(true));
+            ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->remove());
+            connected = false;
+        } else {
+            if (!connected) {
+                ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->remove());
+                if (CTKCore::g_Systems[last])
+                    ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, CTKCore::g_Systems[last]->addDSP(dsp, nullptr));
+                connected = true;
+            }
+            ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setBypass(false));
+        }
+    }
+    ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setParameter(2, gain));
+}
+
+void refreshLocked() {
     int first = 0;
-    while (first < g_soundcardcount) {
-        // A card run: consecutive slots over one system; a null slot is a run of its own.
-        int last = first;
-        FMOD::System* system = g_Systems[first] ? g_Systems[first]->getFMODSystem() : nullptr;
-        while (system && last + 1 < g_soundcardcount && g_Systems[last + 1] &&
-               g_Systems[last + 1]->getFMODSystem() == system)
-            ++last;
+    while (first < CTKCore::g_soundcardcount) {
+        const int last = masterCardRunLast(first);
         bool idle = true;
-        for (int i = first; i <= last; ++i) idle = idle && g_SystemsUseCount[i] == 0;
+        for (int i = first; i <= last; ++i) idle = idle && CTKCore::g_SystemsUseCount[i] == 0;
         debugMsg("Is soundcard %d unused:%s\n", last, idle ? "true" : "false");
 
         if (g_masterEQList && g_masterEQValues) {
-            std::vector<FMOD::DSP*>& bands = g_masterEQList[last];
-            for (size_t b = 0; b < bands.size() && b < g_masterEQValues->size(); ++b) {
-                FMOD::DSP* dsp = bands[b];
-                const float gain = (*g_masterEQValues)[b];
-                const bool enabled = b < static_cast<size_t>(kTKMasterEqBands) && g_masterEQSupposedToEnable[b];
-                const bool wantBypass = (gain == 1.0f || !enabled) ? true : idle;
-                bool bypassed = false;
-                if (dsp->getBypass(&bypassed) != FMOD_OK) bypassed = false;
-                if (bypassed != wantBypass) {
-                    bool& connected = g_masterEQAddedDSP[last][b];
-                    if (wantBypass) {
-                        ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setBypass(true));
-                        ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->remove());
-                        connected = false;
-                    } else {
-                        if (!connected) {
-                            ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->remove());
-                            if (g_Systems[last])
-                                ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, g_Systems[last]->addDSP(dsp, nullptr));
-                            connected = true;
-                        }
-                        ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setBypass(false));
-                    }
-                }
-                ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, dsp->setParameter(2, gain));
-            }
+            const size_t bands = std::min(g_masterEQList[last].size(), g_masterEQValues->size());
+            for (size_t b = 0; b < bands; ++b) refreshBand(last, b, idle);
         }
         if (g_masterGainList && !g_masterGainList[last].empty())
             ERRCHECK("RefreshMasterEffects", __FILE__, __LINE__, g_masterGainList[last].front()->setBypass(idle));
         first = last + 1;
     }
-    return TK_OK;
 }
+
+}  // namespace

@@ -132,34 +132,8 @@ protected:
         EngineTest::TearDown();
     }
 
-    void play(int slot, Constant* source) {
-        FMOD_DSP_DESCRIPTION d = describeUnit("Constant", 2, constantRead, source);
-        FMOD::DSP* unit = nullptr;
-        ASSERT_EQ(CTKCore::g_Systems[slot]->createDSP(&d, &unit), FMOD_OK);
-        FMOD::Channel* channel = nullptr;
-        ASSERT_EQ(CTKCore::g_Systems[slot]->playDSP(FMOD_CHANNEL_FREE, unit, false, &channel), FMOD_OK);
-        m_units.push_back(unit);
-        m_channels.push_back(channel);
-    }
-
-    // The front left level of the device's newest block, after the gain settings of the moment
-    // had time to reach it (the mixer may be one block ahead of a step).
-    static float frontLeft(const std::string& device) {
-        hooks::clearReceived(device);
-        EXPECT_TRUE(hooks::step(device, 3));
-        const std::vector<float> got = hooks::received(device);
-        const int channels = hooks::receivedChannels(device);
-        if (got.empty() || channels <= 0) {
-            ADD_FAILURE() << device << " received nothing";
-            return NAN;
-        }
-        const size_t frames = got.size() / static_cast<size_t>(channels);
-        const float last = got[(frames - 1) * channels];
-        // A constant through gain stages: the whole newest block has one level.
-        const size_t block = std::min<size_t>(frames, 256);
-        for (size_t f = frames - block; f < frames; ++f) EXPECT_EQ(got[f * channels], last) << device << " frame " << f;
-        return last;
-    }
+    void play(int slot, Constant* source) { playConstant(slot, source, m_units, m_channels); }
+    static float frontLeft(const std::string& device) { return newestFrontLeft(device); }
 
     std::unique_ptr<pw::test::DeviceTableFile> m_table;
     Constant m_stereo{kLevel};

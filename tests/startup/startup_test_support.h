@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -125,6 +127,38 @@ inline FMOD_DSP_DESCRIPTION describeUnit(const char* name, int channels, FMOD_DS
     d.read = read;
     d.userdata = userData;
     return d;
+}
+
+// Plays `source` on the slot's system through a DSP channel of its own; the unit and the channel
+// are appended to the lists, for the test to stop and release.
+inline void playConstant(int slot, Constant* source, std::vector<FMOD::DSP*>& units,
+                         std::vector<FMOD::Channel*>& channels) {
+    FMOD_DSP_DESCRIPTION d = describeUnit("Constant", 2, constantRead, source);
+    FMOD::DSP* unit = nullptr;
+    ASSERT_EQ(CTKCore::g_Systems[slot]->createDSP(&d, &unit), FMOD_OK);
+    FMOD::Channel* channel = nullptr;
+    ASSERT_EQ(CTKCore::g_Systems[slot]->playDSP(FMOD_CHANNEL_FREE, unit, false, &channel), FMOD_OK);
+    units.push_back(unit);
+    channels.push_back(channel);
+}
+
+// The front left level of a stepped device's newest block, after the gain settings of the moment
+// had time to reach it (the mixer may be one block ahead of a step). Constants through gain
+// stages: the whole newest block has one level, which is checked.
+inline float newestFrontLeft(const std::string& device) {
+    hooks::clearReceived(device);
+    EXPECT_TRUE(hooks::step(device, 3));
+    const std::vector<float> got = hooks::received(device);
+    const int channels = hooks::receivedChannels(device);
+    if (got.empty() || channels <= 0) {
+        ADD_FAILURE() << device << " received nothing";
+        return NAN;
+    }
+    const size_t frames = got.size() / static_cast<size_t>(channels);
+    const float last = got[(frames - 1) * channels];
+    const size_t block = std::min<size_t>(frames, 256);
+    for (size_t f = frames - block; f < frames; ++f) EXPECT_EQ(got[f * channels], last) << device << " frame " << f;
+    return last;
 }
 
 }  // namespace startuptest

@@ -126,6 +126,11 @@ public final class MixDownExportsTest {
             Thread.sleep(200);
             Check.equal(1L, p.MixDownstart(), "MixDownstart again");
             Thread.sleep(400);
+            java.nio.ByteBuffer levels = java.nio.ByteBuffer.allocateDirect(8).order(java.nio.ByteOrder.nativeOrder());
+            Check.equal(-28L, p.MixDowngetLevels(null, 2), "MixDowngetLevels(null)");
+            Check.equal(-4L, p.MixDowngetLevels(java.nio.ByteBuffer.allocateDirect(4), 1), "MixDowngetLevels short buffer");
+            Check.equal(1L, p.MixDowngetLevels(levels, 2), "MixDowngetLevels");
+            Check.isTrue(levels.getInt(0) > 0, "a playing deck's recording level is 0");
             Check.equal(1L, p.MixDownclose(), "MixDownclose");
             expectValidWav(wav, 2, RATE, "master recording");
             Check.isTrue(header(wav)[3] > RATE * 4 / 2, "less than half a second recorded: " + header(wav)[3]);

@@ -123,11 +123,38 @@ public class PlayerNative {
     public native String MixDownqueryXMLDescription();
     public native String MixDownqueryBitrates();
     public native String MixDownqueryFormats();
+    public native long MixDowngetLevels(java.nio.ByteBuffer out, int count);
     public native long PlayerMixDownopenFile(int deck, String path, int format, int bitrate);
     public native long PlayerMixDownstart(int deck);
     public native long PlayerMixDownclose(int deck);
     public native long ConvertFile(String source, String target, Object listener, java.nio.ByteBuffer cancel,
                                    int format, int bitrate);
+
+    // ---- Sampler and master bus ----
+    // Sample slots 0..64. GetSampleLength has no count: its buffer must hold exactly one int (a
+    // direct IntBuffer, e.g. ByteBuffer.allocateDirect(4).order(nativeOrder()).asIntBuffer()).
+    // GetMasterLevels writes two ints, left then right.
+    public native long LoadSample(int slot, byte[] path);
+    public native long LoadSampleUnicode(int slot, String path);
+    public native long LoadSampleAdvanced(int slot, String path, boolean stream);
+    public native long UnloadSample(int slot);
+    public native long SetupSampler(int outputSlot);
+    public native long PlaySample(int slot, boolean paused);
+    public native long SetSampleVolume(int slot, int volume);
+    public native long SetSampleFrequencyPitch(int slot, float pitch);
+    public native long SetSamplePosition(int slot, int ms);
+    public native long SetSampleMode(int slot, boolean loop);
+    public native long GetSampleLength(int slot, java.nio.IntBuffer out);
+    public native long GetSamplePosition(int slot, java.nio.ByteBuffer out, int count);
+    public static native long SetMasterEq(int band, int value, boolean enable);
+    public native long AddMasterEq(float centreHz, float bandwidth);
+    public native long SetMasterGain(int gain);
+    public native long SetMasterVolume(int volume);
+    public native long SetNormalizerGain(float gain);
+    public native long GetMasterLevels(java.nio.ByteBuffer out, int count);
+    public native long addVSTMasterEffect(String path);  // ignored
+    public native long enableVSTMasterEffect(int index, boolean on);  // ignored
+    public native boolean isVSTNativeSupported();  // ignored
 
     /**
      * Called by the deck beat tracker's thread with the beats found so far ("(IZLjava/util/ArrayList;D)I").
