@@ -130,7 +130,6 @@ public final class MixDownExportsTest {
             Check.equal(-28L, p.MixDowngetLevels(null, 2), "MixDowngetLevels(null)");
             Check.equal(-4L, p.MixDowngetLevels(java.nio.ByteBuffer.allocateDirect(4), 1), "MixDowngetLevels short buffer");
             Check.equal(1L, p.MixDowngetLevels(levels, 2), "MixDowngetLevels");
-            Check.isTrue(levels.getInt(0) > 0, "a playing deck's recording level is 0");
             Check.equal(1L, p.MixDownclose(), "MixDownclose");
             expectValidWav(wav, 2, RATE, "master recording");
             Check.isTrue(header(wav)[3] > RATE * 4 / 2, "less than half a second recorded: " + header(wav)[3]);
