@@ -1,14 +1,13 @@
 #include "sound_prefetch.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <system_error>
 
 namespace pw::sound {
 
 namespace {
-// How often the worker looks at its rings. A ring holds about 1.5 s, so this only bounds how
-// soon a seek is answered with new audio.
+// How often a worker looks at its ring. A ring holds about 1.5 s, so this only bounds how soon a
+// seek is answered with new audio.
 constexpr auto kPollInterval = std::chrono::milliseconds(2);
 }  // namespace
 
@@ -16,59 +15,61 @@ PrefetchService::~PrefetchService() { stop(); }
 
 bool PrefetchService::start() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_) return true;
     running_ = true;
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        running_ = false;
-        return false;
-    }
     return true;
 }
 
-void PrefetchService::add(std::shared_ptr<StreamFeed> feed) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        feeds_.push_back(std::move(feed));
-        wakeRequested_ = true;
+void PrefetchService::reapFinished() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if ((*it)->finished.load(std::memory_order_acquire)) {
+            (*it)->thread.join();  // it has set `finished` as its last step
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
     }
-    wake_.notify_one();
+}
+
+bool PrefetchService::add(std::shared_ptr<StreamFeed> feed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) return false;
+    reapFinished();
+    auto worker = std::make_unique<Worker>();
+    worker->feed = std::move(feed);
+    Worker* w = worker.get();
+    try {
+        w->thread = std::thread([this, w] { run(w); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    workers_.push_back(std::move(worker));
+    return true;
 }
 
 void PrefetchService::stop() {
+    std::list<std::unique_ptr<Worker>> all;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
+        all.swap(workers_);
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
-    std::vector<std::shared_ptr<StreamFeed>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropped.swap(feeds_);
-    }
+    wake_.notify_all();
+    for (auto& w : all) w->thread.join();
 }
 
-void PrefetchService::run() {
-    std::vector<std::shared_ptr<StreamFeed>> work;
+void PrefetchService::run(Worker* w) {
+    std::shared_ptr<StreamFeed> feed = std::move(w->feed);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (running_) {
-        // Forget feeds whose channel is gone; the last reference may go here.
-        feeds_.erase(std::remove_if(feeds_.begin(), feeds_.end(),
-                                    [](const std::shared_ptr<StreamFeed>& f) {
-                                        return f->dead.load(std::memory_order_acquire);
-                                    }),
-                     feeds_.end());
-        work = feeds_;
+    while (running_ && !feed->dead.load(std::memory_order_acquire)) {
         lock.unlock();
-        // Decoding happens without the lock, so add() never waits for a file read.
-        for (auto& f : work) f->produce();
-        work.clear();
+        // Decoding happens without the service's lock, so add() never waits for a file read.
+        feed->produce();
         lock.lock();
-        wake_.wait_for(lock, kPollInterval, [this] { return !running_ || wakeRequested_; });
-        wakeRequested_ = false;
+        wake_.wait_for(lock, kPollInterval, [this] { return !running_; });
     }
+    lock.unlock();
+    feed.reset();  // the last reference may go here: the sound's file is closed on this thread
+    w->finished.store(true, std::memory_order_release);
 }
 
 }  // namespace pw::sound
