@@ -6,13 +6,15 @@
 // streams would let that one stream starve the others' rings until they run dry; with one worker
 // each, a slow stream only delays itself.
 //
+// A worker produces, then sleeps until its feed is woken (a seek, a loop change, the channel
+// gone) or its poll interval passes.
+//
 // Thread safety: add() and stop() from any thread. A worker holds a reference to its feed until
 // the feed's source marks it dead, so the feed (and a released sound it keeps alive) is freed on
 // the worker, not on the thread that drops the source.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -48,8 +50,8 @@ private:
     void reapFinished();
 
     std::mutex mutex_;
-    std::condition_variable wake_;
-    bool running_ = true;
+    bool running_ = true;                  // under mutex_: add() accepts feeds
+    std::atomic<bool> stopping_{false};    // workers leave
     std::list<std::unique_ptr<Worker>> workers_;
 };
 

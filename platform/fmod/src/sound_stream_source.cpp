@@ -25,6 +25,20 @@ StreamFeed::StreamFeed(std::shared_ptr<SoundImpl> sound, std::shared_ptr<PlayCon
     length_ = sound_->lengthExact() ? sound_->lengthFrames() : std::numeric_limits<uint64_t>::max();
 }
 
+void StreamFeed::wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        wakeRequested_ = true;
+    }
+    wakeCv_.notify_one();
+}
+
+void StreamFeed::waitForWork(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wakeCv_.wait_for(lock, timeout, [this] { return wakeRequested_; });
+    wakeRequested_ = false;
+}
+
 void StreamFeed::pushEnd(uint32_t gen) {
     BlockRing::Header& h = ring_.backHeader();
     h.gen = gen;
@@ -91,7 +105,10 @@ StreamSource::StreamSource(std::shared_ptr<SoundImpl> sound) : SoundSource(std::
 
 StreamSource::~StreamSource() {
     // The worker holds the feed too and drops it on its next pass; freeing happens there.
-    if (feed_) feed_->dead.store(true, std::memory_order_release);
+    if (feed_) {
+        feed_->dead.store(true, std::memory_order_release);
+        feed_->wake();
+    }
 }
 
 unsigned StreamSource::pull(float* out, unsigned frames) {

@@ -9,7 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "sound_block_ring.hpp"
@@ -29,12 +32,21 @@ public:
     std::atomic<bool> dead{false};
     BlockRing& ring() { return ring_; }
 
+    // Any thread except the mixer's: asks the worker to produce now (a seek, a loop change, the
+    // channel gone, the service stopping) instead of at its next poll.
+    void wake();
+    // Worker: waits until wake() or `timeout`, whichever comes first.
+    void waitForWork(std::chrono::milliseconds timeout);
+
 private:
     void pushEnd(uint32_t gen);
 
     std::shared_ptr<SoundImpl> sound_;
     std::shared_ptr<PlayControl> ctl_;
     BlockRing ring_;
+    std::mutex wakeMutex_;
+    std::condition_variable wakeCv_;
+    bool wakeRequested_ = false;  // under wakeMutex_
     std::vector<unsigned char> scratch_;  // one block in the sound's format
     uint64_t length_;                     // where the audio ends when not looping
     // Producer state.
@@ -55,7 +67,13 @@ public:
     unsigned pull(float* out, unsigned frames) override;
 
 private:
-    void settingsChanged() override { ctl_->requestSeek(ctl_->reportedPosition()); }
+    void settingsChanged() override {
+        ctl_->requestSeek(ctl_->reportedPosition());
+        seekRequested();
+    }
+    void seekRequested() override {
+        if (feed_) feed_->wake();
+    }
 
     std::shared_ptr<StreamFeed> feed_;
     unsigned offset_ = 0;         // frames already taken from the front block
