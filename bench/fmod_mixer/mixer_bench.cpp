@@ -93,11 +93,15 @@ void ChannelStartAfterPlays(benchmark::State& state) {
     system->createDSP(&d, &head);
     auto playAndStop = [&] {
         FMOD::Channel* channel = nullptr;
-        system->playDSP(FMOD_CHANNEL_FREE, head, false, &channel);
-        channel->stop();
+        return system->playDSP(FMOD_CHANNEL_FREE, head, false, &channel) == FMOD_OK && channel->stop() == FMOD_OK;
     };
     for (int64_t i = 0; i < state.range(0); ++i) playAndStop();
-    for (auto _ : state) playAndStop();
+    for (auto _ : state) {
+        if (!playAndStop()) {
+            state.SkipWithError("playDSP or stop failed");
+            break;
+        }
+    }
     system->release();
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint32_t kChunkBodies = 256;
 constexpr uint32_t kMaxChunks = 16384;  // 4 million bodies alive at once
-constexpr size_t kQuarantine = 64;
+constexpr size_t kQuarantine = 16;
 
 // Handle layout (64-bit): generation in bits 36..63, index + 1 in bits 4..35, low bits zero so
 // that the value looks like an aligned pointer and is never null.

@@ -4,10 +4,10 @@
 // a process-wide table and the generation of the playback it was handed out for. A body goes
 // back to the pool when its playback is over (stopped, or ended and reaped) and its generation
 // moves on, so an old handle no longer resolves: it is refused instead of reaching whatever
-// plays on that body next. Bodies are reused oldest-freed first and only once kQuarantine
-// others are free, so a call already past resolve on a just-stopped handle finishes long before
-// its body can carry a new playback. Memory follows the most channels alive at once, not the
-// number of plays.
+// plays on that body next. Bodies are reused oldest-freed first and only once a few others are
+// free, so a call already past resolve on a just-stopped handle finishes long before its body can
+// carry a new playback. Bodies keep their buffers between playbacks; memory follows the most
+// channels alive at once, not the number of plays.
 //
 // Thread safety: resolveChannel and channelHandle from any thread, mixer included (lock-free,
 // no allocation). takeChannel and giveBackChannel run under the system's graph lock and take the

@@ -38,9 +38,8 @@ void retireChannel(SystemImpl* system, ChannelImpl* c, ChannelState finalState) 
         c->head->headOf = nullptr;
         c->head = nullptr;
     }
-    // Handles outlive their playback (see channel_impl.hpp): drop the big buffers now.
-    c->resampler.release();
-    c->ring.release();
+    // The body is pooled (channel_pool.hpp): its resampler and spectrum buffers stay for the
+    // next playback, so that a start allocates nothing once the pool is warm.
     gone.reset();  // outside the source lock
 }
 
