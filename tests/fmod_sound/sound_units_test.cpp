@@ -56,15 +56,16 @@ TEST(Utf16Names, StopAtTheLimitWithoutATerminator) {
 struct FormatCase {
     FMOD_SOUND_FORMAT format;
     unsigned bytes;
-    float step;  // one least significant bit
+    float step;     // one least significant bit
+    int16_t top16;  // full scale as a 16-bit value
 };
 
 const FormatCase kFormats[] = {
-    {FMOD_SOUND_FORMAT_PCM8, 1, 1.0f / 128},
-    {FMOD_SOUND_FORMAT_PCM16, 2, 1.0f / 32768},
-    {FMOD_SOUND_FORMAT_PCM24, 3, 1.0f / 8388608},
-    {FMOD_SOUND_FORMAT_PCM32, 4, 1.0f / 2147483648.0f},
-    {FMOD_SOUND_FORMAT_PCMFLOAT, 4, 0.0f},
+    {FMOD_SOUND_FORMAT_PCM8, 1, 1.0f / 128, 127 * 256},
+    {FMOD_SOUND_FORMAT_PCM16, 2, 1.0f / 32768, 32767},
+    {FMOD_SOUND_FORMAT_PCM24, 3, 1.0f / 8388608, 32767},
+    {FMOD_SOUND_FORMAT_PCM32, 4, 1.0f / 2147483648.0f, 32767},
+    {FMOD_SOUND_FORMAT_PCMFLOAT, 4, 0.0f, 32767},
 };
 
 class SampleFormats : public ::testing::TestWithParam<FormatCase> {};
@@ -91,6 +92,22 @@ TEST_P(SampleFormats, RoundTripWithinOneStepAndSaturate) {
     EXPECT_NEAR(back[2], 1.0f - c.step, c.step * 0.5);
     EXPECT_NEAR(back[3], 1.0f - c.step, c.step * 0.5);
     EXPECT_FALSE(std::isnan(back[4]));
+}
+
+// One sample at a time, as the engine reads its sources: the width and float flag name the format,
+// and the 16-bit value the onset detector reads is the sample's top 16 bits.
+TEST_P(SampleFormats, SingleSamplesAndSixteenBitValues) {
+    const FormatCase& c = GetParam();
+    EXPECT_EQ(pw::sound::sampleFormat(c.bytes, c.format == FMOD_SOUND_FORMAT_PCMFLOAT), c.format);
+    const float in[] = {0.25f, -0.5f, -1.0f, 1.0f};
+    const int16_t top16[] = {8192, -16384, -32768, c.top16};
+    for (size_t i = 0; i < 4; ++i) {
+        unsigned char sample[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        pw::sound::floatToSample(in[i], c.format, sample);
+        for (unsigned b = c.bytes; b < 4; ++b) EXPECT_EQ(sample[b], 0xAA) << "wrote past the sample";
+        EXPECT_NEAR(pw::sound::sampleToFloat(sample, c.format), in[i], c.step) << in[i];
+        EXPECT_EQ(pw::sound::sampleToPcm16(sample, c.format), top16[i]) << in[i];
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SampleFormats, ::testing::ValuesIn(kFormats));

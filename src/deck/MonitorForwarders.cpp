@@ -7,13 +7,14 @@
 #include "FMODSystem.h"
 #include "TKCore.h"
 #include "TimestretchedChannel.h"
+#include "StatusCodes.h"
 
 // ---- Levels -------------------------------------------------------------------------------------
 
 int CMonitor::getLevels(float* left, float* right, unsigned int count, int* channels) {
     CRITSECT_SCOPE(m_streamLock);
-    if (!m_pSound || (!m_pChannel && !m_pTSChannel)) return -8;
-    if (!left || !right) return -8;
+    if (!m_pSound || (!m_pChannel && !m_pTSChannel)) return TK_ERR_NO_OUTPUT;
+    if (!left || !right) return TK_ERR_NO_OUTPUT;
     int soundChannels = 0;
     ERRCHECK_HERE(m_pSound->getFormat(nullptr, nullptr, &soundChannels, nullptr));
     if (channels) *channels = soundChannels;
@@ -35,10 +36,11 @@ int CMonitor::getLevels(float* left, float* right, unsigned int count, int* chan
 }
 
 // ---- Forwarders: only the main monitor has a time-stretched channel; the cue follows it through
-// the tap. -8 and -25 mean "no channel" for deck features, 44 for routing and positions.
+// the tap. TK_ERR_NO_OUTPUT and TK_ERR_CHANNEL_REFUSED mean "no channel" for deck
+// features, TK_CHANNEL_NONE for routing and positions.
 
 int CMonitor::getVolume(float* out) {
-    if (!out) return FMOD_ERR_MEMORY;
+    if (!out) return TK_CHANNEL_NONE;
     *out = m_fVolume;
     return 0;
 }
@@ -48,53 +50,53 @@ BeatResultListener* CMonitor::getBeatResultListener() { return m_pTSChannel; }
 double CMonitor::getVirtualVTMode() { return m_pTSChannel ? m_dVTMode : 0.0; }
 
 int CMonitor::setVirtualVTInertia(double inertia) {
-    return m_pTSChannel ? m_pTSChannel->setVirtualVTInertia(inertia) : -8;
+    return m_pTSChannel ? m_pTSChannel->setVirtualVTInertia(inertia) : TK_ERR_NO_OUTPUT;
 }
 
 int CMonitor::setVirtualVTMode(double mode) {
-    if (!m_pTSChannel) return -8;
+    if (!m_pTSChannel) return TK_ERR_NO_OUTPUT;
     m_dVTMode = mode;
     return m_pTSChannel->setVirtualVTMode(mode);
 }
 
 int CMonitor::setVirtualVelocity(long position, double time) {
-    return m_pTSChannel ? m_pTSChannel->setVirtualVelocity(position, time) : -8;
+    return m_pTSChannel ? m_pTSChannel->setVirtualVelocity(position, time) : TK_ERR_NO_OUTPUT;
 }
 
-int CMonitor::enableVirtualVinyl(bool enable) { return m_pTSChannel ? m_pTSChannel->enableVirtualVinyl(enable) : -8; }
+int CMonitor::enableVirtualVinyl(bool enable) { return m_pTSChannel ? m_pTSChannel->enableVirtualVinyl(enable) : TK_ERR_NO_OUTPUT; }
 
-int CMonitor::PlayerMixDown_close() { return m_pTSChannel ? m_pTSChannel->PlayerMixDown_close() : -8; }
+int CMonitor::PlayerMixDown_close() { return m_pTSChannel ? m_pTSChannel->PlayerMixDown_close() : TK_ERR_NO_OUTPUT; }
 
-int CMonitor::PlayerMixDown_start() { return m_pTSChannel ? m_pTSChannel->PlayerMixDown_start() : -8; }
+int CMonitor::PlayerMixDown_start() { return m_pTSChannel ? m_pTSChannel->PlayerMixDown_start() : TK_ERR_NO_OUTPUT; }
 
 int CMonitor::PlayerMixDown_openFile(char* path, int format, int bitrate) {
-    return m_pTSChannel ? m_pTSChannel->PlayerMixDown_openFile(path, format, bitrate) : -8;
+    return m_pTSChannel ? m_pTSChannel->PlayerMixDown_openFile(path, format, bitrate) : TK_ERR_NO_OUTPUT;
 }
 
 int CMonitor::addPlaybackSnippet(unsigned int start, unsigned int end) {
-    if (!m_pTSChannel) return -25;
-    return m_pTSChannel->addPlaybackSnippet(start, end) == 0 ? 1 : -25;
+    if (!m_pTSChannel) return TK_ERR_CHANNEL_REFUSED;
+    return m_pTSChannel->addPlaybackSnippet(start, end) == 0 ? TK_OK : TK_ERR_CHANNEL_REFUSED;
 }
 
 int CMonitor::SetScratchIntensity(float intensity) {
-    if (!m_pTSChannel) return -25;
-    return m_pTSChannel->setScratchIntensity(intensity) == 0 ? 1 : -25;
+    if (!m_pTSChannel) return TK_ERR_CHANNEL_REFUSED;
+    return m_pTSChannel->setScratchIntensity(intensity) == 0 ? TK_OK : TK_ERR_CHANNEL_REFUSED;
 }
 
 int CMonitor::SetReverse(bool reverse) {
-    if (!m_pTSChannel) return -8;
+    if (!m_pTSChannel) return TK_ERR_NO_OUTPUT;
     m_pTSChannel->setReverse(reverse);
     return 1;
 }
 
 int CMonitor::SetTimeStretch(float factor, bool keepPosition) {
-    if (!m_pTSChannel) return -8;
+    if (!m_pTSChannel) return TK_ERR_NO_OUTPUT;
     m_pTSChannel->setTimeStretch(factor, keepPosition);
     return 1;
 }
 
 int CMonitor::SetGain(float gain) {
-    if (!m_pTSChannel) return -8;
+    if (!m_pTSChannel) return TK_ERR_NO_OUTPUT;
     m_pTSChannel->setGain(gain);
     return 1;
 }

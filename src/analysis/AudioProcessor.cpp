@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "Util.h"
+#include "fmod_sample_format.hpp"
 #include "com/tarvenkolm/analysis/fft/FFT.h"
+#include "StatusCodes.h"
 
 using com_tarvenkolm_analysis_fft::FFT;
 
@@ -37,9 +39,7 @@ inline bool stillRunning(const std::atomic<bool>* running) {
     return running == nullptr || running->load(std::memory_order_acquire);
 }
 
-inline int16_t readSample(const unsigned char* p) {
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-}
+inline int16_t readSample(const unsigned char* p) { return pw::sound::sampleToPcm16(p, FMOD_SOUND_FORMAT_PCM16); }
 
 double* newZeroed(unsigned count) { return new (std::nothrow) double[count ? count : 1](); }
 }  // namespace
@@ -122,7 +122,7 @@ int AudioProcessor::init(unsigned lengthFrames, unsigned* chunkBytes) {
         std::printf("AudioProcessor: cannot analyse %d channels at %f Hz\n", channels,
                     static_cast<double>(sampleRate));
         hopSize = fftSize = 0;
-        return -4;
+        return TK_ERR_BAD_ARGUMENT;
     }
 
     hopSize = static_cast<unsigned>(hopFrames);
@@ -173,7 +173,7 @@ int AudioProcessor::init(unsigned lengthFrames, unsigned* chunkBytes) {
         std::printf("Memory allocation error!\n");
         releaseCurves();
         releaseFrameBuffers();
-        return -5;
+        return TK_ERR_FAILED;
     }
     totalFrames = frames;
     fluxLength = frames;

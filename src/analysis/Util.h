@@ -67,9 +67,9 @@ public:
 };
 
 // Converts interleaved little-endian PCM to signed 16-bit so that the onset detector, which reads
-// 16-bit samples only, sees every source on the same scale. bits: 8 (unsigned bytes centred on
-// 128, as WAV stores them), 16, 24 or 32 (signed integers); isFloat with bits 32: floats with full
-// scale 1.0, clipped. Converts the whole samples in `bytes`, at most dstSamples of them, and
+// 16-bit samples only, sees every source on the same scale. bits: 8, 16, 24 or 32 (signed
+// integers, as the audio layer delivers them: fmod_sample_format.hpp); isFloat with bits 32: floats
+// with full scale 1.0, clipped. Converts the whole samples in `bytes`, at most dstSamples of them, and
 // returns how many it wrote; -1 for a null buffer or an unsupported format.
 int convertToPcm16(const void* src, unsigned bytes, int bits, bool isFloat, short* dst,
                    unsigned dstSamples);

@@ -8,9 +8,9 @@
 
 #include "DebugLog.h"
 #include "TimestretchedChannel.h"
+#include "StatusCodes.h"
 
 namespace {
-constexpr int kNoChannel = FMOD_ERR_MEMORY;  // 44
 // Low-pass cutoff while scratching: 22 kHz at rest, falling with the square of the speed
 // multiple, never below 2.5 kHz.
 constexpr double kCutoffTop = 22000.0;
@@ -20,7 +20,7 @@ constexpr double kCutoffFloor = 2500.0;
 
 int TimeStretchedChannel::setPitch(float s) {
     CRITSECT_SCOPE(m_channelLock);
-    if (!m_pChannel || !m_pLoopSound) return kNoChannel;
+    if (!m_pChannel || !m_pLoopSound) return TK_CHANNEL_NONE;
     const float magnitude = std::fabs(s);
     const bool reverse = s < 0.0f;
     if (magnitude == m_fSpeed.load(std::memory_order_acquire) && m_pLoopSound->isReverse() == reverse) return 0;
@@ -33,7 +33,7 @@ int TimeStretchedChannel::setHighResPitch(float s) {
     com_tarvenkolm_resampler::ITKResampler* resampler = nullptr;
     {
         CRITSECT_SCOPE(m_channelLock);
-        if (!m_pChannel || !m_pLoopSound) return kNoChannel;
+        if (!m_pChannel || !m_pLoopSound) return TK_CHANNEL_NONE;
         resampler = m_pResampler.load(std::memory_order_acquire);
         if (resampler) {
             int result = 0;

@@ -1,4 +1,5 @@
 #include "VirtualVinylController.h"
+#include "StatusCodes.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -51,7 +52,7 @@ int CVirtualVinylController::setVirtualVTMode(double mode) {
 }
 
 int CVirtualVinylController::setVirtualVelocity(long position, double duration) {
-    if (!(duration > 0.0)) return -4;  // also refuses NaN
+    if (!(duration > 0.0)) return TK_ERR_BAD_ARGUMENT;  // also refuses NaN
     if (duration < 0.01) return 1;
     {
         CRITSECT_SCOPE(m_vtLock);

@@ -1,6 +1,9 @@
 #include "LoopSound.h"
 
+#include "fmod_sample_format.hpp"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -105,60 +108,17 @@ void LoopSound::jumpTo(unsigned int start) {
     m_pBuffer->seekData(start);
 }
 
-float LoopSound::sampleAt(const unsigned char* p) const {
-    switch (m_uiBytesPerSample) {
-        case 1: return static_cast<float>(static_cast<int8_t>(p[0]));
-        case 2: {
-            int16_t s;
-            std::memcpy(&s, p, sizeof s);
-            return static_cast<float>(s);
-        }
-        case 3: {
-            // Little-endian 24-bit, sign taken from the top byte.
-            const uint32_t u = p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16);
-            return static_cast<float>(static_cast<int32_t>(u << 8) >> 8);
-        }
-        default: {
-            if (m_bFloatSamples) {
-                float f;
-                std::memcpy(&f, p, sizeof f);
-                return f;
-            }
-            int32_t s;
-            std::memcpy(&s, p, sizeof s);
-            return static_cast<float>(s);
-        }
-    }
-}
+// The fade reads and writes samples at full scale 1.0. A blend of two integer samples lies between
+// them and keeps its whole steps (truncated toward zero); scaling by the power of two of the width
+// is exact, so no step is lost on the way.
+float LoopSound::sampleAt(const unsigned char* p) const { return pw::sound::sampleToFloat(p, sampleFormat()); }
 
 void LoopSound::storeSample(unsigned char* p, float v) const {
-    // Integer samples are truncated, and clamped to their range: a blend of two samples lies
-    // between them, but float rounding near full scale may step just outside.
-    switch (m_uiBytesPerSample) {
-        case 1: p[0] = static_cast<unsigned char>(static_cast<int8_t>(std::clamp(v, -128.0f, 127.0f))); return;
-        case 2: {
-            const int16_t s = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
-            std::memcpy(p, &s, sizeof s);
-            return;
-        }
-        case 3: {
-            const uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(std::clamp(v, -8388608.0f, 8388607.0f)));
-            p[0] = static_cast<unsigned char>(u & 0xFF);
-            p[1] = static_cast<unsigned char>((u >> 8) & 0xFF);
-            p[2] = static_cast<unsigned char>((u >> 16) & 0xFF);
-            return;
-        }
-        default: {
-            if (m_bFloatSamples) {
-                std::memcpy(p, &v, sizeof v);
-                return;
-            }
-            // 2147483520 is the largest float below 2^31.
-            const int32_t s = static_cast<int32_t>(std::clamp(v, -2147483648.0f, 2147483520.0f));
-            std::memcpy(p, &s, sizeof s);
-            return;
-        }
+    if (!m_bFloatSamples) {
+        const float steps = std::ldexp(1.0f, static_cast<int>(8 * m_uiBytesPerSample - 1));
+        v = std::trunc(v * steps) / steps;
     }
+    pw::sound::floatToSample(v, sampleFormat(), p);
 }
 
 void LoopSound::crossFade(unsigned int gotBytes, float a, float b) {

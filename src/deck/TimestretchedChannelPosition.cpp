@@ -7,9 +7,9 @@
 #include <SoundTouch.h>
 
 #include "TimestretchedChannel.h"
+#include "StatusCodes.h"
 
 namespace {
-constexpr int kNoSource = FMOD_ERR_MEMORY;         // 44
 constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
 }  // namespace
 
@@ -24,7 +24,7 @@ int64_t TimeStretchedChannel::clockNowMs() const {
 }
 
 int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit, bool interpolate) {
-    if (!m_pLoopSound) return kNoSource;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (!position) return kBadUnit;
     if (unit == FMOD_TIMEUNIT_PCM) {
         *position = m_uiHeardPosition.load(std::memory_order_acquire);
@@ -44,7 +44,7 @@ int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit,
                 result = m_pChannel->getPaused(&ignored);
                 paused = !m_bPlaying.load(std::memory_order_acquire);
             } else {
-                result = kNoSource;
+                result = TK_CHANNEL_NONE;
             }
         }
         if (!m_bPositionValid.load(std::memory_order_acquire)) {
@@ -104,7 +104,7 @@ int TimeStretchedChannel::flushBuffers() {
 }
 
 int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) {
-    if (!m_pLoopSound) return kNoSource;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (unit != FMOD_TIMEUNIT_MS && unit != FMOD_TIMEUNIT_PCM) return kBadUnit;
 
     // The whole seek is one step for the render thread: while it runs, render steps play silence

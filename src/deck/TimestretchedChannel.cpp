@@ -11,11 +11,10 @@
 #include "DebugLog.h"
 #include "FMODSystem.h"
 #include "TKCore.h"
+#include "StatusCodes.h"
 
 namespace {
 
-constexpr int kNoChannel = FMOD_ERR_MEMORY;      // 44
-constexpr int kSilent = FMOD_ERR_INTERNAL;       // 33
 constexpr int kBadArgument = FMOD_ERR_UNSUPPORTED;  // 82
 constexpr int kNoList = -5;
 constexpr int kRecorderRole = 1;
@@ -238,7 +237,7 @@ int TimeStretchedChannel::stopBuffering() {
 
 int TimeStretchedChannel::setPaused(bool paused) {
     CRITSECT_SCOPE(m_channelLock);
-    if (!m_pChannel) return kSilent;
+    if (!m_pChannel) return TK_CHANNEL_SILENT;
     m_bPlaying.store(!paused, std::memory_order_release);
     // The FMOD channel runs from the first call on: a pause is silence from the render step, so
     // the "Player" callback (and the vinyl step in it) keeps running.
@@ -247,7 +246,7 @@ int TimeStretchedChannel::setPaused(bool paused) {
 
 int TimeStretchedChannel::getPaused(bool* paused) {
     CRITSECT_SCOPE(m_channelLock);
-    if (!m_pChannel) return kNoChannel;
+    if (!m_pChannel) return TK_CHANNEL_NONE;
     const FMOD_RESULT r = m_pChannel->getPaused(paused);
     if (paused) *paused = !m_bPlaying.load(std::memory_order_acquire);
     return r;
@@ -257,7 +256,7 @@ int TimeStretchedChannel::stop() {
     FMOD_RESULT r;
     {
         CRITSECT_SCOPE(m_channelLock);
-        if (!m_pChannel) return kSilent;
+        if (!m_pChannel) return TK_CHANNEL_SILENT;
         m_pChannel->setPaused(true);
         r = m_pChannel->stop();
         m_pChannel = nullptr;
@@ -280,7 +279,7 @@ FMOD::DSP* TimeStretchedChannel::getLowPassDSP() {
 // Loop source forwarders ------------------------------------------------------------------------
 
 int TimeStretchedChannel::setLoopCount(int count) {
-    if (!m_pLoopSound) return kNoChannel;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (count == 0)
         m_pLoopSound->setLoop(false);
     else if (count == -1)
@@ -292,7 +291,7 @@ int TimeStretchedChannel::setLoopCount(int count) {
 
 int TimeStretchedChannel::setLoopPoints(unsigned int start, unsigned int startUnit, unsigned int end,
                                         unsigned int endUnit) {
-    if (!m_pLoopSound) return kNoChannel;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (startUnit != endUnit) return FMOD_ERR_INVALID_PARAM;
     if (startUnit == FMOD_TIMEUNIT_MS) return m_pLoopSound->setLoopPoints(start, end);
     if (startUnit == FMOD_TIMEUNIT_PCM) return m_pLoopSound->setLoopPointsPCM(start, end);
@@ -300,12 +299,12 @@ int TimeStretchedChannel::setLoopPoints(unsigned int start, unsigned int startUn
 }
 
 int TimeStretchedChannel::addPlaybackSnippet(unsigned int startMs, unsigned int endMs) {
-    if (!m_pLoopSound) return kNoChannel;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     return m_pLoopSound->addPlaybackSnippetMs(startMs, endMs);
 }
 
 int TimeStretchedChannel::setReverse(bool reverse) {
-    if (!m_pLoopSound) return kNoChannel;
+    if (!m_pLoopSound) return TK_CHANNEL_NONE;
     return m_pLoopSound->setReverse(reverse);
 }
 
@@ -318,34 +317,34 @@ int TimeStretchedChannel::setReverse(bool reverse) {
         return m_pChannel->call;                  \
     } while (0)
 
-int TimeStretchedChannel::setVolume(float volume) { PW_CHANNEL_FORWARD(kNoChannel, setVolume(volume)); }
-int TimeStretchedChannel::getVolume(float* volume) { PW_CHANNEL_FORWARD(kNoChannel, getVolume(volume)); }
-int TimeStretchedChannel::setMute(bool mute) { PW_CHANNEL_FORWARD(kNoChannel, setMute(mute)); }
-int TimeStretchedChannel::setFrequency(float hz) { PW_CHANNEL_FORWARD(kNoChannel, setFrequency(hz)); }
+int TimeStretchedChannel::setVolume(float volume) { PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, setVolume(volume)); }
+int TimeStretchedChannel::getVolume(float* volume) { PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, getVolume(volume)); }
+int TimeStretchedChannel::setMute(bool mute) { PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, setMute(mute)); }
+int TimeStretchedChannel::setFrequency(float hz) { PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, setFrequency(hz)); }
 int TimeStretchedChannel::setSpeakerMix(float frontLeft, float frontRight, float center, float lfe, float backLeft,
                                         float backRight, float sideLeft, float sideRight) {
-    PW_CHANNEL_FORWARD(kNoChannel,
+    PW_CHANNEL_FORWARD(TK_CHANNEL_NONE,
                        setSpeakerMix(frontLeft, frontRight, center, lfe, backLeft, backRight, sideLeft, sideRight));
 }
 int TimeStretchedChannel::setSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int count) {
     if (count != 2 || static_cast<int>(speaker) > 15) return kBadArgument;
-    PW_CHANNEL_FORWARD(kNoChannel, setSpeakerLevels(speaker, levels, 2));
+    PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, setSpeakerLevels(speaker, levels, 2));
 }
 int TimeStretchedChannel::getSpectrum(float* values, int count, int channelOffset, FMOD_DSP_FFT_WINDOW window) {
-    PW_CHANNEL_FORWARD(kNoChannel, getSpectrum(values, count, channelOffset, window));
+    PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, getSpectrum(values, count, channelOffset, window));
 }
 int TimeStretchedChannel::getCurrentSound(FMOD::Sound** sound) {
-    PW_CHANNEL_FORWARD(kNoChannel, getCurrentSound(sound));
+    PW_CHANNEL_FORWARD(TK_CHANNEL_NONE, getCurrentSound(sound));
 }
 int TimeStretchedChannel::addDSP(FMOD::DSP* dsp, FMOD::DSPConnection** connection) {
-    PW_CHANNEL_FORWARD(kSilent, addDSP(dsp, connection));
+    PW_CHANNEL_FORWARD(TK_CHANNEL_SILENT, addDSP(dsp, connection));
 }
 
 #undef PW_CHANNEL_FORWARD
 
 int TimeStretchedChannel::setPan(float pan) {
     CRITSECT_SCOPE(m_channelLock);
-    if (!m_pChannel) return kNoChannel;
+    if (!m_pChannel) return TK_CHANNEL_NONE;
     if (pan < -1.0f) pan = -1.0f;
     if (pan > 1.0f) pan = 1.0f;
     m_fPan.store(pan, std::memory_order_release);

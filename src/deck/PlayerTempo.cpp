@@ -17,7 +17,6 @@
 
 namespace {
 
-
 constexpr double kSliderNeutral = 5000.0;
 constexpr double kSliderTop = 10000.0;
 constexpr double kMaxSpeed = 2.0;

@@ -101,8 +101,9 @@ public:
     // once the running flag is clear.
     void callJava(bool finished, double percent, std::vector<Event*>* beats);
 
-    // Copies `bytes` bytes of the sound's PCM through readBuffer (refilled 8192 bytes at a time).
-    // 44 for a null sound or 0 bytes; the audio layer's result when a read fails; else 0. *read,
+    // Copies `bytes` bytes of the sound's PCM through readBuffer (refilled up to 8192 bytes at a
+    // time); at the end of the data the rest of a begun copy is silence. 44 for a null sound or 0
+    // bytes; the audio layer's result (or end of file) when nothing could be copied; else 0. *read,
     // when given, is zeroed first (unless the sound is null) and raised by the bytes copied.
     int readDataFromSound(FMOD::Sound* sound, void* dest, unsigned bytes, unsigned* read);
 
@@ -115,7 +116,8 @@ public:
     static void selectReportedBeats(const std::vector<Event*>& beats, BeatReport* report);
 
     unsigned char readBuffer[8192];  // block that the file reads fill
-    unsigned readPos;                // next unread byte of readBuffer; 0: refill first
+    unsigned readPos;                // next unread byte of readBuffer
+    unsigned readFill;               // bytes the last read put in readBuffer; refill when readPos reaches it
     char fileName[2048];             // tracked file, 8-bit, zero-terminated
     bool fileNameIsWide;
     CritSect runningLock;            // "Running": held by the worker for a whole run

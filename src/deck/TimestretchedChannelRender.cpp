@@ -7,43 +7,14 @@
 #include <new>
 
 #include "DebugLog.h"
+#include "fmod_sample_format.hpp"
 #include "TimestretchedChannel.h"
+#include "StatusCodes.h"
 
 namespace {
 
-constexpr int kSilent = FMOD_ERR_INTERNAL;  // 33
-constexpr int kNoState = FMOD_ERR_MEMORY;   // 44
 
 float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
-
-// One source sample as a float in [-1, 1): 8-bit signed, 16-, 24- and 32-bit little-endian
-// integers, or 32-bit float. Both render paths decode through it.
-inline float decodeSample(const unsigned char* p, unsigned int bytes, bool isFloat) {
-    switch (bytes) {
-        case 1: return static_cast<float>(static_cast<int8_t>(p[0])) * (1.0f / 128.0f);
-        case 2: {
-            const uint16_t u = static_cast<uint16_t>(p[0] | (p[1] << 8));
-            return static_cast<float>(static_cast<int16_t>(u)) * (1.0f / 32768.0f);
-        }
-        case 3: {
-            // Sign-extend from the top byte.
-            const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                               (static_cast<uint32_t>(p[2]) << 16);
-            return static_cast<float>(static_cast<int32_t>(u << 8) >> 8) * (1.0f / 8388608.0f);
-        }
-        case 4: {
-            const uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-            if (isFloat) {
-                float f;
-                std::memcpy(&f, &u, sizeof f);
-                return f;
-            }
-            return static_cast<float>(static_cast<double>(static_cast<int32_t>(u)) * (1.0 / 2147483648.0));
-        }
-        default: return 0.0f;
-    }
-}
 
 void zero(float* out, size_t samples) {
     if (out && samples) std::memset(out, 0, samples * sizeof(float));
@@ -55,7 +26,7 @@ FMOD_RESULT TimeStretchedChannel::DSPReadCallback(FMOD_DSP_STATE* state, float* 
                                                   unsigned int length, int /*inChannels*/, int outChannels) {
     void* user = nullptr;
     if (!state || !state->instance || state->instance->getUserData(&user) != FMOD_OK || !user)
-        return static_cast<FMOD_RESULT>(kNoState);
+        return static_cast<FMOD_RESULT>(TK_CHANNEL_NONE);
     auto* self = static_cast<TimeStretchedChannel*>(user);
     return static_cast<FMOD_RESULT>(self->readFromBufferedResampledBuffer(out, length, outChannels));
 }
@@ -84,7 +55,7 @@ int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int ch
         std::unique_lock<std::mutex> guard(m_renderGuard, std::try_to_lock);
         if (!guard.owns_lock()) {
             zero(out, samples);
-            return kSilent;
+            return TK_CHANNEL_SILENT;
         }
         readCallback(nullptr, out, frames, 0, channels);
         calculateNewPosition(frames);
@@ -94,7 +65,7 @@ int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int ch
     m_lClockBase.store(secondsNow(), std::memory_order_release);
     m_bPositionValid.store(false, std::memory_order_release);
     m_lLastClockMs.store(-1, std::memory_order_release);
-    return kSilent;
+    return TK_CHANNEL_SILENT;
 }
 
 int TimeStretchedChannel::readCallback(float* /*in*/, float* out, unsigned int length, int /*inChannels*/,
@@ -151,11 +122,12 @@ unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, uns
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
     const unsigned int bps = static_cast<unsigned int>(m_iBytesPerSample);
     if (bps < 1 || bps > 4) return 0;
+    const FMOD_SOUND_FORMAT format = pw::sound::sampleFormat(bps, m_bFloatSamples);
     const unsigned int frames = count / bps / channels;
     for (unsigned int i = 0; i < frames; ++i) {
         const unsigned char* frame = bytes + static_cast<size_t>(i) * channels * bps;
-        const float l = decodeSample(frame, bps, m_bFloatSamples);
-        const float r = channels > 1 ? decodeSample(frame + bps, bps, m_bFloatSamples) : l;
+        const float l = pw::sound::sampleToFloat(frame, format);
+        const float r = channels > 1 ? pw::sound::sampleToFloat(frame + bps, format) : l;
         m_pWork[2 * i] = l;
         m_pWork[2 * i + 1] = r;
     }
@@ -223,6 +195,7 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
     unsigned int frames = 0;
     const unsigned int bps = static_cast<unsigned int>(m_iBytesPerSample);
     if (request) frames = got / bps / channels;
+    const FMOD_SOUND_FORMAT format = pw::sound::sampleFormat(bps, m_bFloatSamples);
     // A stereo block has room for len frames of two samples; wider sources are cut to their
     // first two channels rather than written past the block.
     if (frames > len) frames = len;
@@ -230,7 +203,7 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
         const unsigned char* frame = m_rawRead + static_cast<size_t>(i) * channels * bps;
         float v[2];
         const unsigned int take = channels > 1 ? 2u : 1u;
-        for (unsigned int c = 0; c < take; ++c) v[c] = decodeSample(frame + c * bps, bps, m_bFloatSamples);
+        for (unsigned int c = 0; c < take; ++c) v[c] = pw::sound::sampleToFloat(frame + c * bps, format);
         if (channels == 1) {
             out[2 * i] = left * v[0];
             out[2 * i + 1] = right * v[0];
@@ -284,7 +257,7 @@ void TimeStretchedChannel::calculateNewPosition(unsigned int n) {
 
 FMOD_RESULT TimeStretchedChannel::GainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,
                                              int inChannels, int outChannels) {
-    if (!state || !state->instance || length == 0 || inChannels <= 0) return static_cast<FMOD_RESULT>(kNoState);
+    if (!state || !state->instance || length == 0 || inChannels <= 0) return static_cast<FMOD_RESULT>(TK_CHANNEL_NONE);
     void* user = nullptr;
     if (state->instance->getUserData(&user) != FMOD_OK || !user) return FMOD_OK;
     auto* self = static_cast<TimeStretchedChannel*>(user);

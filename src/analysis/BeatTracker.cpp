@@ -12,6 +12,7 @@
 #include "JavaVM.h"
 #include "TKCore.h"
 #include "Util.h"
+#include "StatusCodes.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ double commonestValue(const std::vector<double>& values, bool lowerFloor) {
 BeatTracker::BeatTracker()
     : WorkerThread("BeatTracker"),
       readPos(0),
+      readFill(0),
       fileNameIsWide(false),
       runningLock("Running"),
       deck(0),
@@ -140,7 +142,7 @@ int BeatTracker::stopTracking() {
 }
 
 int BeatTracker::setMinMaxBPM(float newMin, float newMax) {
-    if (!(newMin < newMax)) return -4;  // also refuses NaN
+    if (!(newMin < newMax)) return TK_ERR_BAD_ARGUMENT;  // also refuses NaN
     auto clamp = [](float v) { return v < 20.0f ? 20.0f : (v > 255.0f ? 255.0f : v); };
     minBPM = clamp(newMin);
     maxBPM = clamp(newMax);
@@ -241,11 +243,11 @@ Event* findNearestOnset(std::vector<Event*>* onsets, double time, double toleran
 
 int BeatTracker::beatTrack(AudioProcessor* processor, float& bpm, std::vector<Event*>& beats,
                            const std::atomic<bool>* running, bool throttle) {
-    if (!processor) return -28;
+    if (!processor) return TK_ERR_NO_DECK_OUTPUT;
     // The fields may be set directly; a range beyond what any music has would make the fills
     // below loop (nearly) forever.
     if (!(minBPM > 0.0f && minBPM <= kMaxUsableBPM) || !(maxBPM > 0.0f && maxBPM <= kMaxUsableBPM))
-        return -4;
+        return TK_ERR_BAD_ARGUMENT;
     const double minInt = 60.0 / static_cast<double>(maxBPM);
     const double maxInt = 60.0 / static_cast<double>(minBPM);
     const double hop = processor->hopTime;

@@ -26,6 +26,7 @@
 #include "PositionSequencer.h"
 #include "TimeStretchCorrector.h"
 #include "fmod.hpp"
+#include "fmod_sample_format.hpp"
 
 class LoopSound : public PositionSequencer {
 public:
@@ -83,6 +84,7 @@ private:
 
     unsigned int bound() const;  // loop end while looping, else the length
     unsigned int frameBytes() const { return m_uiBytesPerSample * m_uiChannels; }
+    FMOD_SOUND_FORMAT sampleFormat() const { return pw::sound::sampleFormat(m_uiBytesPerSample, m_bFloatSamples); }
     int readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
     int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.

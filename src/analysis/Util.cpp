@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fmod_sample_format.hpp"
+
 int Peaks::pre = 3;
 int Peaks::post = 1;
 
@@ -187,26 +189,10 @@ int convertToPcm16(const void* src, unsigned bytes, int bits, bool isFloat, shor
     if (!src || !dst) return -1;
     if (isFloat ? bits != 32 : (bits != 8 && bits != 16 && bits != 24 && bits != 32)) return -1;
     const unsigned width = static_cast<unsigned>(bits) / 8u;
+    const FMOD_SOUND_FORMAT format = pw::sound::sampleFormat(width, isFloat);
     unsigned samples = bytes / width;
     if (samples > dstSamples) samples = dstSamples;
     const unsigned char* p = static_cast<const unsigned char*>(src);
-    for (unsigned i = 0; i < samples; ++i, p += width) {
-        int32_t v;
-        if (isFloat) {
-            float f;
-            std::memcpy(&f, p, sizeof f);
-            double scaled = std::nearbyint(static_cast<double>(f) * 32768.0);
-            if (std::isnan(scaled)) scaled = 0.0;
-            if (scaled > 32767.0) scaled = 32767.0;
-            if (scaled < -32768.0) scaled = -32768.0;
-            v = static_cast<int32_t>(scaled);
-        } else if (bits == 8) {
-            v = (static_cast<int32_t>(p[0]) - 128) * 256;
-        } else {
-            // Little-endian: the top two bytes of the sample are its 16-bit value.
-            v = static_cast<int16_t>(static_cast<uint16_t>(p[width - 2] | (p[width - 1] << 8)));
-        }
-        dst[i] = static_cast<short>(v);
-    }
+    for (unsigned i = 0; i < samples; ++i) dst[i] = pw::sound::sampleToPcm16(p + i * width, format);
     return static_cast<int>(samples);
 }

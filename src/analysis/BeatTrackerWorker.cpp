@@ -74,22 +74,27 @@ int BeatTracker::readDataFromSound(FMOD::Sound* sound, void* dest, unsigned byte
     if (bytes == 0 || !dest) return 44;
     unsigned char* out = static_cast<unsigned char*>(dest);
     unsigned copied = 0;
-    if (readPos >= kReadBlockBytes) readPos = 0;
     while (copied < bytes) {
-        if (readPos == 0) {
+        if (readPos >= readFill) {
+            // The audio layer hands out whole frames, so a block may hold a little less than
+            // asked for (8190 bytes of 24-bit stereo): only what it holds is passed on.
             unsigned got = 0;
             const FMOD_RESULT result = sound->readData(readBuffer, kReadBlockBytes, &got);
-            if (result != FMOD_OK) return result;
-            // A short block at the end of the data: the rest reads as silence, never as the
-            // previous block's bytes.
-            if (got < kReadBlockBytes) std::memset(readBuffer + got, 0, kReadBlockBytes - got);
+            readPos = 0;
+            readFill = result == FMOD_OK ? got : 0;
+            if (readFill == 0) {
+                if (copied == 0) return result != FMOD_OK ? result : FMOD_ERR_FILE_EOF;
+                // The end of the data: the chunk begun reads to its end as silence.
+                std::memset(out + copied, 0, bytes - copied);
+                if (read) *read += bytes - copied;
+                return 0;
+            }
         }
-        unsigned n = kReadBlockBytes - readPos;
+        unsigned n = readFill - readPos;
         if (n > bytes - copied) n = bytes - copied;
         std::memcpy(out + copied, readBuffer + readPos, n);
         copied += n;
         readPos += n;
-        if (readPos >= kReadBlockBytes) readPos = 0;
         if (read) *read += n;
     }
     return 0;
@@ -104,6 +109,7 @@ int BeatTracker::objectRunner() {
     AudioProcessor* processor = new (std::nothrow) AudioProcessor(clamped);
     if (!processor) return 0;
     readPos = 0;
+    readFill = 0;
     debugMsg("Beattracking started: %s %d\n", fileName, fileNameIsWide ? 1 : 0);
 
     FMOD::Sound* sound = nullptr;
@@ -168,7 +174,6 @@ int BeatTracker::objectRunner() {
         int interims = 0;
         const unsigned long long frameBytes = static_cast<unsigned long long>(bytesPerSample) * channels;
         for (;;) {
-            if (readPos >= kReadBlockBytes) readPos = 0;
             unsigned got = 0;
             if (readDataFromSound(sound, raw, rawChunkBytes, &got) != 0) break;
             if (length <= total / frameBytes) break;
