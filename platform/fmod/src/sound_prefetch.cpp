@@ -13,6 +13,9 @@ namespace {
 // about 0.15 ms), so a stream wakes its worker only ten times a second; seeks, loop changes and a
 // stopped channel wake it at once.
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// How soon a worker looks again while a seek waits for the mixer to drop the blocks queued
+// before it (StreamFeed::waitingForRoom).
+constexpr auto kSeekPollInterval = std::chrono::milliseconds(2);
 }  // namespace
 
 PrefetchService::~PrefetchService() { stop(); }
@@ -75,7 +78,7 @@ void PrefetchService::run(Worker* w) {
     }
     while (!stopping_.load(std::memory_order_acquire) && !feed->dead.load(std::memory_order_acquire)) {
         feed->produce();  // without the service's lock: add() never waits for a file read
-        feed->waitForWork(kPollInterval);
+        feed->waitForWork(feed->waitingForRoom() ? kSeekPollInterval : kPollInterval);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -47,6 +47,7 @@ void StreamFeed::pushEnd(uint32_t gen) {
     h.end = true;
     ring_.push();
     producerEnded_ = true;
+    seekAnswered_ = true;
 }
 
 void StreamFeed::produce() {
@@ -57,6 +58,7 @@ void StreamFeed::produce() {
         producedGen_ = gen;
         nextFrame_ = PlayControl::lo(seek);
         producerEnded_ = false;
+        seekAnswered_ = false;
     }
     const SoundImpl::Format& f = sound_->format();
     int emptyWraps = 0;  // guards against a loop whose start reads nothing
@@ -97,6 +99,7 @@ void StreamFeed::produce() {
         h.frames = static_cast<unsigned>(got);
         h.end = false;
         ring_.push();
+        seekAnswered_ = true;
         nextFrame_ += static_cast<uint64_t>(got);
     }
 }

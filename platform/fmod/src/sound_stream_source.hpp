@@ -37,6 +37,11 @@ public:
     void wake();
     // Worker: waits until wake() or `timeout`, whichever comes first.
     void waitForWork(std::chrono::milliseconds timeout);
+    // Worker, after produce(): true while the current seek has no audio queued yet, because the
+    // ring is still full of blocks from before it (the mixer drops those only as it pulls, and a
+    // paused channel pulls nothing). The worker must then look again soon: once the mixer has
+    // dropped them, nothing else would tell it the ring is empty.
+    bool waitingForRoom() const { return !seekAnswered_; }
 
 private:
     void pushEnd(uint32_t gen);
@@ -53,6 +58,7 @@ private:
     uint32_t producedGen_ = 0;
     uint64_t nextFrame_ = 0;
     bool producerEnded_ = false;
+    bool seekAnswered_ = true;  // a block (or the end) of producedGen_ is queued
 };
 
 class StreamSource final : public SoundSource {
