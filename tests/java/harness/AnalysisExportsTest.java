@@ -137,11 +137,68 @@ public final class AnalysisExportsTest {
             + " but was " + actual);
     }
 
+    /** What libdiscid computes for a disc of these track lengths (sectors), through ctypes: id, query. */
+    static final String DISCID_ORACLE = """
+        import ctypes, sys
+        lib = ctypes.CDLL("libdiscid.so.0")
+        lib.discid_new.restype = ctypes.c_void_p
+        lib.discid_put.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int)]
+        lib.discid_get_freedb_id.argtypes = [ctypes.c_void_p]
+        lib.discid_get_freedb_id.restype = ctypes.c_char_p
+        lib.discid_get_track_offset.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        lib.discid_get_sectors.argtypes = [ctypes.c_void_p]
+        lib.discid_free.argtypes = [ctypes.c_void_p]
+        sectors = [int(s) for s in sys.argv[1:]]
+        offsets = (ctypes.c_int * 100)()
+        start = 150
+        for t, s in enumerate(sectors):
+            offsets[t + 1] = start
+            start += s
+        offsets[0] = start
+        disc = lib.discid_new()
+        assert lib.discid_put(disc, 1, len(sectors), offsets)
+        fid = lib.discid_get_freedb_id(disc).decode()
+        tracks = [str(lib.discid_get_track_offset(disc, t)) for t in range(1, len(sectors) + 1)]
+        print(fid)
+        print(" ".join([fid, str(len(sectors))] + tracks + [str(lib.discid_get_sectors(disc) // 75)]))
+        lib.discid_free(disc)
+        """;
+    static final int[] TRACK_SECTORS = {450, 301, 1200, 76};
+
+    /** A cue sheet and its silent image of TRACK_SECTORS; the cue's path. */
+    static Path discImage(Path dir) throws Exception {
+        StringBuilder cue = new StringBuilder("FILE \"disc.bin\" BINARY\n");
+        int start = 0;
+        for (int t = 0; t < TRACK_SECTORS.length; t++) {
+            cue.append(String.format("  TRACK %02d AUDIO\n    INDEX 01 %02d:%02d:%02d\n", t + 1, start / 4500,
+                start / 75 % 60, start % 75));
+            start += TRACK_SECTORS[t];
+        }
+        Files.write(dir.resolve("disc.bin"), new byte[start * 2352]);
+        Path sheet = dir.resolve("disc.cue");
+        Files.writeString(sheet, cue.toString());
+        return sheet;
+    }
+
+    static String text(ByteBuffer b) {
+        int n = 0;
+        while (n < b.capacity() && b.get(n) != 0) n++;
+        byte[] bytes = new byte[n];
+        b.get(0, bytes);
+        return new String(bytes, StandardCharsets.US_ASCII);
+    }
+
     public static void main(String[] args) throws Exception {
         Path dir = Path.of(StartupTest.arg(args, "dir", "."));
         Files.createDirectories(dir);
+        Path cue = discImage(dir);
         Files.writeString(Path.of(System.getenv("PELLWARDEN_DEVICE_TABLE")),
-            "output name=\"Card1\" channels=2 sink=discard pacing=realtime\n");
+            "output name=\"Card1\" channels=2 sink=discard pacing=realtime\n"
+            + "cdrom name=\"vcd\" image=\"" + cue + "\"\n" + "cdrom name=\"Empty drive\"\n");
+        Files.writeString(dir.resolve("discid.py"), DISCID_ORACLE);
+        StringBuilder sectors = new StringBuilder();
+        for (int s : TRACK_SECTORS) sectors.append(' ').append(s);
+        String[] oracle = capture("python3 '" + dir.resolve("discid.py") + "'" + sectors).split("\n");
         Path click = dir.resolve("click 120 Töne.wav");
         clickTrack(click, 120.0);
         Path silent = dir.resolve("silent.wav");
@@ -357,6 +414,28 @@ public final class AnalysisExportsTest {
                 Check.equal(alone.get(i), together.get(i).get(), "file " + i);
             }
             pool.shutdown();
+        });
+
+        Check.test("GetCDInfo: libdiscid's disc id and query; texts cut to small Java buffers", () -> {
+            byte[] drive = "vcd".getBytes(StandardCharsets.US_ASCII);
+            ByteBuffer tracks = direct(4), id = direct(64), query = direct(256);
+            Check.equal(1L, p.GetCDInfo(drive, tracks, 1, id, 1, query, 1), "GetCDInfo");
+            Check.equal(TRACK_SECTORS.length, tracks.getInt(0), "tracks");
+            Check.equal(oracle[0], text(id), "disc id");
+            Check.equal(oracle[1], text(query), "query");
+            ByteBuffer whole = direct(32);
+            for (int i = 0; i < 32; i++) whole.put(i, (byte) 'Z');
+            ByteBuffer smallId = whole.slice(0, 5), smallQuery = whole.slice(8, 12);
+            Check.equal(1L, p.GetCDInfo(drive, direct(4), 1, smallId, 1, smallQuery, 1), "small buffers");
+            Check.equal(-4L, p.GetCDInfo(drive, direct(4), 0, id, 1, query, 1), "count1 0: four bytes are not one value");
+            Check.equal(oracle[0].substring(0, 4), text(smallId), "id cut to 4 characters and a terminator");
+            Check.equal(oracle[1].substring(0, 11), text(smallQuery), "query cut to 11 characters");
+            for (int i : new int[] {5, 6, 7, 20, 31}) Check.equal((byte) 'Z', whole.get(i), "byte " + i + " outside both");
+            ByteBuffer untouched = direct(16);
+            untouched.put(0, (byte) 'u');
+            Check.equal(-20L, p.GetCDInfo("Empty drive".getBytes(StandardCharsets.US_ASCII), direct(4), 1, untouched, 1,
+                direct(16), 1), "empty drive");
+            Check.equal("u", text(untouched), "id left alone");
         });
 
         Check.test("shutdown", () -> Check.equal(1L, p.CleanupPlayer(), "CleanupPlayer"));
