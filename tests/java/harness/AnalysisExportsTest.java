@@ -287,6 +287,7 @@ public final class AnalysisExportsTest {
             isNear(bpmOf[0], bytesPath.getFloat(0), 0.01, "byte-array path, precision 2: the same BPM");
         });
 
+        List<Double> analysedBeats = new ArrayList<>();
         Check.test("AnalyzeData, all tasks: setters in order, and the figures of the single-task paths", () -> {
             long sound = p.OpenFileUnicode(click.toString());
             int points = (LEAD_MS + CLICKS_MS + TAIL_MS) / 10;
@@ -301,6 +302,7 @@ public final class AnalysisExportsTest {
             Check.equal(expected, r.order, "setters in order");
             Check.isTrue(r.wave && r.silence && r.beatsDone, "wave, silence and beats calculated");
             isNear(bpmOf[0], r.bpm, 0.01, "BPM as CalcBPMUnicode");
+            for (Object b : r.beats) analysedBeats.add(((BeatEvent) b).getKeyDown());
             long firsts = r.beats.stream().filter(b -> ((BeatEvent) b).isFirstBeat()).count();
             Check.equal(1L, firsts, "one first beat");
             long salient = scored.stream().filter(b -> b.getSalience() > 0).count();
@@ -320,6 +322,19 @@ public final class AnalysisExportsTest {
             for (int i = 1; i < progress.values.size(); i++)
                 Check.isTrue(progress.values.get(i) >= progress.values.get(i - 1), "progress never goes back");
             p.CloseFile(sound);
+        });
+
+        Check.test("the deck beat tracker finds the beats AnalyzeData reported", () -> {
+            Check.equal(1L, p.setupBeatOptions(2, 80f, 160f), "the tracker's range as the analysis's");
+            Check.equal(1L, p.LoadUnicode(0, click.toString(), 0, 0), "load");
+            Check.equal(1L, p.startBeatTracking(0, true), "startBeatTracking");
+            PlayerNative.BeatReport last = PlayerNative.awaitFinishedReport(0, 90_000);
+            Check.isTrue(last != null && last.beats() != null, "a finished report with beats");
+            if (last == null || last.beats() == null) return;
+            Check.equal(analysedBeats.size(), last.beats().size(), "beats");
+            for (int i = 0; i < Math.min(analysedBeats.size(), last.beats().size()); i++)
+                isNear(analysedBeats.get(i), ((BeatEvent) last.beats().get(i)).getKeyDown(), 0.012, "beat " + i);
+            p.Unload(0);
         });
 
         Check.test("AnalyzeData, silence only: the other tasks reported as not run; missing member: -25", () -> {
