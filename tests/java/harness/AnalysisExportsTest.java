@@ -13,6 +13,7 @@ import java.util.concurrent.Callable;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
+import harness.MixDownExportsTest.Listener;
 import model.PlayerNative;
 
 /**
@@ -31,17 +32,6 @@ public final class AnalysisExportsTest {
     static final int CLICKS_MS = 20000;
     static final int TAIL_MS = 3000;   // trailing silence
     static final double CHUNK_MS = 2048 * 1000.0 / RATE;  // the analyzer's largest read
-
-    /** Records progress; optionally runs something on the first report. */
-    public static final class Listener {
-        final List<Integer> values = new ArrayList<>();
-        Runnable onFirst;
-
-        public void setValue(int percent) {
-            values.add(percent);
-            if (values.size() == 1 && onFirst != null) onFirst.run();
-        }
-    }
 
     /** What AnalyzeData asks for. */
     public static class Options {
@@ -375,6 +365,17 @@ public final class AnalysisExportsTest {
             ByteBuffer bytesGain = direct(4);
             Check.equal(1L, p.CalcReplayGain(pink.toString().getBytes(StandardCharsets.UTF_8), bytesGain, 1, null), "bytes");
             Check.equal(gain.getFloat(0), bytesGain.getFloat(0), "same gain");
+        });
+
+        Check.test("an MP3 of the click track: tempo, gain and length through the same paths", () -> {
+            Path mp3 = dir.resolve("click 120.mp3");
+            run("lame --quiet -b 192 '" + click + "' '" + mp3 + "'");
+            ByteBuffer bpm = direct(4), gain = direct(4), wavGain = direct(4);
+            Check.equal(1L, p.CalcBPMUnicode(mp3.toString(), bpm, 1, null, null, 2, null), "CalcBPMUnicode");
+            isNear(bpmOf[0], bpm.getFloat(0), 1.0, "BPM as of the WAV");
+            Check.equal(1L, p.CalcReplayGainUnicode(mp3.toString(), gain, 1, null, null), "MP3 gain");
+            Check.equal(1L, p.CalcReplayGainUnicode(click.toString(), wavGain, 1, null, null), "WAV gain");
+            isNear(wavGain.getFloat(0), gain.getFloat(0), 0.5, "gain as of the WAV");
         });
 
         Check.test("silent and unopenable files", () -> {
