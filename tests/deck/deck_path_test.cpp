@@ -211,11 +211,14 @@ TEST_F(DeckPath, SeeksEmptyTheCueRingFromItsReaderSide) {
     const unsigned stale = used();
     ASSERT_GT(stale, 0u);
     EXPECT_EQ(main->ClearMonitoring(), 1);
-    EXPECT_EQ(used(), stale);  // asked, not done: the ring is the reader's
-    // Two blocks: the card may have mixed its next block before it was let through, so only the
-    // second is certain to have been read after the request.
+    // Asked, not done: the ring is the reader's. (The main card may still add the block it mixed
+    // ahead of its last step.)
+    EXPECT_GE(used(), stale);
+    const unsigned block = static_cast<unsigned>(tap->length.load() * tap->channels.load());
+    // Two blocks: the cue card may have mixed its next block before it was let through, so only
+    // the second is certain to have been read after the request.
     ASSERT_TRUE(hooks::step("Two", 2));
-    EXPECT_EQ(used(), 0u);
+    EXPECT_LE(used(), block);
 
     // Both cards mixing on their own threads while seeks come from a third.
     std::atomic<bool> stop{false};
