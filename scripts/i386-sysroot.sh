@@ -18,7 +18,7 @@ PW_I386_PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libasound2-dev libdiscid-dev
   libgtest-dev libgmock-dev libbenchmark-dev libnss-wrapper
   libx11-dev libxrandr-dev libdbus-1-dev libglib2.0-dev libgtk-3-dev
-  openjdk-17-jdk-headless
+  openjdk-17-jdk-headless ffmpeg
 )
 
 apt_dir="$root.apt"
@@ -51,6 +51,12 @@ for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
 find "$root" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
   target=$(readlink "$link")
   ln -snf "$(realpath -m --relative-to="$(dirname "$link")" "$root$target")" "$link"
+done
+# Libraries chosen through alternatives (BLAS and LAPACK, which the ffmpeg tool needs) get the
+# links their install scripts would make.
+lib="$root/usr/lib/i386-linux-gnu"
+for alt in blas/libblas.so.3 lapack/liblapack.so.3; do
+  [ -e "$lib/$alt" ] && ln -snf "$alt" "$lib/$(basename "$alt")"
 done
 # The JDK's alternatives are made by its install scripts, which are not run here.
 jdk=$(ls -d "$root"/usr/lib/jvm/java-17-openjdk-i386)
