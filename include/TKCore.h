@@ -17,6 +17,7 @@
 #include <jni.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -99,7 +100,7 @@ public:
     int SetFrameSearchLength(int deck, unsigned int ms);
     int SetBufferSize(int deck, int size);
     int DefineBeatCallback(int deck, void* callback);
-    long GetChannelHandle(int deck);
+    int64_t GetChannelHandle(int deck);
     float GetBPM(int deck);
     int startBeatTracking(int deck, bool on);
     int SetEqLow(int deck, int value);
@@ -118,7 +119,7 @@ public:
     int SetEcho(int deck, bool on, double delay, double decay, double dryMix, double wetMix);
     int SetFlanger(int deck, bool on, double dryMix, double wetMix, double depth, double rate);
     int enableVirtualVinyl(int deck, bool on);
-    int setVirtualVelocity(int deck, long position, double time);
+    int setVirtualVelocity(int deck, int64_t position, double time);
     int setVirtualVTMode(int deck, double mode);
     double getVirtualVTMode(int deck);
     int setVirtualVTInertia(int deck, double inertia);
@@ -259,11 +260,11 @@ public:
     // but not their records, and the handles would outlive them.
     static void _closeAllFmodSounds();
     // Opens accurately with a record and stores the handle (0 on failure). -1 before start-up.
-    int OpenFile(char* name, bool unicode, long* handle);
+    int OpenFile(char* name, bool unicode, int64_t* handle);
     // Length in milliseconds of an open handle. 1; -3 for 0, an unknown or a closed handle.
-    int GetSongLength(unsigned long handle, unsigned int* ms);
+    int GetSongLength(uint64_t handle, unsigned int* ms);
     // 1; -1 before start-up; -3 for 0, an unknown or a closed handle.
-    int CloseFile(long handle);
+    int CloseFile(int64_t handle);
     // Quick open, length in milliseconds, close. 1; -1 before start-up; the opener's code.
     int CalcSongLength(char* name, unsigned int* ms, bool unicode);
 

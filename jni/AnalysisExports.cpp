@@ -65,19 +65,19 @@ JNIEXPORT jlong JNICALL Java_model_PlayerNative_OpenFileUnicode(JNIEnv* env, job
     if (!path) return throwNullString(env);
     JavaUtf8String name(env, path);
     if (!name.ok()) return 0;
-    long handle = 0;
+    int64_t handle = 0;
     if (t_core.OpenFile(name.get(), false, &handle) != TK_OK) return 0;
     return static_cast<jlong>(handle);
 }
 
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_CloseFile(JNIEnv* env, jobject, jlong sound) {
     if (!env || sound == 0) return javaStatus(kJniMissing);
-    return javaStatus(t_core.CloseFile(static_cast<long>(sound)));
+    return javaStatus(t_core.CloseFile(static_cast<int64_t>(sound)));
 }
 
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_GetSongLength(JNIEnv* env, jobject, jlong sound, jobject out) {
     return withOutBuffer(env, out, kNoCount, 1, [&](void* address) {
-        return t_core.GetSongLength(static_cast<unsigned long>(sound), static_cast<unsigned int*>(address));
+        return t_core.GetSongLength(static_cast<uint64_t>(sound), static_cast<unsigned int*>(address));
     });
 }
 

@@ -107,8 +107,7 @@ JNIEXPORT jlong JNICALL Java_model_PlayerNative_enableVirtualVinyl(JNIEnv*, jobj
 // The position is passed whole (64 bits); the engine clamps it to the track.
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_setVirtualVelocity(JNIEnv*, jobject, jint deck, jlong position,
                                                                    jdouble time) {
-    static_assert(sizeof(long) == sizeof(jlong), "the engine's long holds a Java long");
-    return javaStatus(t_core.setVirtualVelocity(deck, static_cast<long>(position), time));
+    return javaStatus(t_core.setVirtualVelocity(deck, static_cast<int64_t>(position), time));
 }
 
 JNIEXPORT jlong JNICALL Java_model_PlayerNative_setVirtualVTMode(JNIEnv*, jobject, jint deck, jdouble mode) {

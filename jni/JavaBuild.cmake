@@ -11,7 +11,8 @@
 # Targets:
 #   pw_java_classes  jar of the classes the libraries bind to (tests/java/model, com/tarvenkolm/model)
 #   pw_java_headers  INTERFACE: the generated header folder and the JNI include folders
-# Variables: PW_JAVA_CLASSES_JAR, Java_JAVA_EXECUTABLE, JNI_INCLUDE_DIRS.
+# Variables: PW_JAVA_CLASSES_JAR, Java_JAVA_EXECUTABLE, JNI_INCLUDE_DIRS, and PW_JAVA_RUNTIME, the
+# command that runs the Java tests: the host's java, or the one a cross build's toolchain names.
 
 # FindJNI of CMake 3.25 does not look in the JDK 17 folder, and JAVA_HOME is usually unset:
 # the JDK is the one whose javac is on the path.
@@ -34,4 +35,7 @@ if(NOT TARGET pw_java_classes)
           SOURCES ${_pw_java_sources}
           OUTPUT_DIR ${CMAKE_BINARY_DIR}/java
           GENERATE_NATIVE_HEADERS pw_java_headers DESTINATION ${CMAKE_BINARY_DIR}/jni-headers)
+endif()
+if(NOT PW_JAVA_RUNTIME)
+  set(PW_JAVA_RUNTIME ${Java_JAVA_EXECUTABLE})
 endif()

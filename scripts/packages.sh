@@ -9,6 +9,7 @@ PW_PACKAGES=(
   libx11-dev libxrandr-dev libdbus-1-dev libglib2.0-dev libglib2.0-bin openjdk-17-jre
   xvfb xauth openbox x11-utils x11-xserver-utils dbus-daemon libnss-wrapper
   libgtk-3-dev xdotool shared-mime-info
+  g++-i686-linux-gnu qemu-user
 )
 
 pw_install_packages() {

@@ -22,5 +22,7 @@ struct SoundUserData {
 };
 
 // The record is allocated for every accurate open (OpenFile, analyses, conversion); its size is
-// part of what other subsystems expect to be freed with it.
-static_assert(sizeof(SoundUserData) == 8216, "SoundUserData keeps its 8216-byte layout");
+// part of what other subsystems expect to be freed with it: 8216 bytes in the 64-bit library,
+// 8212 in the 32-bit one (a 4-byte pointer; the last value is 4-byte aligned there).
+static_assert(sizeof(SoundUserData) == 8192 + 4 + 4 + sizeof(void*) + 8,
+              "SoundUserData keeps its layout");

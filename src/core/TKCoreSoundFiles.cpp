@@ -236,15 +236,16 @@ void CTKCore::_closeAllFmodSounds() {
     for (const auto& open : SoundHandles::takeAll()) closeTaken(open.first, open.second);
 }
 
-int CTKCore::OpenFile(char* name, bool unicode, long* handle) {
+// Handles are sound addresses zero-extended to 64 bits, in the 32-bit library as in the 64-bit one.
+int CTKCore::OpenFile(char* name, bool unicode, int64_t* handle) {
     if (!started()) return TK_ERR_NOT_STARTED;
     FMOD::Sound* sound = nullptr;
     const int result = _openFmodSound(name, &sound, unicode, true, true);
-    if (handle) *handle = static_cast<long>(reinterpret_cast<uintptr_t>(sound));
+    if (handle) *handle = static_cast<int64_t>(reinterpret_cast<uintptr_t>(sound));
     return result;
 }
 
-int CTKCore::GetSongLength(unsigned long handle, unsigned int* ms) {
+int CTKCore::GetSongLength(uint64_t handle, unsigned int* ms) {
     // Shutdown freed every sound with the silent system: no handle is open while not started.
     if (!started()) return TK_ERR_NOT_FOUND;
     SoundHandleLease lease(handle);
@@ -253,8 +254,10 @@ int CTKCore::GetSongLength(unsigned long handle, unsigned int* ms) {
     return TK_OK;
 }
 
-int CTKCore::CloseFile(long handle) {
+int CTKCore::CloseFile(int64_t handle) {
     if (!started()) return TK_ERR_NOT_STARTED;
+    // A number wider than an address is no open sound (and must not alias one when cut short).
+    if (static_cast<uint64_t>(handle) > UINTPTR_MAX) return TK_ERR_NOT_FOUND;
     return _closeFmodSound(reinterpret_cast<FMOD::Sound*>(static_cast<uintptr_t>(handle)));
 }
 

@@ -101,7 +101,7 @@ int BufferingSound::AutoLABuffer(unsigned int chunkBytes) {
     }
     if (chunkBytes != m_uiChunkSize || !m_pChunk) {
         m_uiChunkSize = chunkBytes;
-        m_pChunk = new (std::nothrow) unsigned long[chunkBytes / 8 + 1];
+        m_pChunk = new (std::nothrow) uint64_t[chunkBytes / 8 + 1];
         if (!m_pChunk) return -13;
     }
     if (m_uiChunkSize == 0) return -13;
@@ -212,7 +212,7 @@ int BufferingSound::readData(void* dst, unsigned int bytes, unsigned int* read) 
         return 0;
     }
     const unsigned int words = bytes / 8;
-    unsigned long* out = static_cast<unsigned long*>(dst);
+    uint64_t* out = static_cast<uint64_t*>(dst);
     const int r = isReverse() ? ReadBufferBackward(out, words, true) : ReadBufferForward(out, words, true);
     if (r == 1) return 0;
     if (r == -3 && dst) std::memset(dst, 0, static_cast<size_t>(words) * 8);  // no storage: silence

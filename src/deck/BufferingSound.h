@@ -29,7 +29,8 @@
 #include "WorkerThread.h"
 #include "fmod.hpp"
 
-class BufferingSound : public CLABuffer<unsigned long>, public WorkerThread {
+// The ring holds 8-byte words in every build.
+class BufferingSound : public CLABuffer<uint64_t>, public WorkerThread {
 public:
     static constexpr int64_t kRingWords = 2097161;              // 2^21 + 9
     static constexpr unsigned int kChunkBytes = 32768;          // one fill step of the worker
@@ -84,7 +85,7 @@ private:
 
     std::atomic<FMOD::Sound*> m_pSound;
     std::atomic<bool> m_bReverse;
-    unsigned long* m_pChunk;      // under m_lock
+    uint64_t* m_pChunk;           // under m_lock
     unsigned int m_uiChunkSize;   // bytes, under m_lock
     std::atomic<unsigned int> m_uiChannels;
     std::atomic<unsigned int> m_uiBitsPerSample;

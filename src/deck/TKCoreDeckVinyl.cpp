@@ -30,7 +30,7 @@ int CTKCore::setVirtualVTMode(int deck, double mode) {
                         [&](CPlayer& p) { return p.setVirtualVTMode(mode); });
 }
 
-int CTKCore::setVirtualVelocity(int deck, long position, double time) {
+int CTKCore::setVirtualVelocity(int deck, int64_t position, double time) {
     return tk_deck::run(*this, TK_DECK_SITE, deck, tk_deck::kVinylSilent,
                         [&] {
                             debugMsg(TK_DECK_BANNER("setVirtualVelocity(%d, %d)"), deck, static_cast<int>(position));
@@ -38,10 +38,12 @@ int CTKCore::setVirtualVelocity(int deck, long position, double time) {
                         [&](CPlayer& p) {
                             // Into 0..length. A line-in deck's length is -6, so there every
                             // position becomes -6, as the deck expects.
-                            long clamped = position < 0 ? 0 : position;
-                            const long length = p.GetLength();
+                            // Clamped in 64 bits, so that a Java long beyond the 32-bit
+                            // range reaches the end of the track in the 32-bit library too.
+                            int64_t clamped = position < 0 ? 0 : position;
+                            const int64_t length = p.GetLength();
                             if (clamped > length) clamped = length;
-                            return p.setVirtualVelocity(clamped, time);
+                            return p.setVirtualVelocity(static_cast<long>(clamped), time);
                         });
 }
 

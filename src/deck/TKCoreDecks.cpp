@@ -203,13 +203,14 @@ int CTKCore::SetBufferSize(int deck, int size) {
                         [&](CPlayer& p) { return p.SetBufferSize(size); });
 }
 
-long CTKCore::GetChannelHandle(int deck) {
-    constexpr Rule<long> rule{Hold::Through, Idle::Silent, -1L, 0L};
+int64_t CTKCore::GetChannelHandle(int deck) {
+    constexpr Rule<int64_t> rule{Hold::Through, Idle::Silent, -1, 0};
     // The banner carries the handle, so it is written after the lookup.
     return tk_deck::run(*this, TK_DECK_SITE, deck, rule, [] {}, [&](CPlayer& p) {
         const DeckConfig* config = p.GetConfig();
         CMonitor* main = config ? config->m_pMainOutput : nullptr;
-        const long handle = main ? reinterpret_cast<long>(main->GetChannelObject()) : 0L;
+        // The address zero-extended, so that a 32-bit address is never negative (nor -1).
+        const int64_t handle = main ? static_cast<int64_t>(reinterpret_cast<uintptr_t>(main->GetChannelObject())) : 0;
         debugMsg(TK_DECK_BANNER("GetChannelHandle(%d)=%d"), deck, static_cast<int>(handle));
         return handle;
     });

@@ -62,6 +62,10 @@ double relativeError(const Bytes& got, const Bytes& want) {
     return p > 0 ? std::sqrt(e / p) : 0;
 }
 
+// The 32-bit mpg123 keeps some state across a seek that a restart at the ring's phase does not
+// reproduce: there isolated samples after a seek may round one step apart, as mono streams do.
+constexpr int kMpeg1StereoSeekTolerance = sizeof(void*) == 8 ? 0 : 1;
+
 const std::string kRawFormat = "-t raw -e signed -b 16 -c 2 -r 44100 -L ";
 
 Bytes sndfileReference(const std::string& path) {
@@ -107,7 +111,7 @@ Bytes mpg123Reference(const std::string& path) {
 
 Bytes ffmpegReference(const TempDir& dir, const std::string& path) {
     const std::string out = dir.file("reference.raw");
-    EXPECT_TRUE(run("ffmpeg -loglevel error -y -i " + path + " -f s16le -acodec pcm_s16le " + out));
+    EXPECT_TRUE(run(PW_REFERENCE_FFMPEG " -loglevel error -y -i " + path + " -f s16le -acodec pcm_s16le " + out));
     return readFile(out);
 }
 
@@ -136,7 +140,7 @@ const CompressedCase kCases[] = {
     {"opus", "x.opus", writeOpus, Reference::Sndfile, FMOD_SOUND_TYPE_OPUS, 48000, 48000, 48000, false},
     {"mp3_lame", "x.mp3",
      [](const TempDir& d) { return run("lame --quiet -b 192 " + d.file("in.wav") + " " + d.file("x.mp3")); },
-     Reference::Mpg123, FMOD_SOUND_TYPE_MPEG, 44100, 44100, 44100, false},
+     Reference::Mpg123, FMOD_SOUND_TYPE_MPEG, 44100, 44100, 44100, false, kMpeg1StereoSeekTolerance},
     {"mp3_sox", "x.mp3", [](const TempDir& d) { return run("sox " + d.file("in.wav") + " " + d.file("x.mp3")); },
      Reference::Mpg123, FMOD_SOUND_TYPE_MPEG, 44100, 44100 + 1152, 44100 + 3 * 1152, false},
     {"mp3_lame_22k_mono", "x.mp3",

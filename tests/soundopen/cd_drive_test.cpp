@@ -141,14 +141,14 @@ TEST_F(CdDrive, TracksOpenByName) {
             SCOPED_TRACE(c.name + (unicode ? " UTF-16" : ""));
             std::vector<char> name = unicode ? soundopen::utf16(c.name) : std::vector<char>(c.name.begin(), c.name.end());
             if (!unicode) name.push_back('\0');
-            long handle = 0;
+            int64_t handle = 0;
             ASSERT_EQ(t_core.OpenFile(name.data(), unicode, &handle), c.status);
             if (c.status != 1) {
                 EXPECT_EQ(handle, 0);
                 continue;
             }
             unsigned int ms = 0;
-            EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), 1);
+            EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), 1);
             EXPECT_EQ(ms, trackMs(c.track - 1));
             EXPECT_EQ(t_core.CloseFile(handle), 1);
             ms = 0;

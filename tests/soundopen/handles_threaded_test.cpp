@@ -28,7 +28,7 @@ protected:
 
 TEST_F(HandlesThreaded, LengthWhileClosing) {
     for (int round = 0; round < 40; ++round) {
-        long handle = 0;
+        int64_t handle = 0;
         ASSERT_EQ(t_core.OpenFile(&wav_[0], false, &handle), 1);
         std::atomic<bool> go{false};
         std::atomic<int> bad{0};
@@ -38,7 +38,7 @@ TEST_F(HandlesThreaded, LengthWhileClosing) {
                 while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
                 for (int i = 0; i < 50; ++i) {
                     unsigned int ms = 0;
-                    const int result = t_core.GetSongLength(static_cast<unsigned long>(handle), &ms);
+                    const int result = t_core.GetSongLength(static_cast<uint64_t>(handle), &ms);
                     if (!(result == 1 && ms == 100) && result != -3) bad.fetch_add(1);
                 }
             });
@@ -64,10 +64,10 @@ TEST_F(HandlesThreaded, ConcurrentOpenAndClose) {
     for (int w = 0; w < 4; ++w) {
         workers.emplace_back([&] {
             for (int i = 0; i < 25; ++i) {
-                long handle = 0;
+                int64_t handle = 0;
                 unsigned int ms = 0;
                 if (t_core.OpenFile(&wav_[0], false, &handle) != 1) failures.fetch_add(1);
-                if (t_core.GetSongLength(static_cast<unsigned long>(handle), &ms) != 1 || ms != 100)
+                if (t_core.GetSongLength(static_cast<uint64_t>(handle), &ms) != 1 || ms != 100)
                     failures.fetch_add(1);
                 if (t_core.CloseFile(handle) != 1) failures.fetch_add(1);
                 if (t_core.CalcSongLength(&wav_[0], &ms, false) != 1) failures.fetch_add(1);

@@ -77,7 +77,7 @@ TEST_F(OpenClose, NullArgumentsAreRefused) {
     EXPECT_EQ(CTKCore::_openFmodSound(nullptr, &sound, false, true, true), -16);
     EXPECT_EQ(CTKCore::_openFmodSound(&wav_[0], nullptr, false, true, true), -5);
     EXPECT_EQ(CTKCore::_closeFmodSound(nullptr), -3);
-    long handle = 77;
+    int64_t handle = 77;
     EXPECT_EQ(t_core.OpenFile(nullptr, false, &handle), -16);
     EXPECT_EQ(handle, 0);
     EXPECT_EQ(t_core.CalcSongLength(nullptr, nullptr, false), -16);
@@ -88,10 +88,10 @@ TEST_F(OpenClose, Utf16NameOpensTheSameFile) {
     const std::string leaf = file("\xc4\x80\xe6\x97\xa5 t\xc3\xb6n.wav");  // U+0100: zero low byte
     ASSERT_TRUE(soundopen::makeWav(leaf, 22050, 44100, 1));
     std::vector<char> wide = soundopen::utf16(leaf);
-    long handle = 0;
+    int64_t handle = 0;
     ASSERT_EQ(t_core.OpenFile(wide.data(), true, &handle), 1);
     unsigned int ms = 0;
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), 1);
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), 1);
     EXPECT_EQ(ms, 500u);
     EXPECT_EQ(t_core.CloseFile(handle), 1);
     ms = 0;
@@ -101,17 +101,17 @@ TEST_F(OpenClose, Utf16NameOpensTheSameFile) {
 
 TEST_F(OpenClose, HandlesAreCheckedBeforeUse) {
     const int soundsBefore = liveCount(Kind::Sound);
-    long handle = 0;
+    int64_t handle = 0;
     ASSERT_EQ(t_core.OpenFile(&wav_[0], false, &handle), 1);
     ASSERT_NE(handle, 0);
     unsigned int ms = 0;
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), 1);
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), 1);
     EXPECT_EQ(ms, 1000u);
 
     // handle, what GetSongLength and CloseFile answer
     struct Case {
         const char* what;
-        long handle;
+        int64_t handle;
         int length, close;
     } refused[] = {
         {"zero", 0, -3, -3},
@@ -122,29 +122,29 @@ TEST_F(OpenClose, HandlesAreCheckedBeforeUse) {
     for (const Case& c : refused) {
         SCOPED_TRACE(c.what);
         ms = 4242;
-        EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(c.handle), &ms), c.length);
+        EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(c.handle), &ms), c.length);
         EXPECT_EQ(ms, 4242u);
         EXPECT_EQ(t_core.CloseFile(c.handle), c.close);
     }
     EXPECT_EQ(t_core.CloseFile(handle), 1);
     EXPECT_EQ(t_core.CloseFile(handle), -3) << "closed twice";
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), -3) << "closed handle";
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), -3) << "closed handle";
     EXPECT_EQ(liveCount(Kind::Sound), soundsBefore);
 }
 
 TEST_F(OpenClose, FailedOpenStoresAZeroHandle) {
     std::string missing = file("gone.flac");
-    long handle = 99;
+    int64_t handle = 99;
     EXPECT_EQ(t_core.OpenFile(&missing[0], false, &handle), -3);
     EXPECT_EQ(handle, 0);
     FMOD::Sound* sound = nullptr;
     EXPECT_EQ(CTKCore::_openFmodSound(&wav_[0], &sound, false, true, true), 1);
     EXPECT_EQ(SoundHandles::count(), 1u);
-    EXPECT_EQ(t_core.CloseFile(static_cast<long>(reinterpret_cast<uintptr_t>(sound))), 1);
+    EXPECT_EQ(t_core.CloseFile(static_cast<int64_t>(reinterpret_cast<uintptr_t>(sound))), 1);
 }
 
 TEST_F(OpenClose, NotStartedStatuses) {
-    long handle = 0;
+    int64_t handle = 0;
     ASSERT_EQ(t_core.OpenFile(&wav_[0], false, &handle), 1);
     t_core.CleanUp();
     ASSERT_FALSE(CPlayerList::initialized);
@@ -155,20 +155,20 @@ TEST_F(OpenClose, NotStartedStatuses) {
         FAIL() << "CleanUp must call CTKCore::_closeAllFmodSounds";
     }
 
-    long fresh = 5;
+    int64_t fresh = 5;
     unsigned int ms = 7;
     EXPECT_EQ(t_core.OpenFile(&wav_[0], false, &fresh), -1);
     EXPECT_EQ(fresh, 5) << "untouched before start-up";
     EXPECT_EQ(t_core.CloseFile(handle), -1);
     EXPECT_EQ(t_core.CloseFile(0), -1);
     EXPECT_EQ(CTKCore::_closeFmodSound(reinterpret_cast<FMOD::Sound*>(handle)), -1);
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), -3) << "freed by shutdown";
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), -3) << "freed by shutdown";
     EXPECT_EQ(t_core.CalcSongLength(&wav_[0], &ms, false), -1);
     EXPECT_EQ(ms, 7u);
 
     // After a new start-up the old handle is still a closed one.
     ASSERT_EQ(t_core.InitPlayer(0, 1, 44100), 1);
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &ms), -3);
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &ms), -3);
     EXPECT_EQ(t_core.CloseFile(handle), -3);
 }
 

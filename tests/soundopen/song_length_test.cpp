@@ -58,7 +58,7 @@ TEST_P(SongLength, AccurateAndQuickLengths) {
     }
     const unsigned trueMs = static_cast<unsigned>(f.frames * 1000 / f.rate);
 
-    long handle = 0;
+    int64_t handle = 0;
     const int opened = t_core.OpenFile(&target[0], false, &handle);
     unsigned int quick = 0;
     const int calculated = t_core.CalcSongLength(&target[0], &quick, false);
@@ -71,7 +71,7 @@ TEST_P(SongLength, AccurateAndQuickLengths) {
     }
     ASSERT_EQ(opened, 1);
     unsigned int accurate = 0;
-    EXPECT_EQ(t_core.GetSongLength(static_cast<unsigned long>(handle), &accurate), 1);
+    EXPECT_EQ(t_core.GetSongLength(static_cast<uint64_t>(handle), &accurate), 1);
     EXPECT_EQ(t_core.CloseFile(handle), 1);
     EXPECT_NEAR(accurate, trueMs, f.accurateSlackMs);
     EXPECT_EQ(calculated, 1);

@@ -14,15 +14,21 @@ namespace pw::mix {
 namespace {
 
 constexpr uint32_t kChunkBodies = 256;
-constexpr uint32_t kMaxChunks = 16384;  // 4 million bodies alive at once
+constexpr bool kWidePointers = sizeof(void*) == 8;
+// Bodies alive at once: 4 million with 64-bit pointers, 256 thousand with 32-bit ones.
+constexpr uint32_t kMaxChunks = kWidePointers ? 16384 : 1024;
 constexpr size_t kQuarantine = 16;
 
-// Handle layout (64-bit): generation in bits 36..63, index + 1 in bits 4..35, low bits zero so
-// that the value looks like an aligned pointer and is never null.
-constexpr unsigned kIndexShift = 4;
-constexpr unsigned kGenerationShift = 36;
-constexpr uint64_t kGenerationMask = (uint64_t{1} << (64 - kGenerationShift)) - 1;
-static_assert(sizeof(void*) == 8, "channel handles pack an index and a generation into a 64-bit pointer");
+// Handle layout: the generation in the high bits, index + 1 in the middle, low bits zero so that
+// the value looks like an aligned pointer and is never null. 64-bit: index in bits 4..35,
+// generation in 36..63. 32-bit: index in bits 2..20, generation (2048 values) in 21..31.
+constexpr unsigned kPointerBits = sizeof(void*) * 8;
+constexpr unsigned kIndexShift = kWidePointers ? 4 : 2;
+constexpr unsigned kIndexBits = kWidePointers ? 32 : 19;
+constexpr unsigned kGenerationShift = kIndexShift + kIndexBits;
+constexpr uint64_t kIndexMask = (uint64_t{1} << kIndexBits) - 1;
+constexpr uint64_t kGenerationMask = (uint64_t{1} << (kPointerBits - kGenerationShift)) - 1;
+static_assert(uint64_t{kChunkBodies} * kMaxChunks < kIndexMask, "index + 1 fits its bits");
 
 struct Pool {
     // Chunks are published once and never freed: resolveChannel reads them without a lock.
@@ -47,8 +53,8 @@ ChannelImpl* bodyAt(Pool& p, uint64_t index) {
 }  // namespace
 
 ChannelImpl* resolveChannel(FMOD::Channel* handle) {
-    const auto value = reinterpret_cast<uintptr_t>(handle);
-    const uint64_t indexPlusOne = (value >> kIndexShift) & 0xffffffffu;
+    const uint64_t value = reinterpret_cast<uintptr_t>(handle);
+    const uint64_t indexPlusOne = (value >> kIndexShift) & kIndexMask;
     if (indexPlusOne == 0 || (value & ((1u << kIndexShift) - 1)) != 0) return nullptr;
     ChannelImpl* c = bodyAt(pool(), indexPlusOne - 1);
     if (!c) return nullptr;

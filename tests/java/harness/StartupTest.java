@@ -31,8 +31,9 @@ public final class StartupTest {
 
     static final String SHORT_LIST = "mp3|mp2|mp1|ogg|wav|flac|aiff|aif";
     static final String LONG_LIST = "mp3|mp2|mp1|ogg|wav|flac|aiff|aif|m4a|aac";
-    static final String VERSION = "2.7.0.67-64";
-    static final String LIBRARY = "libPellwarden64.so";
+    static final String VERSION = "2.7.0.67-" + System.getProperty("sun.arch.data.model");
+    static final String LIBRARY =
+        "64".equals(System.getProperty("sun.arch.data.model")) ? "libPellwarden64.so" : "libPellwarden.so";
 
     /** A start-up export; enumerates: it lists the sound cards (modes 0 and 1). */
     record Variant(String name, Callable<Long> start, boolean enumerates) {}

@@ -13,7 +13,8 @@ import java.util.List;
  */
 public class PlayerNative {
     static {
-        System.loadLibrary("Pellwarden64");
+        // libPellwarden64 in a 64-bit VM, libPellwarden in a 32-bit one.
+        System.loadLibrary("64".equals(System.getProperty("sun.arch.data.model")) ? "Pellwarden64" : "Pellwarden");
     }
 
     // ---- Start-up and shutdown ----
