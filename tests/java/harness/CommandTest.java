@@ -1,7 +1,6 @@
 package harness;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -52,10 +51,10 @@ public final class CommandTest {
     }
 
     static ByteBuffer direct(int bytes) {
-        return ByteBuffer.allocateDirect(bytes).order(ByteOrder.nativeOrder());
+        return DeckExportsTest.direct(bytes);
     }
 
-    /** One 32-bit value a typed export writes: the int, or the float's bits read as a float when asked. */
+    /** A typed value query writing one int into its buffer. */
     interface Query {
         long run(ByteBuffer out);
     }
@@ -68,14 +67,6 @@ public final class CommandTest {
 
     static String f6(double value) {
         return String.format(Locale.ROOT, "%f", value);
-    }
-
-    static String text(ByteBuffer b) {
-        int n = 0;
-        while (n < b.capacity() && b.get(n) != 0) n++;
-        byte[] bytes = new byte[n];
-        b.get(0, bytes);
-        return new String(bytes, StandardCharsets.ISO_8859_1);
     }
 
     public static void main(String[] args) throws Exception {
@@ -124,7 +115,7 @@ public final class CommandTest {
                 ByteBuffer tracks = direct(4), id = direct(2048), query = direct(2048);
                 Check.equal(1L, p.GetCDInfo("vcd".getBytes(StandardCharsets.US_ASCII), tracks, 1, id, 1, query, 1),
                     "typed GetCDInfo");
-                return " vcd " + tracks.getInt(0) + " " + text(id) + " " + text(query);
+                return " vcd " + tracks.getInt(0) + " " + AnalysisExportsTest.text(id) + " " + AnalysisExportsTest.text(query);
             }, "?"),
             row("GetRecorderDevices()", recorders, "no recorder device!"),
             row("GetPosition(1)", () -> String.valueOf(typedInt(b -> p.GetPosition(1, b, 1))), "-1"),
