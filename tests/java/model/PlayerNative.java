@@ -44,6 +44,10 @@ public class PlayerNative {
     public native String getReg(String key);  // ignored
     public native String getRegSubKey(String key, String subKey);  // ignored
 
+    // ---- Text commands ----
+    // A command line, name(arg1,arg2,...), answered with the engine's text reply.
+    public native String Command(String command);
+
 
     // ---- Decks ----
     // Out-buffers are direct ByteBuffers in the machine's byte order; `count` is the number of
