@@ -37,7 +37,26 @@ size_t TimeStretchCorrector::pendingSegments() {
 
 int64_t TimeStretchCorrector::getSamplePCMPos(double ratio, unsigned int frames) {
     CRITSECT_SCOPE(m_lock);
-    double remaining = static_cast<double>(frames) * ratio;
+    walk(static_cast<double>(frames) * ratio);
+    return static_cast<int64_t>(std::trunc(m_dCursor));
+}
+
+int64_t TimeStretchCorrector::walkToBacklog(double backlog) {
+    CRITSECT_SCOPE(m_lock);
+    double pending = 0.0;
+    for (size_t i = 0; i < m_segments.size(); ++i) {
+        const Segment& seg = m_segments[i];
+        const double from = seg.from;
+        const double to = seg.to;
+        const bool holds = seg.forward ? (m_dCursor >= from && m_dCursor < to) : (m_dCursor <= from && m_dCursor > to);
+        const double start = i == 0 && holds ? m_dCursor : from;
+        pending += seg.forward ? to - start : start - to;
+    }
+    if (pending > backlog) walk(pending - backlog);
+    return static_cast<int64_t>(std::trunc(m_dCursor));
+}
+
+void TimeStretchCorrector::walk(double remaining) {
     while (remaining > 0.0 && !m_segments.empty()) {
         const Segment seg = m_segments.front();
         const double from = seg.from;
@@ -65,5 +84,4 @@ int64_t TimeStretchCorrector::getSamplePCMPos(double ratio, unsigned int frames)
             m_segments.erase(m_segments.begin());
         }
     }
-    return static_cast<int64_t>(std::trunc(m_dCursor));
 }

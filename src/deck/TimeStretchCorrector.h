@@ -44,10 +44,17 @@ public:
     // segment that does not hold the cursor (a jump) moves the cursor to its start and is walked.
     int64_t getSamplePCMPos(double ratio, unsigned int frames);
 
+    // Walks the cursor until `backlog` source frames of the recorded reads are left unwalked (a
+    // cursor already within that is left where it is) and returns it truncated toward zero.
+    int64_t walkToBacklog(double backlog);
+
     // Segments not yet walked (diagnostics and tests).
     size_t pendingSegments();
 
 private:
+    // Walks `remaining` source frames through the segments; the lock is held.
+    void walk(double remaining);
+
     std::vector<Segment> m_segments;
     double m_dCursor;
     CritSect m_lock;

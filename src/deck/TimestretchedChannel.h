@@ -174,6 +174,7 @@ private:
     int renderStretched(float* out, unsigned int len, float left, float right, float factor);
     int renderDirect(float* out, unsigned int len, float left, float right);
     void queueStep(unsigned int frames, float factor);
+    void queuePosition(int64_t position, unsigned int frames);
     bool growWork(unsigned int floats);
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
     // step buffer of that width and cut to whole frames; 0 for a width not played.
