@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <pulse/rtclock.h>
 
-#include "pulse_backend.hpp"
+#include "pulse_stream.hpp"
 
 namespace pw::dev {
 namespace {
@@ -14,7 +14,6 @@ constexpr pa_usec_t kMinLatencyUs = 50000;
 // The mixer fills one block while the callback may take the other.
 constexpr size_t kRingBlocks = 2;
 
-constexpr std::chrono::milliseconds kOpenTimeout{5000};
 constexpr std::chrono::milliseconds kMinStall{100};
 constexpr pa_usec_t kHeartbeatUs = 20000;
 
@@ -35,14 +34,8 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     std::unique_ptr<PulseOutput> self(new PulseOutput(connection, sink, channels, rate, blockFrames));
     PulseConnection& c = *connection;
     PulseConnection::Lock lock(c);
-    if (!c.alive()) return FMOD_ERR_OUTPUT_INIT;
-
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = static_cast<uint32_t>(rate);
-    spec.channels = static_cast<uint8_t>(channels);
-    const pa_channel_map map = pulseChannelMap(channels);
-    self->stream_ = pa_stream_new(c.context(), "Pellwarden output", &spec, &map);
+    const pa_sample_spec spec = pulseFloatSpec(channels, rate);
+    self->stream_ = newPulseStream(c, "Pellwarden output", spec);
     if (!self->stream_) return FMOD_ERR_OUTPUT_INIT;
     self->retry_ = pa_context_rttime_new(c.context(), pa_rtclock_now() + kHeartbeatUs, onRetry, self.get());
     if (!self->retry_) return FMOD_ERR_OUTPUT_INIT;
@@ -55,25 +48,13 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     // machine is busy for a moment (a build, a sanitizer), and an underrun is an audible gap.
     const uint32_t blockBytes = static_cast<uint32_t>(blockFrames) * static_cast<uint32_t>(pa_frame_size(&spec));
     const uint32_t minBytes = static_cast<uint32_t>(pa_usec_to_bytes(kMinLatencyUs, &spec));
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
+    pa_buffer_attr attr = serverChosenAttr();
     attr.tlength = std::max(kQueuedBlocks * blockBytes, minBytes);
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_NO_REMIX_CHANNELS | PA_STREAM_NO_REMAP_CHANNELS |
-                                                      PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, flags, nullptr, nullptr) < 0)
+    if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, kUnmixedStreamFlags, nullptr, nullptr) < 0 ||
+        !awaitPulseStream(c, self->stream_, "sink", sink))
         return FMOD_ERR_OUTPUT_INIT;
-    const bool settled = c.waitFor([&] { return pa_stream_get_state(self->stream_) != PA_STREAM_CREATING; },
-                                   kOpenTimeout);
-    if (!settled || pa_stream_get_state(self->stream_) != PA_STREAM_READY) {
-        std::fprintf(stderr, "PulseAudio sink %s: %s\n", sink.c_str(),
-                     settled ? pa_strerror(pa_context_errno(c.context())) : "no answer");
-        return FMOD_ERR_OUTPUT_INIT;
-    }
-    // The mixer stops waiting for the callback once nothing was taken for twice what the
-    // server's buffer lasts (and at least kMinStall): by then the server has run dry. A callback
+    // The mixer stops waiting for the main-loop thread once it has not run for twice what the
+    // server's buffer lasts (and at least kMinStall): by then the server has run dry. A thread
     // that is merely late on a busy machine must not cost blocks, so the limit is generous.
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(self->stream_);
     const uint32_t tlength = granted ? granted->tlength : attr.tlength;
