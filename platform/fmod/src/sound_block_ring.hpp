@@ -11,15 +11,13 @@
 // consumer hands a block back with a release store of `head`, which the producer loads with
 // acquire before reusing it. Counters only grow; the slot is counter % capacity.
 //
-// Allocation happens only in the constructor (all pages mapped at once); no call blocks.
+// Allocation happens only in the constructor; no call blocks.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "populated_buffer.hpp"
 
 namespace pw::sound {
 
@@ -39,10 +37,9 @@ public:
     unsigned blockFrames() const { return blockFrames_; }
 
     // Producer side.
-    bool full() const { return queued() >= blocks_; }
-    // Blocks published and not yet taken.
-    size_t queued() const { return tail_.load(std::memory_order_relaxed) - head_.load(std::memory_order_acquire); }
-    size_t capacity() const { return blocks_; }
+    bool full() const {
+        return tail_.load(std::memory_order_relaxed) - head_.load(std::memory_order_acquire) >= blocks_;
+    }
     Header& backHeader() { return headers_[tail_.load(std::memory_order_relaxed) % blocks_]; }
     float* backData() { return slotData(tail_.load(std::memory_order_relaxed) % blocks_); }
     void push() { tail_.fetch_add(1, std::memory_order_release); }
@@ -62,7 +59,7 @@ private:
     const unsigned blockFrames_;
     const int channels_;
     std::vector<Header> headers_;
-    PopulatedBuffer data_;
+    std::vector<float> data_;
     std::atomic<size_t> head_{0};  // consumer: blocks taken
     std::atomic<size_t> tail_{0};  // producer: blocks published
 };

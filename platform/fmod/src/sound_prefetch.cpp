@@ -7,9 +7,8 @@
 namespace pw::sound {
 
 namespace {
-// How often a worker looks at its ring when nothing wakes it. A ring holds about 1.5 s and is
-// topped up once a quarter of it has played, so this keeps it filled at up to about ten times
-// the normal speed. Each wake-up costs more than the
+// How often a worker tops up its ring when nothing wakes it. A ring holds about 1.5 s, so this
+// keeps it filled at up to about ten times the normal speed. Each wake-up costs more than the
 // decoding it does (on a loaded machine a thread wake-up is 100 us or more, decoding 0.1 s of MP3
 // about 0.15 ms), so a stream wakes its worker only ten times a second; seeks, loop changes and a
 // stopped channel wake it at once.

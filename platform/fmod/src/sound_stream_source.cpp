@@ -60,11 +60,6 @@ void StreamFeed::produce() {
         producerEnded_ = false;
         seekAnswered_ = false;
     }
-    // A top-up waits until a quarter of the ring has played: decoding a few blocks per wake-up
-    // costs several times the decoding itself (cold caches, the wake-up), a batch of a quarter
-    // of the ring (about 0.4 s) does not. A seek, a loop change or a released sound never waits.
-    if (seekAnswered_ && !producerEnded_ && ring_.queued() * 4 > ring_.capacity() * 3 && !sound_->released())
-        return;
     const SoundImpl::Format& f = sound_->format();
     int emptyWraps = 0;  // guards against a loop whose start reads nothing
     while (!producerEnded_ && !ring_.full()) {
