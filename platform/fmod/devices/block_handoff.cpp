@@ -39,8 +39,19 @@ BlockHandoff::Push BlockHandoff::push(const float* samples, size_t count) {
                 waitUntil(last + stallLimit_);
                 continue;
             }
-            // Stalled: from the consumer's last sign of life on, one block per block duration, as the device would
-            // have taken them.
+            // The limit passed, but a whole process that was not scheduled for a while (a loaded
+            // machine, a sanitizer, a debugger) looks the same from here: give the consumer a
+            // grace period that starts now, when this thread runs again, before calling it stalled.
+            if (graceFrom_ != last) {
+                graceFrom_ = last;
+                graceUntil_ = now + kGrace;
+            }
+            if (now < graceUntil_) {
+                waitUntil(graceUntil_);
+                continue;
+            }
+            // Stalled: from the consumer's last sign of life on, one block per block duration, as
+            // the device would have taken them.
             stalled_ = true;
             pace_ = Pacer(rate_, last);
             pace_.advance(blockFrames_, now);  // this block's due time

@@ -7,13 +7,14 @@
 // paces the producer as long as the consumer keeps taking.
 //
 // A consumer thread that stops running (blocked on something else) must not stop the mixer: the
-// consumer calls alive() whenever it runs, also when the device wants nothing, and once it has
-// not for `stallLimit` (longer than the device's own buffer covers, after which the device has
-// run dry anyway), the producer keeps its own real-time pace from the consumer's last sign of
-// life, one block per block duration, and drops the blocks that do not fit, counting them. It
-// catches up the blocks it owes since then at once. As soon as the consumer takes again, the
-// ring paces the producer again. A device that merely takes nothing for a while (its own clock
-// paused) still paces the producer: its consumer keeps calling alive().
+// consumer calls alive() whenever it runs, also when the device wants nothing. Once it has not
+// for `stallLimit` (longer than the device's own buffer covers, after which the device has run
+// dry anyway), and then for kGrace more counted from when the producer runs again, the producer
+// keeps its own real-time pace from the consumer's last sign of life, one block per block
+// duration, and drops the blocks that do not fit, counting them. It catches up the blocks it owes
+// since then at once. As soon as the consumer takes again, the ring paces the producer again. A
+// device that merely takes nothing for a while (its own clock paused) still paces the producer:
+// its consumer keeps calling alive().
 //
 // Thread safety: one producer thread calls push(); one consumer thread calls pull() and
 // readable(); abort(), aborted() and the counters are for any thread.
@@ -32,6 +33,9 @@ namespace pw::dev {
 class BlockHandoff {
 public:
     using Clock = Pacer::Clock;
+    // How long the consumer gets, after the stall limit passed, counted from when the producer
+    // itself runs again.
+    static constexpr std::chrono::milliseconds kGrace{50};
 
     // `blockSamples`: samples per block (frames x channels); the ring holds `blocks` blocks.
     // `rate` and `blockFrames` give the producer's own pace while the consumer is stalled.
@@ -79,9 +83,12 @@ private:
     std::atomic<Clock::rep> lastAlive_;
     std::atomic<bool> aborted_{false};
     std::atomic<uint64_t> dropped_{0};
-    // Producer only: whether the producer is keeping its own pace, and that pace.
+    // Producer only: whether the producer is keeping its own pace, and that pace; the grace
+    // period given to the consumer whose last sign of life was at graceFrom_.
     bool stalled_ = false;
     Pacer pace_;
+    Clock::time_point graceFrom_{};
+    Clock::time_point graceUntil_{};
 };
 
 }  // namespace pw::dev
