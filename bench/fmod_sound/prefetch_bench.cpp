@@ -4,6 +4,7 @@
 // the same 8 sounds played from memory. Thread times come from the scheduler's counters.
 // Usage: fmod_prefetch_bench [seconds]
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,7 +50,14 @@ struct Cost {
     double mixer = 0;     // the threads that existed before playback: the mixer (and the pacer)
     double prefetch = 0;  // threads that came with the playbacks, plus priming in playSound
     double priming = 0;   // of which playSound itself
+    long primingFaults = 0;  // page faults in playSound (first touches of new buffers)
 };
+
+long threadFaults() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_minflt + u.ru_majflt;
+}
 
 // Where the CPU goes while `mode`-opened copies of `files` play for `seconds`.
 Cost play(const std::vector<std::string>& files, FMOD_MODE mode, double seconds) {
@@ -69,9 +77,11 @@ Cost play(const std::vector<std::string>& files, FMOD_MODE mode, double seconds)
     const int self = static_cast<int>(syscall(SYS_gettid));
     const std::map<int, double> before = threadTimes();
     const double primingStart = threadCpu();
+    const long faultsStart = threadFaults();
     for (FMOD::Sound* s : sounds) system->playSound(FMOD_CHANNEL_FREE, s, false, nullptr);
     Cost cost;
     cost.priming = threadCpu() - primingStart;
+    cost.primingFaults = threadFaults() - faultsStart;
     cost.prefetch = cost.priming;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     for (const auto& [tid, t] : threadTimes()) {
@@ -129,7 +139,8 @@ int main(int argc, char** argv) {
     std::printf("8 MP3 streams, 256-frame block, %.1f s real time (CPU seconds)\n", seconds);
     std::printf("  mixer, streams:           %.3f\n", streams.mixer);
     std::printf("  mixer, same from memory:  %.3f\n", memory.mixer);
-    std::printf("  prefetch (workers, priming): %.3f (priming %.3f)\n", streams.prefetch, streams.priming);
+    std::printf("  prefetch (workers, priming): %.3f (priming %.3f, %ld page faults)\n", streams.prefetch,
+                streams.priming, streams.primingFaults);
     std::printf("  decoding the same alone:  %.3f\n", decode);
     std::printf("  prefetch / decoding:      %.2fx\n", streams.prefetch / decode);
     std::system((std::string("rm -rf ") + dir).c_str());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 
@@ -215,6 +216,28 @@ TEST_F(MixerConfig, RealCodecPluginLoadsReportsItselfAndUnloads) {
     ASSERT_EQ(system->unloadPlugin(handle), FMOD_OK);
     EXPECT_TRUE(pw::systemCodecs(system).empty());
     EXPECT_EQ(system->getPluginInfo(handle, nullptr, nullptr, 0, &version), FMOD_ERR_INVALID_PARAM);
+}
+
+// One table of texts: the ones the engine quotes word for word, every known code with a text of
+// its own in the same style (result 0 included), anything else "Unknown error.".
+TEST(ResultTexts, EveryCodeHasItsOwnTextAndUnknownCodesOneText) {
+    const struct {
+        FMOD_RESULT code;
+        const char* text;
+    } quoted[] = {{FMOD_OK, "No errors. "},
+                  {FMOD_ERR_FILE_NOTFOUND, "File not found. "},
+                  {FMOD_ERR_FORMAT, "Unsupported file or audio format. "},
+                  {FMOD_ERR_MEMORY, "Not enough memory or resources. "},
+                  {FMOD_ERR_OUTPUT_CREATEBUFFER, "Error creating hardware sound buffer. "}};
+    for (const auto& q : quoted) EXPECT_STREQ(FMOD_ErrorString(q.code), q.text) << q.code;
+    std::set<std::string> seen;
+    for (int code = 0; code <= 97; ++code) {
+        const std::string text = FMOD_ErrorString(static_cast<FMOD_RESULT>(code));
+        ASSERT_GT(text.size(), 2u) << code;
+        EXPECT_EQ(text.substr(text.size() - 2), ". ") << code << ": " << text;
+        EXPECT_TRUE(seen.insert(text).second) << code << " repeats " << text;
+    }
+    for (int code : {-1, 98, 1000}) EXPECT_STREQ(FMOD_ErrorString(static_cast<FMOD_RESULT>(code)), "Unknown error.");
 }
 
 }  // namespace

@@ -110,6 +110,27 @@ TEST_P(SampleFormats, SingleSamplesAndSixteenBitValues) {
     }
 }
 
+// The buffer conversion streams use is the one-sample conversion, bit for bit, over every byte
+// pattern a sample may hold (a pseudo-random walk plus both extremes).
+TEST_P(SampleFormats, BufferConversionIsTheSampleConversionBitForBit) {
+    const FormatCase& c = GetParam();
+    constexpr size_t kSamples = 4096;
+    std::vector<unsigned char> pcm(kSamples * c.bytes);
+    uint32_t x = 12345;
+    for (unsigned char& b : pcm) b = static_cast<unsigned char>((x = x * 1664525u + 1013904223u) >> 24);
+    for (unsigned b = 0; b < c.bytes; ++b) {
+        pcm[b] = b + 1 == c.bytes ? 0x80 : 0x00;          // the lowest value
+        pcm[c.bytes + b] = b + 1 == c.bytes ? 0x7F : 0xFF;  // the highest
+    }
+    std::vector<float> out(kSamples);
+    pw::sound::pcmToFloat(pcm.data(), c.format, out.data(), kSamples);
+    for (size_t i = 0; i < kSamples; ++i) {
+        const float one = pw::sound::sampleToFloat(pcm.data() + i * c.bytes, c.format);
+        if (std::isnan(one)) continue;  // a float pattern that is not a number
+        ASSERT_EQ(std::memcmp(&out[i], &one, sizeof one), 0) << i << ": " << out[i] << " vs " << one;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, SampleFormats, ::testing::ValuesIn(kFormats));
 
 TEST(SampleFormats, LittleEndianLayout) {

@@ -92,4 +92,11 @@ std::shared_ptr<VirtualOutputDevice> findVirtualOutput(const std::string& name) 
     return table ? table->findOutput(name) : nullptr;
 }
 
+std::shared_ptr<PulseConnection> pulseConnection() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lk(r.mutex);
+    auto* pulse = dynamic_cast<PulseBackend*>(r.pulse);
+    return pulse ? pulse->connection() : nullptr;
+}
+
 }  // namespace pw::dev

@@ -32,8 +32,8 @@ struct CdDriveInfo {
 };
 
 // An open output. The mixer thread calls write() once per mixed block; write() paces the mixer:
-// it returns when the device has taken the block (real-time devices block for about one block's
-// duration, a stepped virtual device until the test steps it).
+// it returns when the device has taken the block or queued it for the device (real-time devices
+// block for about one block's duration, a stepped virtual device until the test steps it).
 class OutputStream {
 public:
     virtual ~OutputStream() = default;

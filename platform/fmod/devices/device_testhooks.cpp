@@ -1,8 +1,12 @@
-// The device test hooks: they observe and step virtual outputs of the device table.
+// The device test hooks: they observe and step virtual outputs of the device table, and hold
+// the sound server's lock.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fmod_testhooks.hpp"
+#include "pulse_backend.hpp"
 #include "virtual_backend.hpp"
 
 namespace pw::testhooks {
@@ -24,6 +28,14 @@ void clearReceived(const std::string& name) {
 bool step(const std::string& name, unsigned blocks) {
     auto device = dev::findVirtualOutput(name);
     return device && device->step(blocks);
+}
+
+bool holdSoundServerLock(unsigned milliseconds) {
+    const auto connection = dev::pulseConnection();
+    if (!connection) return false;
+    dev::PulseConnection::Lock lock(*connection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return true;
 }
 
 }  // namespace pw::testhooks

@@ -38,6 +38,8 @@ public:
     // 4 quad, 5 surround, 6 5.1, 8 7.1), raw for other counts and for maps with aux positions.
     static FMOD_SPEAKERMODE speakerModeFor(const pa_channel_map& map);
 
+    const std::shared_ptr<PulseConnection>& connection() const { return connection_; }
+
 private:
     explicit PulseBackend(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
     // Asks the server for its sinks and sources and appends the ones not listed yet. mutex_ held.
@@ -50,6 +52,10 @@ private:
     std::vector<RecordDriverInfo> recordInfo_;
     std::vector<PulseDevice> sources_;
 };
+
+// The connection of the process's PulseAudio back-end, or null when none was made or no server
+// answered. For the test hooks.
+std::shared_ptr<PulseConnection> pulseConnection();
 
 // The stream layout the backend uses for `channels` channels: the standard positions
 // FL FR C LFE RL RR SL SR (the first n of them) up to 8, aux positions beyond.

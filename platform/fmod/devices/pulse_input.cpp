@@ -4,12 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pulse_backend.hpp"
+#include "pulse_stream.hpp"
 
 namespace pw::dev {
 namespace {
-
-constexpr std::chrono::milliseconds kOpenTimeout{5000};
 
 void onStreamEvent(pa_stream*, void* userdata) { static_cast<PulseConnection*>(userdata)->signal(); }
 void onReadable(pa_stream*, size_t, void* userdata) { static_cast<PulseConnection*>(userdata)->signal(); }
@@ -23,32 +21,16 @@ FMOD_RESULT PulseInput::open(std::shared_ptr<PulseConnection> connection, const 
     std::unique_ptr<PulseInput> self(new PulseInput(connection, channels));
     PulseConnection& c = *connection;
     PulseConnection::Lock lock(c);
-    if (!c.alive()) return FMOD_ERR_RECORD;
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = static_cast<uint32_t>(rate);
-    spec.channels = static_cast<uint8_t>(channels);
-    const pa_channel_map map = pulseChannelMap(channels);
-    self->stream_ = pa_stream_new(c.context(), "Pellwarden input", &spec, &map);
+    const pa_sample_spec spec = pulseFloatSpec(channels, rate);
+    self->stream_ = newPulseStream(c, "Pellwarden input", spec);
     if (!self->stream_) return FMOD_ERR_RECORD;
     pa_stream_set_state_callback(self->stream_, onStreamEvent, &c);
     pa_stream_set_read_callback(self->stream_, onReadable, &c);
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(-1);
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
+    pa_buffer_attr attr = serverChosenAttr();
     attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &spec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_NO_REMIX_CHANNELS | PA_STREAM_NO_REMAP_CHANNELS |
-                                                      PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(self->stream_, source.c_str(), &attr, flags) < 0) return FMOD_ERR_RECORD;
-    const bool settled = c.waitFor([&] { return pa_stream_get_state(self->stream_) != PA_STREAM_CREATING; },
-                                   kOpenTimeout);
-    if (!settled || pa_stream_get_state(self->stream_) != PA_STREAM_READY) {
-        std::fprintf(stderr, "PulseAudio source %s: %s\n", source.c_str(),
-                     settled ? pa_strerror(pa_context_errno(c.context())) : "no answer");
+    if (pa_stream_connect_record(self->stream_, source.c_str(), &attr, kUnmixedStreamFlags) < 0 ||
+        !awaitPulseStream(c, self->stream_, "source", source))
         return FMOD_ERR_RECORD;
-    }
     *out = std::move(self);
     return FMOD_OK;
 }

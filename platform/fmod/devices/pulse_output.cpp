@@ -2,105 +2,150 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <pulse/rtclock.h>
 
-#include "pulse_backend.hpp"
+#include "pulse_stream.hpp"
 
 namespace pw::dev {
 namespace {
 
 constexpr uint32_t kQueuedBlocks = 4;
 constexpr pa_usec_t kMinLatencyUs = 50000;
+// The mixer fills one block while the callback may take the other.
+constexpr size_t kRingBlocks = 2;
 
-constexpr std::chrono::milliseconds kOpenTimeout{5000};
-
-void onStreamEvent(pa_stream*, void* userdata) { static_cast<PulseConnection*>(userdata)->signal(); }
-void onWritable(pa_stream*, size_t, void* userdata) { static_cast<PulseConnection*>(userdata)->signal(); }
+constexpr std::chrono::milliseconds kMinStall{100};
+constexpr pa_usec_t kHeartbeatUs = 20000;
 
 }  // namespace
 
+PulseOutput::PulseOutput(std::shared_ptr<PulseConnection> connection, const std::string& sink, int channels,
+                         int rate, unsigned blockFrames)
+    : connection_(std::move(connection)),
+      sink_(sink),
+      channels_(channels),
+      blockSamples_(static_cast<size_t>(blockFrames) * static_cast<size_t>(channels)),
+      retryUs_(std::max<pa_usec_t>(500, static_cast<pa_usec_t>(blockFrames) * 500000 / static_cast<pa_usec_t>(rate))),
+      handoff_(blockSamples_, kRingBlocks, static_cast<unsigned>(rate), blockFrames, kMinStall) {}
+
 FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const std::string& sink,
                               int channels, int rate, unsigned blockFrames, std::unique_ptr<OutputStream>* out) {
-    std::unique_ptr<PulseOutput> self(new PulseOutput(connection, channels));
+    // Declared before the lock: on failure it is destroyed after the lock is released.
+    std::unique_ptr<PulseOutput> self(new PulseOutput(connection, sink, channels, rate, blockFrames));
     PulseConnection& c = *connection;
     PulseConnection::Lock lock(c);
-    if (!c.alive()) return FMOD_ERR_OUTPUT_INIT;
-
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = static_cast<uint32_t>(rate);
-    spec.channels = static_cast<uint8_t>(channels);
-    const pa_channel_map map = pulseChannelMap(channels);
-    self->stream_ = pa_stream_new(c.context(), "Pellwarden output", &spec, &map);
+    const pa_sample_spec spec = pulseFloatSpec(channels, rate);
+    self->stream_ = newPulseStream(c, "Pellwarden output", spec);
     if (!self->stream_) return FMOD_ERR_OUTPUT_INIT;
-    pa_stream_set_state_callback(self->stream_, onStreamEvent, &c);
-    pa_stream_set_write_callback(self->stream_, onWritable, &c);
+    self->retry_ = pa_context_rttime_new(c.context(), pa_rtclock_now() + kHeartbeatUs, onRetry, self.get());
+    if (!self->retry_) return FMOD_ERR_OUTPUT_INIT;
+    pa_stream_set_state_callback(self->stream_, onStateChanged, self.get());
+    pa_stream_set_write_callback(self->stream_, onWritable, self.get());
+    pa_stream_set_underflow_callback(self->stream_, onUnderflow, self.get());
 
     // A small target latency: four mixer blocks queued at the server (the buffer count the engine
     // configures), and never less than kMinLatencyUs. Less than that underruns as soon as the
     // machine is busy for a moment (a build, a sanitizer), and an underrun is an audible gap.
     const uint32_t blockBytes = static_cast<uint32_t>(blockFrames) * static_cast<uint32_t>(pa_frame_size(&spec));
     const uint32_t minBytes = static_cast<uint32_t>(pa_usec_to_bytes(kMinLatencyUs, &spec));
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
+    pa_buffer_attr attr = serverChosenAttr();
     attr.tlength = std::max(kQueuedBlocks * blockBytes, minBytes);
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_NO_REMIX_CHANNELS | PA_STREAM_NO_REMAP_CHANNELS |
-                                                      PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, flags, nullptr, nullptr) < 0)
+    if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, kUnmixedStreamFlags, nullptr, nullptr) < 0 ||
+        !awaitPulseStream(c, self->stream_, "sink", sink))
         return FMOD_ERR_OUTPUT_INIT;
-    const bool settled = c.waitFor([&] { return pa_stream_get_state(self->stream_) != PA_STREAM_CREATING; },
-                                   kOpenTimeout);
-    if (!settled || pa_stream_get_state(self->stream_) != PA_STREAM_READY) {
-        std::fprintf(stderr, "PulseAudio sink %s: %s\n", sink.c_str(),
-                     settled ? pa_strerror(pa_context_errno(c.context())) : "no answer");
-        return FMOD_ERR_OUTPUT_INIT;
-    }
+    // The mixer stops waiting for the main-loop thread once it has not run for twice what the
+    // server's buffer lasts (and at least kMinStall): by then the server has run dry. A thread
+    // that is merely late on a busy machine must not cost blocks, so the limit is generous.
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(self->stream_);
+    const uint32_t tlength = granted ? granted->tlength : attr.tlength;
+    const std::chrono::nanoseconds stall(std::chrono::microseconds(pa_bytes_to_usec(2 * tlength + blockBytes, &spec)));
+    self->handoff_.setStallLimit(std::max<std::chrono::nanoseconds>(stall, kMinStall));
     *out = std::move(self);
     return FMOD_OK;
 }
 
 PulseOutput::~PulseOutput() {
-    if (!stream_) return;
-    PulseConnection::Lock lock(*connection_);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
+    {
+        PulseConnection::Lock lock(*connection_);
+        // No callback runs after this block: they run on the main-loop thread under the lock.
+        if (retry_) pa_threaded_mainloop_get_api(connection_->loop())->time_free(retry_);
+        if (stream_) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+    }
+    // An underrun alone is no news: the stream runs dry whenever the mixer stops before it closes.
+    if (droppedBlocks() > 0)
+        std::fprintf(stderr, "PulseAudio sink %s: %llu underruns, %llu blocks dropped while the server took none\n",
+                     sink_.c_str(), static_cast<unsigned long long>(underruns()),
+                     static_cast<unsigned long long>(droppedBlocks()));
 }
 
 bool PulseOutput::write(const float* interleaved, unsigned frames) {
     if (!interleaved && frames > 0) return false;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(interleaved);
-    size_t remaining = static_cast<size_t>(frames) * static_cast<size_t>(channels_) * sizeof(float);
-    PulseConnection::Lock lock(*connection_);
+    size_t remaining = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
     while (remaining > 0) {
-        if (aborted_.load(std::memory_order_acquire)) return false;
-        if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
-        size_t room = pa_stream_writable_size(stream_);
-        if (room == static_cast<size_t>(-1)) return false;
-        if (room == 0) {
-            connection_->wait();  // a write request, a state change or abort() signals
-            continue;
-        }
-        size_t n = remaining < room ? remaining : room;
-        void* target = nullptr;
-        if (pa_stream_begin_write(stream_, &target, &n) < 0 || !target || n == 0) return false;
-        if (n > remaining) n = remaining;
-        std::memcpy(target, bytes, n);
-        if (pa_stream_write(stream_, target, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return false;
-        bytes += n;
+        const size_t n = std::min(remaining, blockSamples_);
+        if (handoff_.push(interleaved, n) == BlockHandoff::Push::Aborted) return false;
+        interleaved += n;
         remaining -= n;
     }
-    return !aborted_.load(std::memory_order_acquire);
+    return !handoff_.aborted();
 }
 
-void PulseOutput::abort() {
-    aborted_.store(true, std::memory_order_release);
-    PulseConnection::Lock lock(*connection_);
-    connection_->signal();
+void PulseOutput::abort() { handoff_.abort(); }
+
+void PulseOutput::feed() {
+    handoff_.alive();
+    // Every pass ends by arming the timer again: soon while the server wants more than the ring
+    // holds (it may not ask again before it runs dry), else as a heartbeat, so that the mixer
+    // can tell a server that takes nothing for a while (it waits for it) from this thread not
+    // running at all (it keeps its own pace).
+    pa_usec_t next = kHeartbeatUs;
+    feedOnce(&next);
+    pa_context_rttime_restart(connection_->context(), retry_, pa_rtclock_now() + next);
+}
+
+void PulseOutput::feedOnce(pa_usec_t* next) {
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    const size_t frameBytes = static_cast<size_t>(channels_) * sizeof(float);
+    size_t wanted = pa_stream_writable_size(stream_);
+    if (wanted == static_cast<size_t>(-1)) return;
+    wanted -= wanted % frameBytes;
+    while (wanted > 0) {
+        size_t bytes = std::min(wanted, handoff_.readable() * sizeof(float));
+        bytes -= bytes % frameBytes;
+        void* target = nullptr;
+        if (bytes > 0 && (pa_stream_begin_write(stream_, &target, &bytes) < 0 || !target)) return;
+        bytes -= bytes % frameBytes;
+        const size_t taken = handoff_.pull(static_cast<float*>(target), bytes / sizeof(float)) * sizeof(float);
+        if (taken == 0) {
+            if (target) pa_stream_cancel_write(stream_);
+            *next = retryUs_;
+            return;
+        }
+        if (pa_stream_write(stream_, target, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+        wanted -= taken;
+    }
+}
+
+void PulseOutput::onStateChanged(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseOutput*>(userdata);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) self->handoff_.abort();
+    self->connection_->signal();
+}
+
+void PulseOutput::onWritable(pa_stream*, size_t, void* userdata) { static_cast<PulseOutput*>(userdata)->feed(); }
+
+void PulseOutput::onUnderflow(pa_stream*, void* userdata) {
+    static_cast<PulseOutput*>(userdata)->underruns_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    static_cast<PulseOutput*>(userdata)->feed();
 }
 
 }  // namespace pw::dev

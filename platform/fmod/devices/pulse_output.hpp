@@ -6,12 +6,21 @@
 // server maps by index and never mixes: stream channel i lands on the sink's channel i, a sink
 // with fewer channels gets the first min(stream, sink) channels, and a sink with more channels
 // keeps the others silent. The positions therefore only label the channels; the routing is ours.
+//
+// The mixer never touches the server's main-loop lock, which every card, recording and stream open
+// of the process shares: it puts its blocks into a two-block lock-free ring (BlockHandoff), and the
+// stream's write callback, on the main-loop thread, moves them to the server when it asks. When the
+// server asks for more than the ring holds, a timer looks again every half block until the
+// request is met; otherwise the timer beats every 20 ms, so that the mixer knows the main-loop
+// thread runs even while the server asks for nothing. The server's own buffer (tlength) is what covers a busy machine; the ring adds at
+// most two blocks to the latency.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <string>
 
+#include "block_handoff.hpp"
 #include "device.hpp"
 #include "pulse_connection.hpp"
 
@@ -22,24 +31,46 @@ public:
     // FMOD_OK, or FMOD_ERR_OUTPUT_INIT when the server refuses the stream.
     static FMOD_RESULT open(std::shared_ptr<PulseConnection> connection, const std::string& sink,
                             int channels, int rate, unsigned blockFrames, std::unique_ptr<OutputStream>* out);
+    // Logs the blocks dropped in the stream's life, if any, with its underruns.
     ~PulseOutput() override;
 
-    // Thread safety: mixer thread only. Blocks (on the main-loop condition, lock released) until
-    // the server has room for the whole block: this is what paces the mixer. Copies into the
-    // server's preallocated shared-memory pool (pa_stream_begin_write), never into the heap.
+    // Thread safety: mixer thread only. Callback safety: never takes the main-loop lock, never
+    // allocates. Waits while the ring is full: this is what paces the mixer. When the main-loop
+    // thread takes nothing for longer than the server's buffer lasts (something holds the lock
+    // for twice that), the mixer keeps its real-time pace and the blocks that do not fit are
+    // dropped and counted.
     // false once aborted or when the stream or server is gone.
     bool write(const float* interleaved, unsigned frames) override;
-    // Any thread.
+    // Any thread; lock-free.
     void abort() override;
 
+    // Any thread: times the server ran out of data, and blocks dropped while it took none.
+    uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    uint64_t droppedBlocks() const { return handoff_.dropped(); }
+
 private:
-    PulseOutput(std::shared_ptr<PulseConnection> connection, int channels)
-        : connection_(std::move(connection)), channels_(channels) {}
+    PulseOutput(std::shared_ptr<PulseConnection> connection, const std::string& sink, int channels, int rate,
+                unsigned blockFrames);
+
+    // Main-loop thread (callbacks): hands the server what it asks for from the ring and arms the
+    // timer for the next pass.
+    void feed();
+    // One pass; sets `next` to the retry interval when the server wants more than the ring holds.
+    void feedOnce(pa_usec_t* next);
+    static void onStateChanged(pa_stream* stream, void* userdata);
+    static void onWritable(pa_stream* stream, size_t bytes, void* userdata);
+    static void onUnderflow(pa_stream* stream, void* userdata);
+    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* userdata);
 
     std::shared_ptr<PulseConnection> connection_;
+    const std::string sink_;
     const int channels_;
-    pa_stream* stream_ = nullptr;  // under the main-loop lock
-    std::atomic<bool> aborted_{false};
+    const size_t blockSamples_;
+    const pa_usec_t retryUs_;  // half a block
+    BlockHandoff handoff_;
+    pa_stream* stream_ = nullptr;       // under the main-loop lock
+    pa_time_event* retry_ = nullptr;    // under the main-loop lock
+    std::atomic<uint64_t> underruns_{0};
 };
 
 }  // namespace pw::dev

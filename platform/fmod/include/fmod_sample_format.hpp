@@ -24,7 +24,7 @@
 namespace pw::sound {
 
 // Bytes of one sample of `format`; 0 for FMOD_SOUND_FORMAT_NONE or an unknown value.
-inline unsigned bytesPerSample(FMOD_SOUND_FORMAT format) {
+constexpr unsigned bytesPerSample(FMOD_SOUND_FORMAT format) {
     switch (format) {
         case FMOD_SOUND_FORMAT_PCM8: return 1;
         case FMOD_SOUND_FORMAT_PCM16: return 2;
@@ -109,10 +109,16 @@ inline int16_t sampleToPcm16(const unsigned char* p, FMOD_SOUND_FORMAT format) {
 }
 
 namespace detail {
-// The buffer loops, one instance per format so that the per-sample switch folds away.
+// The buffer loops, one instance per format so that the per-sample switch folds away. An
+// integer sample times 2^-(8 bytes - 1) in float is exactly sampleToFloat's value (the scale is
+// a power of two, so rounding the integer to float first changes nothing), without a division
+// in double per sample: this loop converts every block a stream plays.
 template <FMOD_SOUND_FORMAT F>
 inline void toFloat(const unsigned char* src, float* dst, size_t samples) {
-    for (size_t i = 0; i < samples; ++i) dst[i] = sampleToFloat(src + i * bytesPerSample(F), F);
+    constexpr unsigned bytes = bytesPerSample(F);
+    static_assert(bytes >= 1 && bytes <= 4 && F != FMOD_SOUND_FORMAT_PCMFLOAT, "integer formats only");
+    constexpr float scale = 1.0f / static_cast<float>(1ull << (8 * bytes - 1));
+    for (size_t i = 0; i < samples; ++i) dst[i] = static_cast<float>(readInt(src + i * bytes, bytes)) * scale;
 }
 template <FMOD_SOUND_FORMAT F>
 inline void fromFloat(const float* src, unsigned char* dst, size_t samples) {

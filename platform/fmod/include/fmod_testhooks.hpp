@@ -35,4 +35,11 @@ void clearReceived(const std::string& name);
 // has written them. false when the device is not open or the blocks did not come within 10 s.
 bool step(const std::string& name, unsigned blocks);
 
+// The PulseAudio server -------------------------------------------------------------------------
+
+// Holds the main-loop lock of the process's connection to the server for `milliseconds`, as a
+// slow call on the server would (every card, recording and stream open shares that lock). false
+// when no server back-end is in use.
+bool holdSoundServerLock(unsigned milliseconds);
+
 }  // namespace pw::testhooks

@@ -31,9 +31,8 @@ unsigned MemorySource::pull(float* out, unsigned frames) {
         uint64_t loopStart = 0;
         const uint64_t end = passEnd(*ctl_, length, &loopStart);
         if (pos_ >= end) {
-            if (ctl_->looping() && loopStart < end && end <= length) {
+            if (ctl_->wrapsAt(end, loopStart)) {
                 pos_ = loopStart;
-                ctl_->consumeLoop();
                 continue;
             }
             ended = true;
@@ -52,12 +51,7 @@ unsigned MemorySource::pull(float* out, unsigned frames) {
         n += take;
     }
     ctl_->position.store(static_cast<uint32_t>(std::min<uint64_t>(pos_, 0xffffffffu)), std::memory_order_release);
-    if (ended) {
-        std::memset(out + n * ch, 0, (frames - n) * ch * sizeof(float));
-        ctl_->ended.store(true, std::memory_order_release);
-        return n;
-    }
-    return frames;
+    return finishPull(out, n, frames, ended);
 }
 
 }  // namespace pw::sound

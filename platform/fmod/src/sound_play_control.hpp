@@ -49,6 +49,14 @@ struct PlayControl {
         while (c > 0 && !loopCount.compare_exchange_weak(c, c - 1, std::memory_order_relaxed)) {
         }
     }
+    // The applying thread's one decision where a pass runs out of audio at `at`: true when the
+    // playback wraps to `loopStart` (the lap is counted), false when the sound ends there. A
+    // loop that starts at or after `at` has nothing to play again and ends the sound too.
+    bool wrapsAt(uint64_t at, uint64_t loopStart) {
+        if (!looping() || loopStart >= at) return false;
+        consumeLoop();
+        return true;
+    }
 };
 
 // Where the audio ends for the current pass: one past the loop end while looping, else `length`.

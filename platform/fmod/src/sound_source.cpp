@@ -1,8 +1,17 @@
 #include "sound_source.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace pw::sound {
+
+unsigned SoundSource::finishPull(float* out, unsigned n, unsigned frames, bool ended) {
+    const auto ch = static_cast<size_t>(channels());
+    std::memset(out + n * ch, 0, static_cast<size_t>(frames - n) * ch * sizeof(float));
+    if (!ended) return frames;
+    ctl_->ended.store(true, std::memory_order_release);
+    return n;
+}
 
 SoundSource::SoundSource(std::shared_ptr<SoundImpl> sound)
     : sound_(std::move(sound)), ctl_(std::make_shared<PlayControl>()) {

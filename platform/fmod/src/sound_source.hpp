@@ -41,6 +41,11 @@ protected:
     // A seek was just requested (any thread). Streams wake their prefetch worker.
     virtual void seekRequested() {}
 
+    // The end of every pull(): the frames after the `n` filled are silence; an ended playback
+    // is marked so (isPlaying turns false) and reports the `n` frames it filled, any other pull
+    // the whole count.
+    unsigned finishPull(float* out, unsigned n, unsigned frames, bool ended);
+
     std::shared_ptr<SoundImpl> sound_;
     std::shared_ptr<PlayControl> ctl_;
 };

@@ -71,9 +71,8 @@ void StreamFeed::produce() {
         uint64_t loopStart = 0;
         const uint64_t end = passEnd(*ctl_, length_, &loopStart);
         if (nextFrame_ >= end) {
-            if (ctl_->looping() && loopStart < end && emptyWraps++ < 2) {
+            if (emptyWraps++ < 2 && ctl_->wrapsAt(end, loopStart)) {
                 nextFrame_ = loopStart;
-                ctl_->consumeLoop();
                 continue;
             }
             pushEnd(gen);
@@ -82,10 +81,9 @@ void StreamFeed::produce() {
         const auto want = static_cast<unsigned long>(std::min<uint64_t>(kBlockFrames, end - nextFrame_));
         const long got = sound_->readAt(nextFrame_, scratch_.data(), want);
         if (got <= 0) {
-            // The decoder ended before the length said (or failed): wrap when looping, else end.
-            if (ctl_->looping() && loopStart < nextFrame_ && emptyWraps++ < 2) {
+            // The decoder ended before the length said (or failed): the pass ends here.
+            if (emptyWraps++ < 2 && ctl_->wrapsAt(nextFrame_, loopStart)) {
                 nextFrame_ = loopStart;
-                ctl_->consumeLoop();
                 continue;
             }
             pushEnd(gen);
@@ -149,12 +147,7 @@ unsigned StreamSource::pull(float* out, unsigned frames) {
             if (last) ended = true;
         }
     }
-    std::memset(out + n * ch, 0, static_cast<size_t>(frames - n) * ch * sizeof(float));
-    if (ended) {
-        ctl_->ended.store(true, std::memory_order_release);
-        return n;
-    }
-    return frames;  // an underrun is silence, not an end
+    return finishPull(out, n, frames, ended);  // an underrun is silence, not an end
 }
 
 std::unique_ptr<StreamSource> makeStreamSource(const std::shared_ptr<SoundImpl>& sound,

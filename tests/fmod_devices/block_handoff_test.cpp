@@ -1,0 +1,116 @@
+// The mixer-to-device handoff: a consumer that takes at its own pace gets every sample in order and
+// paces the producer; a consumer that takes nothing no longer stops the producer, which keeps a
+// real-time pace and drops what does not fit; abort releases a waiting producer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "block_handoff.hpp"
+
+namespace pw::dev {
+namespace {
+
+using Clock = BlockHandoff::Clock;
+using std::chrono::milliseconds;
+
+constexpr unsigned kRate = 44100;
+constexpr unsigned kBlockFrames = 441;  // 10 ms
+constexpr size_t kChannels = 2;
+constexpr size_t kBlockSamples = kBlockFrames * kChannels;
+
+std::vector<float> block(size_t index) {
+    std::vector<float> b(kBlockSamples);
+    for (size_t i = 0; i < kBlockSamples; ++i) b[i] = static_cast<float>(index * kBlockSamples + i);
+    return b;
+}
+
+TEST(BlockHandoff, ConsumerTakingInOddChunksGetsEverySampleInOrder) {
+    BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, std::chrono::hours(1));
+    constexpr size_t kBlocks = 300;
+    std::thread producer([&] {
+        for (size_t k = 0; k < kBlocks; ++k) {
+            const auto b = block(k);
+            ASSERT_EQ(handoff.push(b.data(), b.size()), BlockHandoff::Push::Queued) << k;
+        }
+    });
+    std::vector<float> got;
+    std::vector<float> chunk(777);  // odd, smaller and larger than a block
+    while (got.size() < kBlocks * kBlockSamples) {
+        const size_t n = handoff.pull(chunk.data(), chunk.size());
+        got.insert(got.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n == 0) std::this_thread::yield();
+    }
+    producer.join();
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], static_cast<float>(i)) << i;
+    EXPECT_EQ(handoff.dropped(), 0u);
+}
+
+// The consumer stops running: after the stall limit the producer drops blocks at one per block
+// duration, counted from the consumer's last sign of life, and never faster. When the consumer takes again,
+// it finds the blocks queued before the stall, then the producer's next ones.
+TEST(BlockHandoff, StalledConsumerLeavesTheProducerAtItsOwnPace) {
+    const auto stallLimit = milliseconds(30);
+    BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, stallLimit);
+    std::vector<float> out(4 * kBlockSamples);
+    handoff.alive();  // the consumer runs, with nothing to take
+    const Clock::time_point alive = Clock::now();
+    size_t index = 0;
+    for (; index < 2; ++index)
+        ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Queued);
+    constexpr uint64_t kDrops = 12;
+    for (uint64_t d = 0; d < kDrops; ++d, ++index)
+        ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Dropped) << d;
+    EXPECT_EQ(handoff.dropped(), kDrops);
+    // The d-th dropped block is due d block durations after the last pull: 12 drops take at least
+    // 120 ms (a lower bound only, which a slow machine can only exceed).
+    EXPECT_GE(Clock::now() - alive, milliseconds(10) * kDrops);
+
+    // The consumer is back: the two blocks from before, then the one pushed now.
+    ASSERT_EQ(handoff.pull(out.data(), out.size()), 2 * kBlockSamples);
+    ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Queued);
+    ASSERT_EQ(handoff.pull(out.data() + 2 * kBlockSamples, kBlockSamples), kBlockSamples);
+    for (size_t i = 0; i < 2 * kBlockSamples; ++i) ASSERT_EQ(out[i], static_cast<float>(i));
+    for (size_t i = 0; i < kBlockSamples; ++i)
+        ASSERT_EQ(out[2 * kBlockSamples + i], static_cast<float>(index * kBlockSamples + i));
+}
+
+// A consumer that runs but takes nothing for longer than the stall limit (a device whose clock
+// paused) still paces the producer: nothing is dropped, the block waits for room.
+TEST(BlockHandoff, LiveConsumerTakingNothingStillPacesTheProducer) {
+    BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, milliseconds(30));
+    std::atomic<bool> pushed{false};
+    std::thread consumer([&] {
+        const Clock::time_point until = Clock::now() + milliseconds(150);
+        while (Clock::now() < until) {
+            handoff.alive();
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        EXPECT_FALSE(pushed.load()) << "the third block went in while the ring was full";
+        std::vector<float> out(kBlockSamples);
+        EXPECT_EQ(handoff.pull(out.data(), out.size()), kBlockSamples);
+    });
+    for (size_t k = 0; k < 3; ++k)
+        ASSERT_EQ(handoff.push(block(k).data(), kBlockSamples), BlockHandoff::Push::Queued) << k;
+    pushed = true;
+    consumer.join();
+    EXPECT_EQ(handoff.dropped(), 0u);
+}
+
+TEST(BlockHandoff, AbortReleasesAWaitingProducer) {
+    BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, std::chrono::hours(1));
+    ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);
+    BlockHandoff::Push result = BlockHandoff::Push::Queued;
+    std::thread producer([&] { result = handoff.push(block(1).data(), kBlockSamples); });  // the ring is full
+    std::this_thread::sleep_for(milliseconds(20));
+    handoff.abort();
+    producer.join();  // would wait an hour
+    EXPECT_EQ(result, BlockHandoff::Push::Aborted);
+    EXPECT_TRUE(handoff.aborted());
+    EXPECT_EQ(handoff.push(block(2).data(), kBlockSamples), BlockHandoff::Push::Aborted);
+}
+
+}  // namespace
+}  // namespace pw::dev
