@@ -231,5 +231,9 @@ private:
     // One render step at a time (the ring's worker and a bypassed mixer read could overlap while
     // the ring switches modes). try_lock only: a second renderer gets silence.
     std::mutex m_renderGuard;
+    // Set by stop() and the destructor before they stop the FMOD channel outside the channel
+    // lock: the callbacks still running until then skip the vinyl step, which has nothing left
+    // to steer (and would only report the missing channel from the mixer thread).
+    std::atomic<bool> m_bDetached;
     unsigned int m_uiBlockFrames;
 };

@@ -32,7 +32,7 @@ FMOD_RESULT TimeStretchedChannel::DSPReadCallback(FMOD_DSP_STATE* state, float* 
 }
 
 int TimeStretchedChannel::readFromBufferedResampledBuffer(float* out, unsigned int frames, int channels) {
-    calculateVinylScratch(true);
+    if (!m_bDetached.load(std::memory_order_acquire)) calculateVinylScratch(true);
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire))
         return ring->readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));
     return readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));

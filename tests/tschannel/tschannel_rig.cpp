@@ -116,9 +116,10 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels, float amp
     });
 }
 
-OutputRig::OutputRig() {
+OutputRig::OutputRig(bool keepReceived) {
     m_table = std::make_unique<pw::test::DeviceTableFile>(std::string("output name=\"") + kCard +
-                                                          "\" channels=2 sink=memory pacing=stepped\n");
+                                                          "\" channels=2 sink=" +
+                                                          (keepReceived ? "memory" : "discard") + " pacing=stepped\n");
     if (FMOD_System_Create(&m_system) != FMOD_OK || !m_system) return;
     if (m_system->init(32, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
         m_system->release();

@@ -52,7 +52,8 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels = 2, float
 // The output side: the device table, an initialised system on the stepped card and its wrapper.
 class OutputRig {
 public:
-    OutputRig();
+    // keepReceived false discards what the card gets (for long stress runs).
+    explicit OutputRig(bool keepReceived = true);
     ~OutputRig();
     bool ok() const { return m_wrapper != nullptr; }
     FMODSystem* system() { return m_wrapper.get(); }

@@ -1,0 +1,84 @@
+// Deleting or stopping a channel while the mixer runs its vinyl step: the step takes the channel
+// lock inside the "Player" callback, and stopping the audio-layer channel waits for that callback.
+// The card is stepped back to back by a thread of its own, so a callback is nearly always in
+// progress when the channel goes. A hang shows as the card no longer taking blocks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "fmod_testhooks.hpp"
+#include "tschannel_rig.h"
+
+using namespace tsc_test;
+
+namespace {
+
+constexpr int kRounds = 1000;
+
+// Waits (bounded) until the mixer has made a vinyl step on the channel: with a target ahead that
+// asks for less than the top speed, every step moves the smoothed speed.
+void waitForVinylStep(TimeStretchedChannel& channel, double startSpeed) {
+    for (int spins = 0; channel.getCurrentSpeed() == startSpeed && spins < 20000; ++spins) std::this_thread::yield();
+}
+
+}  // namespace
+
+TEST(ChannelTeardown, DeleteOrStopWhileTheVinylStepRunsNeverHangs) {
+    OutputRig rig(false);
+    ASSERT_TRUE(rig.ok());
+    std::unique_ptr<GeneratedSound> source(makeTone(440.0, 5 * kRate));
+    ASSERT_TRUE(source->ok());
+
+    std::atomic<bool> finished{false};
+    std::atomic<bool> cardStalled{false};
+    std::thread card([&] {
+        while (!finished.load(std::memory_order_acquire)) {
+            // step gives up after 10 s without the mixer writing a block: the mixer is stuck.
+            if (!pw::testhooks::step(kCard, 1)) {
+                cardStalled.store(true, std::memory_order_release);
+                return;
+            }
+        }
+    });
+
+    std::atomic<int> rounds{0};
+    std::atomic<int> stepped{0};
+    std::thread control([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            auto* channel = new TimeStretchedChannel(rig.system(), source->get(), true);
+            channel->enableVirtualVinyl(true);
+            channel->setPaused(false);
+            // A target 2 s ahead: the steps chase it (a few times normal speed) and take the
+            // channel lock every block. The setter makes the first step; the next is the mixer's.
+            channel->setVirtualVelocity(2000, 1.0);
+            const double start = channel->getCurrentSpeed();
+            waitForVinylStep(*channel, start);
+            if (channel->getCurrentSpeed() != start) stepped.fetch_add(1, std::memory_order_relaxed);
+            if (i % 2) channel->stop();
+            delete channel;
+            rounds.fetch_add(1, std::memory_order_release);
+        }
+    });
+
+    while (rounds.load(std::memory_order_acquire) < kRounds) {
+        if (cardStalled.load(std::memory_order_acquire)) {
+            // The control thread is stuck in the teardown and cannot be joined.
+            std::fprintf(stderr, "deadlock: the mixer stopped after %d of %d teardowns\n",
+                         rounds.load(), kRounds);
+            std::fflush(stderr);
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    control.join();
+    finished.store(true, std::memory_order_release);
+    card.join();
+    EXPECT_FALSE(cardStalled.load());
+    EXPECT_EQ(rounds.load(), kRounds);
+    // The race was real: most channels went while the mixer was stepping their vinyl.
+    EXPECT_GT(stepped.load(), kRounds / 2);
+}
