@@ -85,14 +85,23 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
       m_step{},
       m_bClearStretcher(false),
       m_bDetached(false),
-      m_uiBlockFrames(kDefaultBlockFrames) {
+      m_uiBlockFrames(kDefaultBlockFrames),
+      m_uiLengthMs(0),
+      m_bLengthKnown(false),
+      m_uiLastReportMs(0),
+      m_fPendingVinylSpeed(kNoPendingSpeed) {
     m_positionQueue.reserve(kQueueReserve);
     if (!system) return;
 
     m_pSystem = system;
-    if (loopMode)
+    if (loopMode) {
         m_pLoopSound = new LoopSound(sound);
-    else
+        unsigned int lengthMs = 0;
+        if (m_pLoopSound->getLength(&lengthMs, FMOD_TIMEUNIT_MS) == FMOD_OK) {
+            m_uiLengthMs = lengthMs;
+            m_bLengthKnown = true;
+        }
+    } else
         m_pLineInSound = sound;
 
     if (sound) {
@@ -151,6 +160,7 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
                 // Sized for the mixer's block before any render thread runs, so the first
                 // stretched block does not allocate.
                 growWork(2 * length * static_cast<unsigned int>(m_iChannels > 2 ? m_iChannels : 2));
+                primeStretcher();
                 startBuffering(static_cast<int>(length), 2);
                 m_pSystem->createDSPByType(FMOD_DSP_TYPE_LOWPASS, &m_pLowPassDSP);
                 if (m_pChannel && m_pLowPassDSP) {

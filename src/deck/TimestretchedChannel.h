@@ -32,6 +32,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -178,6 +179,15 @@ private:
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
     // step buffer of that width and cut to whole frames; 0 for a width not played.
     unsigned int requestBytes(unsigned int len) const;
+    // The channel lock held by the caller.
+    int setPitchLocked(float speed);
+    int setHighResPitchLocked(float speed);
+    int setScratchIntensityLocked(float intensity);
+    // Mixer thread: applies a vinyl speed that an earlier callback had to park.
+    void applyPendingVinylSpeed();
+    // Grows the stretcher's buffers for the largest backlog a tempo change can leave, so that no
+    // render step allocates inside it (TimestretchedChannelPrime.cpp).
+    void primeStretcher();
     // Converts n source bytes of the step buffer into stereo work frames; returns the frames.
     unsigned int convertToWork(const unsigned char* bytes, unsigned int count);
     // Interpolation time in ms since the clock base, as the position report computes it.
@@ -236,4 +246,12 @@ private:
     // to steer (and would only report the missing channel from the mixer thread).
     std::atomic<bool> m_bDetached;
     unsigned int m_uiBlockFrames;
+    // The source's length in ms, read once at construction (m_bLengthKnown false: none).
+    unsigned int m_uiLengthMs;
+    bool m_bLengthKnown;
+    // The last millisecond report, answered on the mixer thread when the channel lock is busy.
+    std::atomic<unsigned int> m_uiLastReportMs;
+    // A vinyl speed the mixer thread could not apply (channel lock busy); NaN: none.
+    std::atomic<float> m_fPendingVinylSpeed;
+    static constexpr float kNoPendingSpeed = std::numeric_limits<float>::quiet_NaN();
 };

@@ -25,6 +25,8 @@ FMOD::System* noSoundSystem() {
 
 }  // namespace
 
+FMOD::System* decodingSystem() { return noSoundSystem(); }
+
 GeneratedSound::GeneratedSound(unsigned int frames, int channels,
                                const std::function<float(unsigned int, int)>& sample, int bits, bool isFloat)
     : m_frames(frames), m_channels(channels), m_bits(bits), m_float(isFloat) {

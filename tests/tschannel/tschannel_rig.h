@@ -21,6 +21,10 @@ constexpr int kRate = 44100;
 constexpr unsigned int kBlock = 1024;  // the card's block, and the channel's
 constexpr const char* kCard = "Card1";
 
+// The no-sound system the generated sounds (and tests' files) are created on, as the engine's
+// silent system decodes a deck's file.
+FMOD::System* decodingSystem();
+
 // A user sound of `frames` frames of `bits`-bit samples (8, 16, 24 or 32; 32 with isFloat is
 // IEEE float); sample(frame, channel) gives the value in [-1, 1].
 class GeneratedSound {
