@@ -71,6 +71,9 @@ int TimeStretchedChannel::SetFrequencyHighResPitch(double d) {
             m_fPendingVinylSpeed.store(s, std::memory_order_release);
             return 1;
         }
+        // No channel: stop() or the destructor is waiting for this very callback to end.
+        // Nothing to steer, and nothing to report from the mixer thread.
+        if (!m_pChannel) return 1;
         ERRCHECK_HERE(static_cast<FMOD_RESULT>(setScratchIntensityLocked(std::fabs(s))));
         ERRCHECK_HERE(static_cast<FMOD_RESULT>(setHighResPitchLocked(s)));
         return 1;
@@ -87,7 +90,7 @@ void TimeStretchedChannel::applyPendingVinylSpeed() {
     CRITSECT_TRY_SCOPE(lock, m_channelLock, false);
     if (!lock.owns()) return;
     const float s = m_fPendingVinylSpeed.load(std::memory_order_acquire);
-    if (std::isnan(s)) return;
+    if (std::isnan(s) || !m_pChannel) return;
     ERRCHECK_HERE(static_cast<FMOD_RESULT>(setScratchIntensityLocked(std::fabs(s))));
     ERRCHECK_HERE(static_cast<FMOD_RESULT>(setHighResPitchLocked(s)));
 }

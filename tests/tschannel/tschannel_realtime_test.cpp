@@ -11,7 +11,6 @@
 
 #include "MixerThread.h"
 #include "TKCore.h"
-#include "fmod_testhooks.hpp"
 #include "mixer_allocations.h"
 #include "temp_dir.hpp"
 #include "tschannel_rig.h"
@@ -86,18 +85,8 @@ TEST(MixerRealtimeMp3, ScratchingWhileAnotherThreadSeeksNeverWaitsOrAllocates) {
 
     const uint64_t allocationsBefore = mixerAllocations();
     const uint64_t waitsBefore = pw::rt::mixerLockWaits();
+    FreeRunningCard card;
     std::atomic<bool> finished{false};
-    std::atomic<bool> cardStalled{false};
-    std::atomic<unsigned int> blocks{0};
-    std::thread card([&] {
-        while (!finished.load(std::memory_order_acquire)) {
-            if (!pw::testhooks::step(kCard, 1)) {
-                cardStalled.store(true, std::memory_order_release);
-                return;
-            }
-            blocks.fetch_add(1, std::memory_order_relaxed);
-        }
-    });
     std::thread seeker([&] {
         for (unsigned int k = 0; !finished.load(std::memory_order_acquire); ++k) {
             channel->setPosition((k * 7919u) % 18000u, FMOD_TIMEUNIT_MS);
@@ -115,9 +104,9 @@ TEST(MixerRealtimeMp3, ScratchingWhileAnotherThreadSeeksNeverWaitsOrAllocates) {
     }
     finished.store(true, std::memory_order_release);
     seeker.join();
-    card.join();
-    ASSERT_FALSE(cardStalled.load());
-    EXPECT_GT(blocks.load(), static_cast<unsigned int>(kMoves));
+    card.stop();
+    ASSERT_FALSE(card.stalled());
+    EXPECT_GT(card.blocks(), static_cast<unsigned int>(kMoves));
     EXPECT_EQ(pw::rt::mixerLockWaits() - waitsBefore, 0u);
     EXPECT_EQ(mixerAllocations() - allocationsBefore, 0u);
     channel.reset();

@@ -160,6 +160,22 @@ std::vector<float> OutputRig::received() const { return pw::testhooks::received(
 
 void OutputRig::clearReceived() const { pw::testhooks::clearReceived(kCard); }
 
+FreeRunningCard::FreeRunningCard()
+    : m_thread([this] {
+          while (!m_finished.load(std::memory_order_acquire)) {
+              if (!pw::testhooks::step(kCard, 1)) {
+                  m_stalled.store(true, std::memory_order_release);
+                  return;
+              }
+              m_blocks.fetch_add(1, std::memory_order_relaxed);
+          }
+      }) {}
+
+void FreeRunningCard::stop() {
+    m_finished.store(true, std::memory_order_release);
+    if (m_thread.joinable()) m_thread.join();
+}
+
 double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel) {
     const size_t end = std::min(stereo.size() / 2, fromFrame + frameCount);
     double first = -1.0, last = -1.0;

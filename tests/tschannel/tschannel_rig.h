@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FMODSystem.h"
@@ -74,6 +76,27 @@ private:
     std::unique_ptr<pw::test::DeviceTableFile> m_table;
     FMOD::System* m_system = nullptr;
     std::unique_ptr<FMODSystem> m_wrapper;
+};
+
+// Steps the rig's card back to back on a thread of its own until stopped, so that the mixer is
+// nearly always inside a callback. stalled() turns true when the mixer stopped taking blocks
+// (the card's step gives up after 10 s): a mixer stuck in a callback.
+class FreeRunningCard {
+public:
+    FreeRunningCard();
+    ~FreeRunningCard() { stop(); }
+    FreeRunningCard(const FreeRunningCard&) = delete;
+    FreeRunningCard& operator=(const FreeRunningCard&) = delete;
+
+    void stop();
+    bool stalled() const { return m_stalled.load(std::memory_order_acquire); }
+    unsigned int blocks() const { return m_blocks.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_stalled{false};
+    std::atomic<unsigned int> m_blocks{0};
+    std::thread m_thread;
 };
 
 // Frequency of channel `channel` of interleaved stereo samples [from, from + count) frames,

@@ -10,7 +10,6 @@
 #include <memory>
 #include <thread>
 
-#include "fmod_testhooks.hpp"
 #include "tschannel_rig.h"
 
 using namespace tsc_test;
@@ -33,17 +32,7 @@ TEST(ChannelTeardown, DeleteOrStopWhileTheVinylStepRunsNeverHangs) {
     std::unique_ptr<GeneratedSound> source(makeTone(440.0, 5 * kRate));
     ASSERT_TRUE(source->ok());
 
-    std::atomic<bool> finished{false};
-    std::atomic<bool> cardStalled{false};
-    std::thread card([&] {
-        while (!finished.load(std::memory_order_acquire)) {
-            // step gives up after 10 s without the mixer writing a block: the mixer is stuck.
-            if (!pw::testhooks::step(kCard, 1)) {
-                cardStalled.store(true, std::memory_order_release);
-                return;
-            }
-        }
-    });
+    FreeRunningCard card;
 
     std::atomic<int> rounds{0};
     std::atomic<int> stepped{0};
@@ -65,7 +54,7 @@ TEST(ChannelTeardown, DeleteOrStopWhileTheVinylStepRunsNeverHangs) {
     });
 
     while (rounds.load(std::memory_order_acquire) < kRounds) {
-        if (cardStalled.load(std::memory_order_acquire)) {
+        if (card.stalled()) {
             // The control thread is stuck in the teardown and cannot be joined.
             std::fprintf(stderr, "deadlock: the mixer stopped after %d of %d teardowns\n",
                          rounds.load(), kRounds);
@@ -75,9 +64,8 @@ TEST(ChannelTeardown, DeleteOrStopWhileTheVinylStepRunsNeverHangs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     control.join();
-    finished.store(true, std::memory_order_release);
-    card.join();
-    EXPECT_FALSE(cardStalled.load());
+    card.stop();
+    EXPECT_FALSE(card.stalled());
     EXPECT_EQ(rounds.load(), kRounds);
     // The race was real: most channels went while the mixer was stepping their vinyl.
     EXPECT_GT(stepped.load(), kRounds / 2);
