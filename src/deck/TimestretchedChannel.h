@@ -13,7 +13,12 @@
 //   runs readFromResampledBuffer / readFromBuffer / readCallback / calculateNewPosition. Only
 //   that thread ever touches the stretcher and the work buffer; one render step at a time is
 //   enforced by m_renderGuard (a second caller gets silence, never a shared stretcher).
-// - Mixer thread: DSPReadCallback (vinyl step, then a ring copy) and GainFactor.
+// - Mixer thread: DSPReadCallback (vinyl step, then a ring copy) and GainFactor, both with the
+//   mixer-thread mark set (MixerThread.h). There the channel lock is only tried: a busy lock
+//   gives the vinyl step the previous position report and parks its speed for the next
+//   callback. The source's length is read once at construction, never from the sound there.
+// - stop() and the destructor stop the FMOD channel outside the channel lock: stopping waits for
+//   a callback in progress, and that callback may be trying the lock.
 // - Control threads (Java, through CMonitor): everything else. Seeks and tempo resyncs never
 //   touch the stretcher themselves: they raise m_bClearStretcher and the next render step
 //   clears it before it reads.
@@ -25,7 +30,9 @@
 // Callback safety
 // - A render step in steady state allocates nothing: the work buffer grows only when a block
 //   needs more than its capacity (the constructor sizes it for the mixer's block), the step
-//   buffers are fixed members, and the position queue is reserved at construction.
+//   buffers are fixed members, the position queue is reserved at construction, and the
+//   stretcher's queues are grown at construction for the deck's whole tempo range, so a tempo
+//   change does not allocate either.
 #pragma once
 
 #include <sys/time.h>

@@ -3,7 +3,8 @@
 // The reported position is the heard position (the source frame at the end of the last rendered
 // block), advanced between blocks by the wall clock at speed / tempo factor. The interpolation
 // state (base ms, accumulated ms) is only touched under the channel lock: both Java threads and
-// the mixer thread's vinyl step ask for the position.
+// the mixer thread's vinyl step ask for the position. The mixer thread only tries the lock and
+// takes the last report when a Java thread holds it.
 #include <SoundTouch.h>
 
 #include "MixerThread.h"
