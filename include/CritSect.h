@@ -14,6 +14,10 @@
 // Callback safety
 // - Enter blocks for as long as the holder keeps the lock. Real-time callbacks take only the small
 //   locks of the structures they touch, never a lock held across file I/O or a join.
+// - On a thread marked as the mixer's (MixerThread.h) a lock never logs, named or not: the log is
+//   file I/O under a lock of its own. Enter there first tries the mutex and counts it when it
+//   then has to wait (pw::rt::mixerLockWaits), which the test builds assert is never; code that
+//   has a fallback uses TryEnter (or CritSectTryScope) and does not wait at all.
 #pragma once
 
 #include <pthread.h>
@@ -37,6 +41,10 @@ public:
     // before it raised it. The line is written while the lock is held.
     void Enter(const char* function, const char* file, int line);
 
+    // Locks only when the mutex is free: true when it did (logged like Enter), false at once
+    // otherwise.
+    bool TryEnter(const char* function, const char* file, int line);
+
     // Unlocks; a named lock then lowers the depth and logs the Leave line with the lowered depth.
     // The line is written after the lock has been released.
     void Leave(const char* function, const char* file, int line);
@@ -51,6 +59,9 @@ public:
     static std::atomic<unsigned int> m_uiCritSectDepth;
 
 private:
+    // Logs the Enter line of a lock just taken (named locks, off the mixer thread).
+    void logEnter(const char* function, const char* file, int line);
+
     char m_name[kMaxNameLength + 1];
     bool m_bLogging;
     pthread_mutex_t m_mutex;
@@ -76,6 +87,33 @@ private:
     int m_line;
 };
 
+// Scoped holder that may decline to wait: with wait false it only tries the lock, and owns()
+// tells whether it got it. With wait true it is a CritSectScope.
+class CritSectTryScope {
+public:
+    CritSectTryScope(CritSect& lock, bool wait, const char* function, const char* file, int line)
+        : m_lock(lock), m_function(function), m_file(file), m_line(line), m_bOwns(true) {
+        if (wait)
+            m_lock.Enter(m_function, m_file, m_line);
+        else
+            m_bOwns = m_lock.TryEnter(m_function, m_file, m_line);
+    }
+    ~CritSectTryScope() {
+        if (m_bOwns) m_lock.Leave(m_function, m_file, m_line);
+    }
+    bool owns() const { return m_bOwns; }
+
+    CritSectTryScope(const CritSectTryScope&) = delete;
+    CritSectTryScope& operator=(const CritSectTryScope&) = delete;
+
+private:
+    CritSect& m_lock;
+    const char* m_function;
+    const char* m_file;
+    int m_line;
+    bool m_bOwns;
+};
+
 // Call-site helpers: pass the caller's own function, file and line.
 #define CRITSECT_ENTER(lock) (lock).Enter(__func__, __FILE__, __LINE__)
 #define CRITSECT_LEAVE(lock) (lock).Leave(__func__, __FILE__, __LINE__)
@@ -83,3 +121,5 @@ private:
 #define CRITSECT_SCOPE_JOIN(a, b) CRITSECT_SCOPE_JOIN2(a, b)
 #define CRITSECT_SCOPE(lock) \
     CritSectScope CRITSECT_SCOPE_JOIN(critSectScope_, __LINE__)((lock), __func__, __FILE__, __LINE__)
+// A named CritSectTryScope: CRITSECT_TRY_SCOPE(guard, lock, wait); then guard.owns().
+#define CRITSECT_TRY_SCOPE(name, lock, wait) CritSectTryScope name((lock), (wait), __func__, __FILE__, __LINE__)

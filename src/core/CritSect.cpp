@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "DebugLog.h"
+#include "MixerThread.h"
 
 std::atomic<unsigned int> CritSect::m_uiCritSectDepth{0};
 
@@ -28,7 +29,24 @@ void CritSect::setName(const char* name) {
 const char* CritSect::getName() { return m_name; }
 
 void CritSect::Enter(const char* function, const char* file, int line) {
+    if (pw::rt::onMixerThread()) {
+        if (pthread_mutex_trylock(&m_mutex) != 0) {
+            pw::rt::countMixerLockWait();
+            pthread_mutex_lock(&m_mutex);
+        }
+        return;  // no log line from the mixer thread (and so no depth change: Leave matches)
+    }
     pthread_mutex_lock(&m_mutex);
+    logEnter(function, file, line);
+}
+
+bool CritSect::TryEnter(const char* function, const char* file, int line) {
+    if (pthread_mutex_trylock(&m_mutex) != 0) return false;
+    if (!pw::rt::onMixerThread()) logEnter(function, file, line);
+    return true;
+}
+
+void CritSect::logEnter(const char* function, const char* file, int line) {
     if (!m_bLogging) return;
     // The line shows the depth before this Enter, so a balanced pair shows the same number twice.
     const unsigned int depth = m_uiCritSectDepth.fetch_add(1, std::memory_order_relaxed);
@@ -37,7 +55,7 @@ void CritSect::Enter(const char* function, const char* file, int line) {
 }
 
 void CritSect::Leave(const char* function, const char* file, int line) {
-    if (!m_bLogging) {
+    if (!m_bLogging || pw::rt::onMixerThread()) {
         pthread_mutex_unlock(&m_mutex);
         return;
     }

@@ -84,14 +84,24 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
       m_rawRead{},
       m_step{},
       m_bClearStretcher(false),
-      m_uiBlockFrames(kDefaultBlockFrames) {
+      m_bDetached(false),
+      m_uiBlockFrames(kDefaultBlockFrames),
+      m_uiLengthMs(0),
+      m_bLengthKnown(false),
+      m_uiLastReportMs(0),
+      m_fPendingVinylSpeed(kNoPendingSpeed) {
     m_positionQueue.reserve(kQueueReserve);
     if (!system) return;
 
     m_pSystem = system;
-    if (loopMode)
+    if (loopMode) {
         m_pLoopSound = new LoopSound(sound);
-    else
+        unsigned int lengthMs = 0;
+        if (m_pLoopSound->getLength(&lengthMs, FMOD_TIMEUNIT_MS) == FMOD_OK) {
+            m_uiLengthMs = lengthMs;
+            m_bLengthKnown = true;
+        }
+    } else
         m_pLineInSound = sound;
 
     if (sound) {
@@ -150,6 +160,7 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
                 // Sized for the mixer's block before any render thread runs, so the first
                 // stretched block does not allocate.
                 growWork(2 * length * static_cast<unsigned int>(m_iChannels > 2 ? m_iChannels : 2));
+                primeStretcher();
                 startBuffering(static_cast<int>(length), 2);
                 m_pSystem->createDSPByType(FMOD_DSP_TYPE_LOWPASS, &m_pLowPassDSP);
                 if (m_pChannel && m_pLowPassDSP) {
@@ -180,24 +191,30 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
 TimeStretchedChannel::~TimeStretchedChannel() {
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->setBypass(true);
     if (m_pLoopSound) m_pLoopSound->stopBuffering();
+    FMOD::Channel* channel = nullptr;
+    FMOD::DSP* lowPass = nullptr;
+    FMOD::DSP* render = nullptr;
     {
+        // Only forget them under the lock. Stopping the channel waits for a "Player" callback in
+        // progress, and that callback (the vinyl step) takes this lock: stopping while holding it
+        // deadlocks. A callback that runs before the stop finds no channel and no low-pass.
         CRITSECT_SCOPE(m_channelLock);
-        if (m_pLowPassDSP) {
-            m_pLowPassDSP->remove();
-            m_pLowPassDSP->release();
-            m_pLowPassDSP = nullptr;
-        }
-        // Stopping the channel returns only once no "Player" callback runs, and none runs after:
-        // from here on no thread renders, so the stretcher and the sources can go.
-        if (m_pChannel) {
-            m_pChannel->stop();
-            m_pChannel = nullptr;
-        }
-        if (m_pRenderDSP) {
-            m_pRenderDSP->release();
-            m_pRenderDSP = nullptr;
-        }
+        m_bDetached.store(true, std::memory_order_release);
+        channel = m_pChannel;
+        lowPass = m_pLowPassDSP;
+        render = m_pRenderDSP;
+        m_pChannel = nullptr;
+        m_pLowPassDSP = nullptr;
+        m_pRenderDSP = nullptr;
     }
+    // Stopping the channel returns only once no "Player" callback runs, and none runs after:
+    // from here on no thread renders, so the DSPs, the stretcher and the sources can go.
+    if (channel) channel->stop();
+    if (lowPass) {
+        lowPass->remove();
+        lowPass->release();
+    }
+    if (render) render->release();
     if (m_pStretcher) {
         // flush() would allocate and pad the backlog with silence only to have clear() drop it.
         m_pStretcher->clear();
@@ -253,14 +270,18 @@ int TimeStretchedChannel::getPaused(bool* paused) {
 }
 
 int TimeStretchedChannel::stop() {
-    FMOD_RESULT r;
+    FMOD::Channel* channel = nullptr;
     {
         CRITSECT_SCOPE(m_channelLock);
         if (!m_pChannel) return TK_CHANNEL_SILENT;
-        m_pChannel->setPaused(true);
-        r = m_pChannel->stop();
+        m_bDetached.store(true, std::memory_order_release);
+        channel = m_pChannel;
         m_pChannel = nullptr;
     }
+    // Outside the lock: the stop waits for a "Player" callback in progress, which may be waiting
+    // for this lock in its vinyl step (see the destructor).
+    channel->setPaused(true);
+    const FMOD_RESULT r = channel->stop();
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->setBypass(true);
     if (m_pLoopSound) m_pLoopSound->stopBuffering();
     return r;

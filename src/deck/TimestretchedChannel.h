@@ -13,7 +13,12 @@
 //   runs readFromResampledBuffer / readFromBuffer / readCallback / calculateNewPosition. Only
 //   that thread ever touches the stretcher and the work buffer; one render step at a time is
 //   enforced by m_renderGuard (a second caller gets silence, never a shared stretcher).
-// - Mixer thread: DSPReadCallback (vinyl step, then a ring copy) and GainFactor.
+// - Mixer thread: DSPReadCallback (vinyl step, then a ring copy) and GainFactor, both with the
+//   mixer-thread mark set (MixerThread.h). There the channel lock is only tried: a busy lock
+//   gives the vinyl step the previous position report and parks its speed for the next
+//   callback. The source's length is read once at construction, never from the sound there.
+// - stop() and the destructor stop the FMOD channel outside the channel lock: stopping waits for
+//   a callback in progress, and that callback may be trying the lock.
 // - Control threads (Java, through CMonitor): everything else. Seeks and tempo resyncs never
 //   touch the stretcher themselves: they raise m_bClearStretcher and the next render step
 //   clears it before it reads.
@@ -25,13 +30,16 @@
 // Callback safety
 // - A render step in steady state allocates nothing: the work buffer grows only when a block
 //   needs more than its capacity (the constructor sizes it for the mixer's block), the step
-//   buffers are fixed members, and the position queue is reserved at construction.
+//   buffers are fixed members, the position queue is reserved at construction, and the
+//   stretcher's queues are grown at construction for the deck's whole tempo range, so a tempo
+//   change does not allocate either.
 #pragma once
 
 #include <sys/time.h>
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -179,6 +187,15 @@ private:
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
     // step buffer of that width and cut to whole frames; 0 for a width not played.
     unsigned int requestBytes(unsigned int len) const;
+    // The channel lock held by the caller.
+    int setPitchLocked(float speed);
+    int setHighResPitchLocked(float speed);
+    int setScratchIntensityLocked(float intensity);
+    // Mixer thread: applies a vinyl speed that an earlier callback had to park.
+    void applyPendingVinylSpeed();
+    // Grows the stretcher's buffers for the largest backlog a tempo change can leave, so that no
+    // render step allocates inside it (TimestretchedChannelPrime.cpp).
+    void primeStretcher();
     // Converts n source bytes of the step buffer into stereo work frames; returns the frames.
     unsigned int convertToWork(const unsigned char* bytes, unsigned int count);
     // Interpolation time in ms since the clock base, as the position report computes it.
@@ -232,5 +249,17 @@ private:
     // One render step at a time (the ring's worker and a bypassed mixer read could overlap while
     // the ring switches modes). try_lock only: a second renderer gets silence.
     std::mutex m_renderGuard;
+    // Set by stop() and the destructor before they stop the FMOD channel outside the channel
+    // lock: the callbacks still running until then skip the vinyl step, which has nothing left
+    // to steer (and would only report the missing channel from the mixer thread).
+    std::atomic<bool> m_bDetached;
     unsigned int m_uiBlockFrames;
+    // The source's length in ms, read once at construction (m_bLengthKnown false: none).
+    unsigned int m_uiLengthMs;
+    bool m_bLengthKnown;
+    // The last millisecond report, answered on the mixer thread when the channel lock is busy.
+    std::atomic<unsigned int> m_uiLastReportMs;
+    // A vinyl speed the mixer thread could not apply (channel lock busy); NaN: none.
+    std::atomic<float> m_fPendingVinylSpeed;
+    static constexpr float kNoPendingSpeed = std::numeric_limits<float>::quiet_NaN();
 };

@@ -3,9 +3,11 @@
 // The reported position is the heard position (the source frame at the end of the last rendered
 // block), advanced between blocks by the wall clock at speed / tempo factor. The interpolation
 // state (base ms, accumulated ms) is only touched under the channel lock: both Java threads and
-// the mixer thread's vinyl step ask for the position.
+// the mixer thread's vinyl step ask for the position. The mixer thread only tries the lock and
+// takes the last report when a Java thread holds it.
 #include <SoundTouch.h>
 
+#include "MixerThread.h"
 #include "TimestretchedChannel.h"
 #include "StatusCodes.h"
 
@@ -32,13 +34,20 @@ int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit,
     }
     if (unit != FMOD_TIMEUNIT_MS) return kBadUnit;
 
+    // The vinyl step asks from the mixer thread, which never waits for the channel lock: when a
+    // control thread holds it, the step gets the previous report (at most one block old).
+    const bool wait = !pw::rt::onMixerThread();
     const unsigned int ms = m_pLoopSound->ConvertPCM2MS(m_uiHeardPosition.load(std::memory_order_acquire));
     int result = 0;
     unsigned int report = ms;
     if (interpolate) {
         bool paused = true;
         {
-            CRITSECT_SCOPE(m_channelLock);
+            CRITSECT_TRY_SCOPE(lock, m_channelLock, wait);
+            if (!lock.owns()) {
+                *position = m_uiLastReportMs.load(std::memory_order_acquire);
+                return 0;
+            }
             if (m_pChannel) {
                 bool ignored = false;
                 result = m_pChannel->getPaused(&ignored);
@@ -52,7 +61,11 @@ int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit,
         } else {
             const int64_t now = clockNowMs();
             const float factor = m_fTempoFactor.load(std::memory_order_acquire);
-            CRITSECT_SCOPE(m_channelLock);
+            CRITSECT_TRY_SCOPE(lock, m_channelLock, wait);
+            if (!lock.owns()) {
+                *position = m_uiLastReportMs.load(std::memory_order_acquire);
+                return 0;
+            }
             const int64_t last = m_lLastClockMs.load(std::memory_order_acquire);
             if (paused || m_uiBaseMs != ms || last < 0 || m_bBlockDone.exchange(false, std::memory_order_acq_rel)) {
                 m_uiBaseMs = ms;
@@ -75,8 +88,9 @@ int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit,
             }
         }
     }
-    unsigned int length = 0;
-    if (m_pLoopSound->getLength(&length, FMOD_TIMEUNIT_MS) == FMOD_OK && report > length) report = length;
+    // The length read once at construction: asking the sound goes through its decoder's object.
+    if (m_bLengthKnown && report > m_uiLengthMs) report = m_uiLengthMs;
+    m_uiLastReportMs.store(report, std::memory_order_release);
     *position = report;
     return result;
 }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "DebugLog.h"
+#include "MixerThread.h"
 #include "fmod_sample_format.hpp"
 #include "TimestretchedChannel.h"
 #include "StatusCodes.h"
@@ -29,11 +30,15 @@ FMOD_RESULT TimeStretchedChannel::DSPReadCallback(FMOD_DSP_STATE* state, float* 
     if (!state || !state->instance || state->instance->getUserData(&user) != FMOD_OK || !user)
         return static_cast<FMOD_RESULT>(TK_CHANNEL_NONE);
     auto* self = static_cast<TimeStretchedChannel*>(user);
+    pw::rt::MixerThreadScope mixer;
     return static_cast<FMOD_RESULT>(self->readFromBufferedResampledBuffer(out, length, outChannels));
 }
 
 int TimeStretchedChannel::readFromBufferedResampledBuffer(float* out, unsigned int frames, int channels) {
-    calculateVinylScratch(true);
+    if (!m_bDetached.load(std::memory_order_acquire)) {
+        if (pw::rt::onMixerThread()) applyPendingVinylSpeed();
+        calculateVinylScratch(true);
+    }
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire))
         return ring->readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));
     return readFromResampledBuffer(out, frames, channels, m_bPlaying.load(std::memory_order_acquire));
@@ -279,6 +284,7 @@ FMOD_RESULT TimeStretchedChannel::GainFactor(FMOD_DSP_STATE* state, float* in, f
     void* user = nullptr;
     if (state->instance->getUserData(&user) != FMOD_OK || !user) return FMOD_OK;
     auto* self = static_cast<TimeStretchedChannel*>(user);
+    pw::rt::MixerThreadScope mixer;
     const float gain = self->m_fGain.load(std::memory_order_acquire);
     if (in && out && gain == 1.0f) {
         // The narrower of the two buffers bounds the copy: taking the wider one would read past

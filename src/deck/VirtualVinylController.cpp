@@ -66,10 +66,13 @@ int CVirtualVinylController::setVirtualVelocity(long position, double duration) 
 
 int CVirtualVinylController::setVirtualVTInertia(double) { return 1; }
 
-void CVirtualVinylController::calculateVinylScratch(bool) {
+void CVirtualVinylController::calculateVinylScratch(bool fromCallback) {
     if (!m_bEnabled.load(std::memory_order_acquire) || m_lTargetPosition.load(std::memory_order_acquire) < 0)
         return;
-    CRITSECT_SCOPE(m_vtLock);
+    // The audio callback never waits for "VTRunner": a setter that holds it is making a step (or
+    // applying a mode) itself, so the callback's step is skipped rather than repeated late.
+    CRITSECT_TRY_SCOPE(vtLock, m_vtLock, !fromCallback);
+    if (!vtLock.owns()) return;
 
     // Elapsed time, never under 10 ms: the first step and close steps count as one 10 ms block.
     const float now = nowMs();

@@ -11,7 +11,8 @@
 //
 // Callback safety
 // - A speed step keeps at most four history values in storage reserved at construction, so it
-//   never allocates. It does take "VTRunner", which the setters hold only for a few stores.
+//   never allocates. From the audio callback it only tries "VTRunner" and skips the step when a
+//   setter holds it; on the mixer thread the lock never logs (CritSect).
 #pragma once
 
 #include <sys/time.h>
@@ -43,7 +44,8 @@ public:
     int setVirtualVelocity(long position, double duration);
     // Accepted; nothing that affects the speed depends on it. 1.
     int setVirtualVTInertia(double inertia);
-    // One speed step. The flag (true from the audio callback) does not change the step.
+    // One speed step. The flag is true from the audio callback: the step is then skipped when
+    // "VTRunner" is held elsewhere instead of waiting for it; the step itself is the same.
     void calculateVinylScratch(bool fromCallback);
 
     double getBaseSpeed() const { return m_dBaseSpeed.load(std::memory_order_acquire); }

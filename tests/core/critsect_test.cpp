@@ -1,7 +1,9 @@
 // The named lock: its log lines, the shared depth counter and its name handling.
 #include <string>
+#include <thread>
 
 #include "CritSect.h"
+#include "MixerThread.h"
 #include "test_support.h"
 
 namespace {
@@ -71,5 +73,33 @@ TEST_P(CritSectNameTest, NamesAreCutTo255Characters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, CritSectNameTest, ::testing::Values(0, 254, 255, 256, 300, 4000));
+
+}  // namespace
+
+namespace {
+
+// On a thread marked as the mixer's a named lock writes no line and leaves the depth alone; the
+// same lock off the mark logs as before. TryEnter refuses a held lock at once and takes a free one.
+TEST_F(DebugLogTest, OnTheMixerThreadNamedLocksDoNotLogAndTryEnterNeverWaits) {
+    const unsigned int d = CritSect::m_uiCritSectDepth;
+    CritSect vinyl("VTRunner");
+    {
+        pw::rt::MixerThreadScope mixer;
+        ASSERT_TRUE(pw::rt::onMixerThread());
+        vinyl.Enter("Step", "src/Deck.cpp", 40);
+        EXPECT_EQ(CritSect::m_uiCritSectDepth, d);
+        vinyl.Leave("Step", "src/Deck.cpp", 41);
+        ASSERT_TRUE(vinyl.TryEnter("Step", "src/Deck.cpp", 42));
+        vinyl.Leave("Step", "src/Deck.cpp", 43);
+    }
+    EXPECT_FALSE(pw::rt::onMixerThread());
+    EXPECT_EQ(logText(), "");
+    ASSERT_TRUE(vinyl.TryEnter("Load", "src/Deck.cpp", 44));
+    // Held (by this thread here, by a Java thread in the engine): another try fails at once.
+    std::thread other([&] { EXPECT_FALSE(vinyl.TryEnter("Step", "src/Deck.cpp", 45)); });
+    other.join();
+    vinyl.Leave("Load", "src/Deck.cpp", 46);
+    EXPECT_EQ(logText(), lockLine("Enter", d, "VTRunner", 44) + lockLine("Leave", d, "VTRunner", 46));
+}
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The named lock under contention: mutual exclusion and a balanced depth counter.
+#include <atomic>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
 #include "CritSect.h"
+#include "MixerThread.h"
 #include "test_support.h"
 
 namespace {
@@ -37,5 +40,39 @@ TEST_P(CritSectContentionTest, OneThreadAtATime) {
 
 INSTANTIATE_TEST_SUITE_P(NamedAndUnnamed, CritSectContentionTest,
                          ::testing::Values("SampleQueue", nullptr));
+
+}  // namespace
+
+namespace {
+
+// An Enter on the mixer thread that finds the lock held is counted as a wait (what the test
+// builds assert never happens); one that finds it free is not.
+TEST(CritSectMixerThread, AnEnterThatHadToWaitIsCounted) {
+    CritSect lock(nullptr);
+    const uint64_t before = pw::rt::mixerLockWaits();
+    std::thread free([&] {
+        pw::rt::MixerThreadScope mixer;
+        CRITSECT_ENTER(lock);
+        CRITSECT_LEAVE(lock);
+    });
+    free.join();
+    EXPECT_EQ(pw::rt::mixerLockWaits(), before);
+
+    CRITSECT_ENTER(lock);
+    std::atomic<bool> entered{false};
+    std::thread blocked([&] {
+        pw::rt::MixerThreadScope mixer;
+        CRITSECT_ENTER(lock);
+        entered.store(true, std::memory_order_release);
+        CRITSECT_LEAVE(lock);
+    });
+    // The mixer-side Enter counts before it waits: the count shows it is waiting.
+    while (pw::rt::mixerLockWaits() == before) std::this_thread::yield();
+    EXPECT_FALSE(entered.load(std::memory_order_acquire));
+    CRITSECT_LEAVE(lock);
+    blocked.join();
+    EXPECT_TRUE(entered.load());
+    EXPECT_EQ(pw::rt::mixerLockWaits(), before + 1);
+}
 
 }  // namespace

@@ -25,6 +25,8 @@ FMOD::System* noSoundSystem() {
 
 }  // namespace
 
+FMOD::System* decodingSystem() { return noSoundSystem(); }
+
 GeneratedSound::GeneratedSound(unsigned int frames, int channels,
                                const std::function<float(unsigned int, int)>& sample, int bits, bool isFloat)
     : m_frames(frames), m_channels(channels), m_bits(bits), m_float(isFloat) {
@@ -116,9 +118,10 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels, float amp
     });
 }
 
-OutputRig::OutputRig() {
+OutputRig::OutputRig(bool keepReceived) {
     m_table = std::make_unique<pw::test::DeviceTableFile>(std::string("output name=\"") + kCard +
-                                                          "\" channels=2 sink=memory pacing=stepped\n");
+                                                          "\" channels=2 sink=" +
+                                                          (keepReceived ? "memory" : "discard") + " pacing=stepped\n");
     if (FMOD_System_Create(&m_system) != FMOD_OK || !m_system) return;
     if (m_system->init(32, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
         m_system->release();
@@ -156,6 +159,22 @@ bool OutputRig::play(TimeStretchedChannel& channel, unsigned int blocks, bool wa
 std::vector<float> OutputRig::received() const { return pw::testhooks::received(kCard); }
 
 void OutputRig::clearReceived() const { pw::testhooks::clearReceived(kCard); }
+
+FreeRunningCard::FreeRunningCard()
+    : m_thread([this] {
+          while (!m_finished.load(std::memory_order_acquire)) {
+              if (!pw::testhooks::step(kCard, 1)) {
+                  m_stalled.store(true, std::memory_order_release);
+                  return;
+              }
+              m_blocks.fetch_add(1, std::memory_order_relaxed);
+          }
+      }) {}
+
+void FreeRunningCard::stop() {
+    m_finished.store(true, std::memory_order_release);
+    if (m_thread.joinable()) m_thread.join();
+}
 
 double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel) {
     const size_t end = std::min(stereo.size() / 2, fromFrame + frameCount);

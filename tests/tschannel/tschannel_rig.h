@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FMODSystem.h"
@@ -20,6 +22,10 @@ namespace tsc_test {
 constexpr int kRate = 44100;
 constexpr unsigned int kBlock = 1024;  // the card's block, and the channel's
 constexpr const char* kCard = "Card1";
+
+// The no-sound system the generated sounds (and tests' files) are created on, as the engine's
+// silent system decodes a deck's file.
+FMOD::System* decodingSystem();
 
 // A user sound of `frames` frames of `bits`-bit samples (8, 16, 24 or 32; 32 with isFloat is
 // IEEE float); sample(frame, channel) gives the value in [-1, 1].
@@ -52,7 +58,8 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels = 2, float
 // The output side: the device table, an initialised system on the stepped card and its wrapper.
 class OutputRig {
 public:
-    OutputRig();
+    // keepReceived false discards what the card gets (for long stress runs).
+    explicit OutputRig(bool keepReceived = true);
     ~OutputRig();
     bool ok() const { return m_wrapper != nullptr; }
     FMODSystem* system() { return m_wrapper.get(); }
@@ -69,6 +76,27 @@ private:
     std::unique_ptr<pw::test::DeviceTableFile> m_table;
     FMOD::System* m_system = nullptr;
     std::unique_ptr<FMODSystem> m_wrapper;
+};
+
+// Steps the rig's card back to back on a thread of its own until stopped, so that the mixer is
+// nearly always inside a callback. stalled() turns true when the mixer stopped taking blocks
+// (the card's step gives up after 10 s): a mixer stuck in a callback.
+class FreeRunningCard {
+public:
+    FreeRunningCard();
+    ~FreeRunningCard() { stop(); }
+    FreeRunningCard(const FreeRunningCard&) = delete;
+    FreeRunningCard& operator=(const FreeRunningCard&) = delete;
+
+    void stop();
+    bool stalled() const { return m_stalled.load(std::memory_order_acquire); }
+    unsigned int blocks() const { return m_blocks.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_stalled{false};
+    std::atomic<unsigned int> m_blocks{0};
+    std::thread m_thread;
 };
 
 // Frequency of channel `channel` of interleaved stereo samples [from, from + count) frames,
