@@ -1,5 +1,6 @@
 #include "tschannel_rig.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -116,9 +117,10 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels, float amp
     });
 }
 
-OutputRig::OutputRig() {
+OutputRig::OutputRig(bool realtime) {
     m_table = std::make_unique<pw::test::DeviceTableFile>(std::string("output name=\"") + kCard +
-                                                          "\" channels=2 sink=memory pacing=stepped\n");
+                                                          "\" channels=2 sink=memory pacing=" +
+                                                          (realtime ? "realtime" : "stepped") + "\n");
     if (FMOD_System_Create(&m_system) != FMOD_OK || !m_system) return;
     if (m_system->init(32, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
         m_system->release();
@@ -135,13 +137,11 @@ OutputRig::~OutputRig() {
 
 bool OutputRig::play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing) {
     auto* ring = channel.getOutputBuffer();
-    const unsigned int block = channel.getBlockFrames() * 2;
     while (blocks > 0) {
         if (waitForRing && ring && !ring->isBypassed()) {
-            // Wait (bounded) until the worker cannot fit another block: the ring is full.
-            // A paused or silent channel never fills it: then the card is stepped anyway.
-            // Full means no room for another block beyond the ring's gap.
-            for (int spins = 0; ring->getFreeSamples() >= block && spins < 400; ++spins)
+            // Wait (bounded) until the worker has rendered what it keeps ahead of the mixer.
+            // A paused or silent channel never gets there: then the card is stepped anyway.
+            for (int spins = 0; !ring->holdsKeptAhead() && spins < 400; ++spins)
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
         if (ring && ring->isBypassed()) feedPrefetch(channel);

@@ -49,16 +49,17 @@ private:
 
 GeneratedSound* makeTone(double hz, unsigned int frames, int channels = 2, float amplitude = 0.5f);
 
-// The output side: the device table, an initialised system on the stepped card and its wrapper.
+// The output side: the device table, an initialised system on the card and its wrapper. The card
+// is stepped by play(), or with realtime set paced by the clock, as a sound card would be.
 class OutputRig {
 public:
-    OutputRig();
+    explicit OutputRig(bool realtime = false);
     ~OutputRig();
     bool ok() const { return m_wrapper != nullptr; }
     FMODSystem* system() { return m_wrapper.get(); }
 
-    // Renders `blocks` mixer blocks, letting the channel's ring fill before each pair of blocks so
-    // the card never reads an empty ring. With a bypassed ring the card is simply stepped.
+    // Renders `blocks` mixer blocks, letting the channel's ring fill to what its worker keeps
+    // ahead before each block so the card never reads an empty ring. With a bypassed ring the card is simply stepped.
     // Returns false when the card or the ring stopped answering.
     // waitForRing false steps the card at once (dropouts allowed; for stress runs).
     bool play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing = true);
