@@ -175,6 +175,45 @@ double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size
     return (crossings - 1) * kRate / (last - first);
 }
 
+double measurePurity(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, double hz, int channel) {
+    const size_t end = std::min(stereo.size() / 2, fromFrame + frameCount);
+    if (end <= fromFrame + 2) return 0.0;
+    // Least squares for x = a sin + b cos + c: the 3x3 normal equations, solved by Cramer's rule.
+    double m[3][3] = {}, v[3] = {};
+    for (size_t i = fromFrame; i < end; ++i) {
+        const double w = 2.0 * M_PI * hz * static_cast<double>(i) / kRate;
+        const double basis[3] = {std::sin(w), std::cos(w), 1.0};
+        const double x = stereo[2 * i + channel];
+        for (int r = 0; r < 3; ++r) {
+            v[r] += basis[r] * x;
+            for (int c = 0; c < 3; ++c) m[r][c] += basis[r] * basis[c];
+        }
+    }
+    auto det = [](const double a[3][3]) {
+        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    };
+    const double d = det(m);
+    if (d == 0.0) return 0.0;
+    double coef[3];
+    for (int k = 0; k < 3; ++k) {
+        double mk[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) mk[r][c] = c == k ? v[r] : m[r][c];
+        coef[k] = det(mk) / d;
+    }
+    double tonePower = 0.0, rest = 0.0;
+    for (size_t i = fromFrame; i < end; ++i) {
+        const double w = 2.0 * M_PI * hz * static_cast<double>(i) / kRate;
+        const double fit = coef[0] * std::sin(w) + coef[1] * std::cos(w);
+        const double e = stereo[2 * i + channel] - fit - coef[2];
+        tonePower += fit * fit;
+        rest += e * e;
+    }
+    if (rest <= 0.0) return 300.0;  // nothing left: purer than any measurement here
+    return 10.0 * std::log10(tonePower / rest);
+}
+
 void takeOverPrefetch(TimeStretchedChannel& channel) {
     if (channel.getLoopSound()) channel.getLoopSound()->getBufferingSound()->stopBuffering();
 }

@@ -76,6 +76,12 @@ private:
 // from rising zero crossings (interpolated). 0 without two crossings.
 double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel = 0);
 
+// Purity of a tone of `hz` in channel `channel` of interleaved stereo frames [from, from + count):
+// the power of the best-fitting sine of that frequency (with an offset) over the power of what is
+// left, in dB. Distortion, clicks and silence all lower it.
+double measurePurity(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, double hz,
+                     int channel = 0);
+
 // Stops the channel's prefetch worker so the test drives it: feedPrefetch runs its passes on
 // the calling thread, which makes direct render steps deterministic.
 void takeOverPrefetch(TimeStretchedChannel& channel);
