@@ -153,18 +153,6 @@ TEST(ITKOutputBuffer, KeepsUpWithTheMixerAtEveryScratchSpeed) {
     }
 }
 
-// Between speeds the depth is four mixer blocks rounded to whole blocks, never under four and
-// never beyond the top speed's.
-TEST(ITKOutputBuffer, KeptAheadFollowsTheSpeed) {
-    ITKOutputBuffer ob(nullptr);
-    ob.startBuffering(256, 2, 44100.0f, false);
-    for (const auto& c : {std::pair<float, unsigned int>{0.0f, 4}, {0.5f, 4}, {1.02f, 4}, {1.2f, 5},
-                          {2.0f, 8}, {-2.0f, 8}, {40.0f, 100}}) {
-        ob.setSpeed(c.first);
-        EXPECT_EQ(ob.getKeptAheadSamples(), c.second * 512u) << c.first;
-    }
-}
-
 TEST(ITKOutputBuffer, EmptyRingPlaysSilence) {
     CountingSource source;
     ITKOutputBuffer ob(&source);
