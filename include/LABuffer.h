@@ -68,7 +68,7 @@ public:
     static constexpr int64_t kDefaultSize = 1048585;  // 2^20 + 9
     static constexpr int64_t kGap = 8;
 
-    CLABuffer() : m_pStorage(nullptr), m_absolutePosition(0), m_size(kDefaultSize), m_groupWidth(1) {
+    CLABuffer() : m_pStorage(nullptr), m_absolutePosition(0), m_size(kDefaultSize), m_groupWidth(1), m_frameBytes(0) {
         pthread_mutex_init(&m_mutex, nullptr);
         m_pStorage = new (std::nothrow) T[static_cast<size_t>(m_size)];
         if (!m_pStorage) std::printf("CLAValue:: Memory Allocation error! Unsufficient memory!\n");
@@ -198,8 +198,10 @@ public:
         return 1;
     }
 
-    // Moves the needle back by n and copies the n elements it passed over with the order of the
-    // groups (group width elements each) reversed and the order inside each group kept.
+    // Moves the needle back by n and copies the n elements it passed over in reverse order: by
+    // groups of group width elements (the order inside each group kept), or frame by frame when
+    // a frame size in bytes is set. Groups and frames are counted from the old needle down, so a
+    // partial one (only when n is not whole groups or frames) ends the output.
     // 1; -1 when fewer than n are behind (out zeroed as above); -3 without storage and copy set.
     int ReadBufferBackward(T* out, uint64_t n, bool copy) {
         if (!m_pStorage && copy) return -3;
@@ -218,18 +220,15 @@ public:
         pthread_mutex_unlock(&m_mutex);
         // The elements between the new and the old needle stay held: the filler cannot touch them.
         if (doCopy) {
-            // Groups are taken from the old needle downward; a last, partial group (only when n
-            // is not a whole number of groups) ends the output. Any group width is reversed.
-            const int64_t start = m_needle.GetValue(m_size);
-            const int64_t width = m_groupWidth > 0 ? m_groupWidth : 1;
-            int64_t end = count;
-            int64_t o = 0;
-            while (end > 0) {
-                const int64_t first = end > width ? end - width : 0;
-                // memcpy: the owner's byte buffer need not be aligned for T.
-                for (int64_t j = first; j < end; ++j, ++o)
-                    std::memcpy(static_cast<void*>(out + o), static_cast<const void*>(m_pStorage + wrapIndex(start + j)),
-                                sizeof(T));
+            const int64_t unit = m_frameBytes > 0 ? m_frameBytes : static_cast<int64_t>(m_groupWidth * sizeof(T));
+            const int64_t start = m_needle.GetValue(m_size) * static_cast<int64_t>(sizeof(T));  // in bytes
+            // Bytes, not elements: the owner's buffer need not be aligned for T, and a frame need
+            // not be a whole number of elements.
+            unsigned char* dst = reinterpret_cast<unsigned char*>(out);
+            for (int64_t end = count * static_cast<int64_t>(sizeof(T)); end > 0;) {
+                const int64_t first = end > unit ? end - unit : 0;
+                copyBytesOut(dst, start + first, end - first);
+                dst += end - first;
                 end = first;
             }
         }
@@ -311,13 +310,23 @@ public:
     int GetGroupWidth() const { return m_groupWidth; }
     // Set by the owner before the reader runs.
     void SetGroupWidth(int width) { m_groupWidth = width > 0 ? width : 1; }
+    // Backward reads reverse frames of this many bytes, which need not be whole elements (a ring
+    // of words carrying PCM bytes). 0 goes back to groups of elements. Set before the reader runs.
+    void SetFrameBytes(unsigned int bytes) { m_frameBytes = bytes; }
+    unsigned int GetFrameBytes() const { return m_frameBytes; }
 
 private:
     // Distance from a forward to b.
     int64_t distance(int64_t a, int64_t b) const { return b >= a ? b - a : m_size - a + b; }
-    int64_t wrapIndex(int64_t i) const {
-        while (i >= m_size) i -= m_size;
-        return i;
+    // Copies len bytes of storage from byte offset at (up to one ring beyond its end), wrapping
+    // at the end of storage.
+    void copyBytesOut(unsigned char* dst, int64_t at, int64_t len) const {
+        const int64_t ringBytes = m_size * static_cast<int64_t>(sizeof(T));
+        while (at >= ringBytes) at -= ringBytes;
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(m_pStorage);
+        const int64_t k = len < ringBytes - at ? len : ringBytes - at;
+        std::memcpy(dst, bytes + at, static_cast<size_t>(k));
+        if (len > k) std::memcpy(dst + k, bytes, static_cast<size_t>(len - k));
     }
 
     void copyIn(int64_t at, const T* data, int64_t count) {
@@ -337,4 +346,5 @@ private:
     std::atomic<uint64_t> m_absolutePosition;
     int64_t m_size;
     int m_groupWidth;
+    unsigned int m_frameBytes;  // 0: backward reads reverse groups of elements
 };

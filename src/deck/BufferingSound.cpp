@@ -54,11 +54,9 @@ int BufferingSound::attach(FMOD::Sound* sound) {
         const unsigned int b = bits < 8 ? 8u : static_cast<unsigned int>(bits);
         m_uiBitsPerSample.store(b, std::memory_order_release);
         m_uiBytesPerSample.store(b / 8, std::memory_order_release);
-        // Reverse play reverses groups of one word per channel (four frames of 16-bit stereo),
-        // widened to whole frames where a frame does not divide them (24-bit stereo: three
-        // words, four frames), so a reversed group never splits a frame.
-        const unsigned int strideWords = strideBytes() / 8;
-        SetGroupWidth(static_cast<int>((ch + strideWords - 1) / strideWords * strideWords));
+        // Reverse play reverses frame by frame: a group of frames played forwards inside a
+        // backward read would be heard as distortion.
+        SetFrameBytes(frameBytes());
     }
     unsigned int length = 0;
     sound->getLength(&length, FMOD_TIMEUNIT_PCM);  // a failure leaves the length at 0

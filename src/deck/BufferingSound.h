@@ -61,8 +61,8 @@ public:
     // common multiple of the frame size and 8 (8 for 16-bit stereo, 24 for 24-bit stereo). Reads
     // and fills in multiples of it keep every frame whole.
     unsigned int strideBytes() const;
-    // Copies bytes at the needle (forward, or group-reversed in reverse). 0, or 22 when a read
-    // lacking data lies at the start or the end of the sound.
+    // Copies bytes at the needle (in reverse, frame by frame from the needle down). 0, or 22 when
+    // a read lacking data lies at the start or the end of the sound.
     int readData(void* dst, unsigned int bytes, unsigned int* read);
     unsigned int GetPositionPCM();
     int setReverse(bool reverse);

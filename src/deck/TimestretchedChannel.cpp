@@ -241,6 +241,7 @@ int TimeStretchedChannel::startBuffering(int frames, int channels) {
     }
     auto* buffer = new com_tarvenkolm_outputbuffering::ITKOutputBuffer(
         static_cast<com_tarvenkolm_outputbuffering::ITKOutputBufferSource*>(this));
+    buffer->setSpeed(m_fSpeed.load(std::memory_order_acquire));
     buffer->startBuffering(frames, channels, m_fFrequency, true);
     m_pOutputBuffer.store(buffer, std::memory_order_release);
     return 1;

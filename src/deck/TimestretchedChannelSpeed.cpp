@@ -33,6 +33,8 @@ int TimeStretchedChannel::setPitchLocked(float s) {
     const bool reverse = s < 0.0f;
     if (magnitude == m_fSpeed.load(std::memory_order_acquire) && m_pLoopSound->isReverse() == reverse) return 0;
     m_fSpeed.store(magnitude, std::memory_order_release);
+    // The mixer takes `magnitude` ring blocks per block: the ring renders that much further ahead.
+    if (auto* ring = getOutputBuffer()) ring->setSpeed(magnitude);
     m_pLoopSound->setReverse(reverse);
     return m_pChannel->setFrequency(magnitude * m_fFrequency);
 }

@@ -95,9 +95,9 @@ bool stepCard(TimeStretchedChannel* channel, const std::string& card, unsigned b
               std::chrono::milliseconds pace) {
     auto* ring = channel ? channel->getOutputBuffer() : nullptr;
     for (unsigned i = 0; i < blocks; ++i) {
-        for (int spins = 0; ring && !ring->isBypassed() && ring->getFreeSamples() >= channel->getBlockFrames() * 2 &&
-                            spins < 4000;
-             ++spins)
+        // Until the worker has rendered what it keeps ahead of the mixer (bounded: a paused
+        // channel renders nothing).
+        for (int spins = 0; ring && !ring->isBypassed() && !ring->holdsKeptAhead() && spins < 4000; ++spins)
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         std::this_thread::sleep_for(pace);
         if (!pw::testhooks::step(card, 1)) return false;

@@ -14,7 +14,7 @@ using deckpath_test::ascending;
 using deckpath_test::bytesToFrames;
 using deckpath_test::Frame16;
 using deckpath_test::IndexSound;
-using deckpath_test::reverseGroups;
+using deckpath_test::descending;
 
 constexpr unsigned int kFrames = 300000;
 
@@ -163,16 +163,16 @@ TEST(BufferingSoundFormats, PositionsFallOnWholeWords) {
     }
 }
 
-TEST_F(BufferingSoundTest, ReverseReadsPlayGroupsOfFourFramesBackward) {
+TEST_F(BufferingSoundTest, ReverseReadsPlayFrameByFrameBackward) {
     bs->seekData(5000);
     ASSERT_EQ(bs->setReverse(true), 0);
     EXPECT_TRUE(bs->isReverse());
     Read first = readBytes(*bs, 64);
     ASSERT_EQ(first.count, 64u);
-    EXPECT_EQ(bytesToFrames(first.bytes, 16), reverseGroups(5000, 16));
+    EXPECT_EQ(bytesToFrames(first.bytes, 16), descending(5000, 16));
     Read second = readBytes(*bs, 4096);
     ASSERT_EQ(second.count, 4096u);
-    EXPECT_EQ(bytesToFrames(second.bytes, 1024), reverseGroups(4984, 1024));
+    EXPECT_EQ(bytesToFrames(second.bytes, 1024), descending(4984, 1024));
     EXPECT_EQ(bs->GetPositionPCM(), 5000u - 16 - 1024);
 }
 

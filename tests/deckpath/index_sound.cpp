@@ -81,12 +81,9 @@ std::vector<Frame16> ascending(unsigned int first, unsigned int count) {
     return out;
 }
 
-std::vector<Frame16> reverseGroups(unsigned int needle, unsigned int count) {
+std::vector<Frame16> descending(unsigned int needle, unsigned int count) {
     std::vector<Frame16> out;
-    for (unsigned int group = 0; out.size() < count; ++group) {
-        const unsigned int first = needle - 4 * (group + 1);
-        for (unsigned int k = 0; k < 4 && out.size() < count; ++k) out.push_back(encodeFrame(first + k));
-    }
+    for (unsigned int k = 1; k <= count; ++k) out.push_back(encodeFrame(needle - k));
     return out;
 }
 

@@ -43,9 +43,9 @@ std::vector<Frame16> bytesToFrames(const std::vector<unsigned char>& bytes, size
 
 // Consecutive index frames [first, first + count).
 std::vector<Frame16> ascending(unsigned int first, unsigned int count);
-// What a reverse read of 16-bit stereo gives from a needle at frame `needle`: groups of 4 frames
-// (two 8-byte words) in stored order, the groups in reverse order.
-std::vector<Frame16> reverseGroups(unsigned int needle, unsigned int count);
+// What a reverse read gives from a needle at frame `needle`: the frames below it, each whole,
+// from the nearest down.
+std::vector<Frame16> descending(unsigned int needle, unsigned int count);
 // The 10-frame cross-fade after a jump, applied to the start of `frames` from the last output
 // frame (a, b): frame i (1-based) becomes trunc(prev x (1 - i/10) + sample x i/10) in floats.
 void crossFade(std::vector<Frame16>& frames, size_t at, int a, int b);

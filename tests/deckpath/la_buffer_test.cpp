@@ -1,9 +1,10 @@
 // The look-ahead ring: capacity and gap, wrap at the end of storage, half-window trimming,
-// group-reversed backward reads and the ring without storage. Element values are the stream
+// group- and frame-reversed backward reads and the ring without storage. Element values are the stream
 // positions they stand for, so every expected output follows from positions alone.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -256,6 +257,41 @@ TEST(LABuffer, BackwardReadsReverseGroupsAcrossTheEndOfStorage) {
         std::vector<unsigned long> more(20, 9);
         EXPECT_EQ(r.ReadBufferBackward(more.data(), behind(r) + 1, true), -1);
         EXPECT_EQ(more[0], 0u);
+    }
+}
+
+// A ring of words that carry a byte stream (the prefetch's PCM): with a frame size set, a backward
+// read returns whole frames from the needle down, also frames that straddle two words and the
+// end of storage.
+TEST(LABuffer, BackwardReadsReverseFramesOfAnyByteWidth) {
+    // Word w carries stream bytes 8w .. 8w+7, each byte the low 8 bits of its stream index.
+    auto words = [](unsigned long first, size_t count) {
+        std::vector<unsigned long> v(count);
+        for (size_t i = 0; i < count; ++i) {
+            unsigned char bytes[8];
+            for (int b = 0; b < 8; ++b) bytes[b] = static_cast<unsigned char>((first + i) * 8 + b);
+            std::memcpy(&v[i], bytes, 8);
+        }
+        return v;
+    };
+    for (const unsigned int frameBytes : {2u, 4u, 6u, 8u, 24u}) {
+        SCOPED_TRACE(frameBytes);
+        Ring r;
+        r.ResizeBuffer(25);
+        r.ResetBuffer(100);
+        const auto ahead15 = words(100, 15);
+        ASSERT_EQ(r.FillBufferForward(ahead15.data(), ahead15.size()), 1);
+        ASSERT_EQ(r.ReadBufferForward(nullptr, 15, false), 1);
+        const auto before = words(98, 9);  // wraps below storage index 0
+        ASSERT_EQ(r.FillBufferBackward(before.data(), before.size()), 1);
+        r.SetFrameBytes(frameBytes);
+        std::vector<unsigned char> out(96);  // 12 words: whole frames of every width here
+        ASSERT_EQ(r.ReadBufferBackward(reinterpret_cast<unsigned long*>(out.data()), 12, true), 1);
+        std::vector<unsigned char> expected;
+        for (unsigned int end = 115 * 8; expected.size() < 96; end -= frameBytes)
+            for (unsigned int b = end - frameBytes; b < end; ++b) expected.push_back(static_cast<unsigned char>(b));
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(r.GetAbsolutePosition(), 103u);
     }
 }
 

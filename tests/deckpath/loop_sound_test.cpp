@@ -18,7 +18,7 @@ using deckpath_test::crossFade;
 using deckpath_test::encodeFrame;
 using deckpath_test::Frame16;
 using deckpath_test::IndexSound;
-using deckpath_test::reverseGroups;
+using deckpath_test::descending;
 
 constexpr unsigned int kFrames = 300000;
 
@@ -98,7 +98,7 @@ TEST_F(LoopSoundTest, PlainForwardAndReverseReadsMapBackThroughTheCorrector) {
     EXPECT_EQ(ls->getReaderPosition(), 4072u);
     ASSERT_EQ(ls->setReverse(true), 0);
     EXPECT_TRUE(ls->isReverse());
-    EXPECT_EQ(read(1024), reverseGroups(4072, 1024));
+    EXPECT_EQ(read(1024), descending(4072, 1024));
     EXPECT_EQ(corrector.getSamplePCMPos(1.0, 1024), 3048);
 }
 
@@ -117,7 +117,7 @@ TEST_F(LoopSoundTest, PlainPathEndOfDataAndBound) {
     ls->setReverse(true);  // the next passes fill behind the needle
     const auto frames = read(2048, &result);
     EXPECT_EQ(result, FMOD_ERR_BADCOMMAND);
-    EXPECT_EQ(frames, reverseGroups(kFrames - 1000, 2048));
+    EXPECT_EQ(frames, descending(kFrames - 1000, 2048));
     EXPECT_EQ(ls->getReaderPosition(), kFrames - 1000);
 }
 
@@ -268,8 +268,8 @@ TEST_F(LoopSoundTest, ReverseLoopCountsThePositionUp) {
     ASSERT_EQ(ls->setPositionPCM(1100), 0);
     ls->setReverse(true);
     // 100 frames (the region end less the position) backward from 1100, then the jump to the
-    // loop start, backward from there, faded from the last frame written (1003).
-    const auto expected = concat({faded(reverseGroups(1100, 100), 0, 0), faded(reverseGroups(1000, 40), 1003, 0)});
+    // loop start, backward from there, faded from the last frame written (1000).
+    const auto expected = concat({faded(descending(1100, 100), 0, 0), faded(descending(1000, 40), 1000, 0)});
     EXPECT_EQ(read(140), expected);
 }
 

@@ -90,10 +90,14 @@ TEST(ITKOutputBuffer, RendersFourBlocksAheadThenPlaysThemInOrder) {
     CountingSource source;
     ITKOutputBuffer ob(&source);
     ASSERT_EQ(ob.startBuffering(1024, 2, 44100.0f, true), 0);
-    EXPECT_EQ(ob.getRingSize(), 8201);
+    // Room for four blocks ahead at the top scratch speed, twice over (what was read stays behind).
+    EXPECT_EQ(ob.getRingSize(), 2048 * 4 * 25 * 2 + 9);
     EXPECT_FALSE(ob.isBypassed());
-    ASSERT_TRUE(eventually([&] { return ob.getFreeSamples() == 1; }));
-    EXPECT_EQ(source.calls.load(), 4);  // a fifth block never fits
+    EXPECT_EQ(ob.getKeptAheadSamples(), 4u * 2048);
+    ASSERT_TRUE(eventually([&] { return ob.holdsKeptAhead(); }));
+    EXPECT_EQ(ob.getAheadSamples(), 4u * 2048);
+    usleep(30000);                      // a few more wake-ups with nothing taken
+    EXPECT_EQ(source.calls.load(), 4);  // a fifth block is not rendered
     EXPECT_FALSE(source.lastFlag.load());
 
     std::vector<float> block(2048);
@@ -115,6 +119,38 @@ TEST(ITKOutputBuffer, RendersFourBlocksAheadThenPlaysThemInOrder) {
     ASSERT_EQ(ob.readFromResampledBuffer(block.data(), 1024, 2, true), 0);
     EXPECT_EQ(block, counting(rendered, 2048));  // straight from the source
     EXPECT_TRUE(source.lastFlag.load());        // the flag passes through
+}
+
+// Scratching: at speed s the mixer takes s blocks per mixer block, one mixer block per wake-up of
+// the worker here. Every block the mixer asks for is there, in order, up to the top speed; back at
+// speed 1 the worker keeps four blocks ahead again.
+TEST(ITKOutputBuffer, KeepsUpWithTheMixerAtEveryScratchSpeed) {
+    for (const unsigned int speed : {1u, 3u, 10u, 25u}) {
+        SCOPED_TRACE(speed);
+        CountingSource source;
+        ITKOutputBuffer ob(&source);
+        ASSERT_EQ(ob.startBuffering(1024, 2, 44100.0f, true), 0);
+        ob.stopThread();  // the test wakes the worker
+        ob.setSpeed(-static_cast<float>(speed));  // reverse takes as much
+        EXPECT_EQ(ob.getKeptAheadSamples(), 4 * speed * 2048u);  // as long ahead as four blocks at 1x
+        std::vector<float> block(2048);
+        unsigned int expectedFirst = 1;
+        auto play = [&](unsigned int wakes, unsigned int blocksPerWake) {
+            for (unsigned int wake = 0; wake < wakes; ++wake) {
+                ob.fillStep();
+                for (unsigned int b = 0; b < blocksPerWake; ++b) {
+                    ASSERT_EQ(ob.readFromResampledBuffer(block.data(), 1024, 2, true), 0);
+                    ASSERT_EQ(block, counting(expectedFirst, 2048)) << wake;
+                    expectedFirst += 2048;
+                }
+            }
+        };
+        play(60, speed);
+        ob.setSpeed(1.0f);
+        EXPECT_EQ(ob.getKeptAheadSamples(), 4u * 2048);
+        play(8, 1);
+        EXPECT_EQ(ob.getUnderruns(), 0u);
+    }
 }
 
 TEST(ITKOutputBuffer, EmptyRingPlaysSilence) {
@@ -152,8 +188,8 @@ TEST(ITKOutputBuffer, BypassWithoutSourceIs33) {
     std::vector<float> block(128, 7.0f);
     EXPECT_EQ(ob.readFromResampledBuffer(block.data(), 64, 2, true), 33);
     EXPECT_EQ(block, std::vector<float>(128, 7.0f));
-    ob.activePullData();  // no source: nothing rendered, nothing stored
-    EXPECT_EQ(ob.getFreeSamples(), static_cast<unsigned int>(64 * 2 * 4 + 1));
+    EXPECT_FALSE(ob.activePullData());  // no source: nothing rendered, nothing stored
+    EXPECT_EQ(ob.getFreeSamples(), static_cast<unsigned int>(64 * 2 * 4 * 25 * 2 + 1));
 }
 
 TEST(ITKOutputBuffer, FailedRenderStoresNothing) {

@@ -97,18 +97,18 @@ bool TransportDeck::run(CPlayer& deck, unsigned blocks) {
     bool paused = true;
     if (tsc) tsc->getPaused(&paused);
     const bool buffered = ring && !ring->isBypassed() && !paused && deck.GetConfig()->m_dSpeed != 0.0;
-    const unsigned block = tsc ? tsc->getBlockFrames() * 2 : 0;  // floats of one stereo block
     auto waitWhile = [&](auto condition, int spins) {
         for (int i = 0; buffered && condition() && i < spins; ++i)
             std::this_thread::sleep_for(std::chrono::microseconds(500));
     };
     for (unsigned i = 0; i < blocks; ++i) {
-        waitWhile([&] { return ring->getFreeSamples() >= block; }, 4000);  // until the ring is full
+        // Until the worker has rendered what it keeps ahead of the mixer.
+        waitWhile([&] { return !ring->holdsKeptAhead(); }, 4000);
         if (!hooks::step(kCard, 1)) return false;
         // The mixer mixes its next block as soon as the last one is written, which may be after
-        // step() returned: let it take from the full ring before the next wait looks at it. A
+        // step() returned: let it take from the filled ring before the next wait looks at it. A
         // channel at speed 0 takes nothing, hence the bound.
-        waitWhile([&] { return ring->getFreeSamples() < block; }, 40);
+        waitWhile([&] { return ring->holdsKeptAhead(); }, 40);
     }
     return true;
 }

@@ -76,7 +76,7 @@ TEST(MixerRealtimeMp3, ScratchingWhileAnotherThreadSeeksNeverWaitsOrAllocates) {
     FMOD::Sound* sound = nullptr;
     ASSERT_EQ(decodingSystem()->createSound(path.c_str(), kDeckFileMode, nullptr, &sound), FMOD_OK);
 
-    OutputRig rig(false);
+    OutputRig rig(false, false);
     ASSERT_TRUE(rig.ok());
     auto channel = std::make_unique<TimeStretchedChannel>(rig.system(), sound, true);
     ASSERT_NE(channel->getFMODChannel(), nullptr);

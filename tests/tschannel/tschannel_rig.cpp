@@ -1,5 +1,6 @@
 #include "tschannel_rig.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -118,10 +119,11 @@ GeneratedSound* makeTone(double hz, unsigned int frames, int channels, float amp
     });
 }
 
-OutputRig::OutputRig(bool keepReceived) {
+OutputRig::OutputRig(bool realtime, bool keepReceived) {
     m_table = std::make_unique<pw::test::DeviceTableFile>(std::string("output name=\"") + kCard +
                                                           "\" channels=2 sink=" +
-                                                          (keepReceived ? "memory" : "discard") + " pacing=stepped\n");
+                                                          (keepReceived ? "memory" : "discard") + " pacing=" +
+                                                          (realtime ? "realtime" : "stepped") + "\n");
     if (FMOD_System_Create(&m_system) != FMOD_OK || !m_system) return;
     if (m_system->init(32, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
         m_system->release();
@@ -138,13 +140,11 @@ OutputRig::~OutputRig() {
 
 bool OutputRig::play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing) {
     auto* ring = channel.getOutputBuffer();
-    const unsigned int block = channel.getBlockFrames() * 2;
     while (blocks > 0) {
         if (waitForRing && ring && !ring->isBypassed()) {
-            // Wait (bounded) until the worker cannot fit another block: the ring is full.
-            // A paused or silent channel never fills it: then the card is stepped anyway.
-            // Full means no room for another block beyond the ring's gap.
-            for (int spins = 0; ring->getFreeSamples() >= block && spins < 400; ++spins)
+            // Wait (bounded) until the worker has rendered what it keeps ahead of the mixer.
+            // A paused or silent channel never gets there: then the card is stepped anyway.
+            for (int spins = 0; !ring->holdsKeptAhead() && spins < 400; ++spins)
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
         if (ring && ring->isBypassed()) feedPrefetch(channel);
@@ -192,6 +192,45 @@ double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size
     }
     if (crossings < 2 || last <= first) return 0.0;
     return (crossings - 1) * kRate / (last - first);
+}
+
+double measurePurity(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, double hz, int channel) {
+    const size_t end = std::min(stereo.size() / 2, fromFrame + frameCount);
+    if (end <= fromFrame + 2) return 0.0;
+    // Least squares for x = a sin + b cos + c: the 3x3 normal equations, solved by Cramer's rule.
+    double m[3][3] = {}, v[3] = {};
+    for (size_t i = fromFrame; i < end; ++i) {
+        const double w = 2.0 * M_PI * hz * static_cast<double>(i) / kRate;
+        const double basis[3] = {std::sin(w), std::cos(w), 1.0};
+        const double x = stereo[2 * i + channel];
+        for (int r = 0; r < 3; ++r) {
+            v[r] += basis[r] * x;
+            for (int c = 0; c < 3; ++c) m[r][c] += basis[r] * basis[c];
+        }
+    }
+    auto det = [](const double a[3][3]) {
+        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    };
+    const double d = det(m);
+    if (d == 0.0) return 0.0;
+    double coef[3];
+    for (int k = 0; k < 3; ++k) {
+        double mk[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) mk[r][c] = c == k ? v[r] : m[r][c];
+        coef[k] = det(mk) / d;
+    }
+    double tonePower = 0.0, rest = 0.0;
+    for (size_t i = fromFrame; i < end; ++i) {
+        const double w = 2.0 * M_PI * hz * static_cast<double>(i) / kRate;
+        const double fit = coef[0] * std::sin(w) + coef[1] * std::cos(w);
+        const double e = stereo[2 * i + channel] - fit - coef[2];
+        tonePower += fit * fit;
+        rest += e * e;
+    }
+    if (rest <= 0.0) return 300.0;  // nothing left: purer than any measurement here
+    return 10.0 * std::log10(tonePower / rest);
 }
 
 void takeOverPrefetch(TimeStretchedChannel& channel) {

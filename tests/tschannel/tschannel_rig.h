@@ -55,17 +55,19 @@ private:
 
 GeneratedSound* makeTone(double hz, unsigned int frames, int channels = 2, float amplitude = 0.5f);
 
-// The output side: the device table, an initialised system on the stepped card and its wrapper.
+// The output side: the device table, an initialised system on the card and its wrapper. The card
+// is stepped by play(), or with realtime set paced by the clock, as a sound card would be.
 class OutputRig {
 public:
-    // keepReceived false discards what the card gets (for long stress runs).
-    explicit OutputRig(bool keepReceived = true);
+    // realtime paces the card by the clock; keepReceived false discards what the card gets (for
+    // long stress runs).
+    explicit OutputRig(bool realtime = false, bool keepReceived = true);
     ~OutputRig();
     bool ok() const { return m_wrapper != nullptr; }
     FMODSystem* system() { return m_wrapper.get(); }
 
-    // Renders `blocks` mixer blocks, letting the channel's ring fill before each pair of blocks so
-    // the card never reads an empty ring. With a bypassed ring the card is simply stepped.
+    // Renders `blocks` mixer blocks, letting the channel's ring fill to what its worker keeps
+    // ahead before each block so the card never reads an empty ring. With a bypassed ring the card is simply stepped.
     // Returns false when the card or the ring stopped answering.
     // waitForRing false steps the card at once (dropouts allowed; for stress runs).
     bool play(TimeStretchedChannel& channel, unsigned int blocks, bool waitForRing = true);
@@ -102,6 +104,12 @@ private:
 // Frequency of channel `channel` of interleaved stereo samples [from, from + count) frames,
 // from rising zero crossings (interpolated). 0 without two crossings.
 double measureFrequency(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, int channel = 0);
+
+// Purity of a tone of `hz` in channel `channel` of interleaved stereo frames [from, from + count):
+// the power of the best-fitting sine of that frequency (with an offset) over the power of what is
+// left, in dB. Distortion, clicks and silence all lower it.
+double measurePurity(const std::vector<float>& stereo, size_t fromFrame, size_t frameCount, double hz,
+                     int channel = 0);
 
 // Stops the channel's prefetch worker so the test drives it: feedPrefetch runs its passes on
 // the calling thread, which makes direct render steps deterministic.

@@ -34,7 +34,7 @@ void waitForVinylStep(TimeStretchedChannel& channel, double startSpeed) {
 }  // namespace
 
 TEST(ChannelTeardown, DeleteOrStopWhileTheVinylStepRunsNeverHangs) {
-    OutputRig rig(false);
+    OutputRig rig(false, false);
     ASSERT_TRUE(rig.ok());
     std::unique_ptr<GeneratedSound> source(makeTone(440.0, 5 * kRate));
     ASSERT_TRUE(source->ok());

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -25,7 +27,10 @@ ITKOutputBuffer::ITKOutputBuffer(ITKOutputBufferSource* source)
       m_uiFrames(kDefaultFrames),
       m_fSampleRate(kDefaultSampleRate),
       m_pWork(nullptr),
-      m_uiWorkCapacity(0) {}
+      m_uiWorkCapacity(0),
+      m_fSpeed(1.0f),
+      m_uiUnderruns(0),
+      m_bReset(false) {}
 
 ITKOutputBuffer::~ITKOutputBuffer() {
     stopThread();
@@ -55,9 +60,11 @@ int ITKOutputBuffer::startBuffering(int frames, int channels, float sampleRate, 
         m_pWork = nullptr;
         m_uiWorkCapacity = 0;
         const int64_t block = static_cast<int64_t>(m_iChannels.load()) * m_uiFrames.load();
-        // New storage: no mixer read may be copying out of the old one.
+        m_uiUnderruns.store(0, std::memory_order_release);
+        // New storage: no mixer read may be copying out of the old one. Twice the most kept ahead:
+        // what the mixer has read stays behind the needle up to half the ring.
         std::lock_guard<std::mutex> guard(m_readGuard);
-        m_ring.ResizeBuffer(block * 4 + 9);
+        m_ring.ResizeBuffer(block * kAheadBlocks * kTopSpeed * 2 + 9);
     }
     if (start) startThread(false);
     m_bBypass.store(!start, std::memory_order_release);
@@ -68,6 +75,7 @@ int ITKOutputBuffer::reset(uint64_t position) {
     CRITSECT_SCOPE(m_lock);
     std::lock_guard<std::mutex> guard(m_readGuard);
     m_ring.ResetBuffer(position);
+    m_bReset.store(true, std::memory_order_release);
     return 0;
 }
 
@@ -81,7 +89,7 @@ int ITKOutputBuffer::setBypass(bool bypass) {
     return 0;
 }
 
-void ITKOutputBuffer::activePullData() {
+bool ITKOutputBuffer::activePullData() {
     CRITSECT_SCOPE(m_lock);
     const unsigned int frames = m_uiFrames.load(std::memory_order_acquire);
     const int channels = m_iChannels.load(std::memory_order_acquire);
@@ -90,17 +98,57 @@ void ITKOutputBuffer::activePullData() {
         delete[] m_pWork;
         m_uiWorkCapacity = 0;
         m_pWork = new (std::nothrow) float[n];
-        if (!m_pWork) return;
+        if (!m_pWork) return false;
         m_uiWorkCapacity = n;
     }
     ITKOutputBufferSource* source = m_pSource.load(std::memory_order_acquire);
-    if (!source || m_ring.GetFreeBufferSize() < n) return;
-    if (source->readFromResampledBuffer(m_pWork, frames, channels, false) == 0) m_ring.FillBufferForward(m_pWork, n);
+    if (!source || m_ring.GetFreeBufferSize() < n) return false;
+    if (source->readFromResampledBuffer(m_pWork, frames, channels, false) != 0) return false;
+    return m_ring.FillBufferForward(m_pWork, n) == 1;
+}
+
+void ITKOutputBuffer::setSpeed(float speed) {
+    m_fSpeed.store(std::isfinite(speed) ? std::fabs(speed) : 1.0f, std::memory_order_release);
+}
+
+unsigned int ITKOutputBuffer::getKeptAheadSamples() const {
+    const unsigned int block = static_cast<unsigned int>(m_iChannels.load(std::memory_order_acquire)) *
+                               m_uiFrames.load(std::memory_order_acquire);
+    // Four mixer blocks' worth at the present speed, in whole ring blocks, never under four.
+    const float speed = std::min(m_fSpeed.load(std::memory_order_acquire), static_cast<float>(kTopSpeed));
+    const long blocks = std::lround(static_cast<double>(kAheadBlocks) * speed);
+    return block * static_cast<unsigned int>(std::max<long>(kAheadBlocks, blocks));
+}
+
+void ITKOutputBuffer::fillStep() {
+    const uint64_t block = static_cast<uint64_t>(m_iChannels.load(std::memory_order_acquire)) *
+                           m_uiFrames.load(std::memory_order_acquire);
+    if (block == 0) return;
+    const uint64_t keep = getKeptAheadSamples();
+    // Right after a seek the source's prefetch is still loading the new place: one block now, the
+    // rest after a sleep, or the ring would fill with the silence the source gives meanwhile.
+    const bool reset = m_bReset.exchange(false, std::memory_order_acq_rel);
+    const unsigned int most = reset ? 1 : kAheadBlocks * kTopSpeed;
+    for (unsigned int k = 0; k < most; ++k) {
+        if (getAheadSamples() + block > keep || !activePullData()) break;
+    }
+}
+
+unsigned int ITKOutputBuffer::getAheadSamples() {
+    unsigned int ahead = 0;
+    m_ring.GetWindow(nullptr, &ahead, nullptr);
+    return ahead;
+}
+
+bool ITKOutputBuffer::holdsKeptAhead() {
+    const uint64_t block = static_cast<uint64_t>(m_iChannels.load(std::memory_order_acquire)) *
+                           m_uiFrames.load(std::memory_order_acquire);
+    return getAheadSamples() + block > getKeptAheadSamples();
 }
 
 int ITKOutputBuffer::objectRunner() {
     while (isRunning().load(std::memory_order_acquire)) {
-        activePullData();
+        fillStep();
         usleep(sleepMilliseconds(m_uiFrames.load(std::memory_order_acquire),
                                  m_fSampleRate.load(std::memory_order_acquire)) *
                1000u);
@@ -125,6 +173,7 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
         // A short ring (-1) has zeroed out; without storage (-3) or with a reset in progress (0)
         // out is untouched: make it silence.
         if (r != -1) std::memset(out, 0, static_cast<size_t>(samples) * sizeof(float));
+        m_uiUnderruns.fetch_add(1, std::memory_order_acq_rel);
         debugMsg("possible dropout!\n");
     }
     return 0;

@@ -1,7 +1,14 @@
-// ITKOutputBuffer: renders a deck's audio ahead of the mixer. Its worker asks the source for one
-// block at a time and stores the blocks in a float ring of four blocks plus one sample; the mixer
-// thread only copies blocks out. In bypass mode the worker is stopped and the mixer's read goes
-// straight to the source.
+// ITKOutputBuffer: renders a deck's audio ahead of the mixer. Its worker asks the source for
+// blocks of interleaved float frames and stores them in a float ring; the mixer thread only copies
+// blocks out. In bypass mode the worker is stopped and the mixer's read goes straight to the source.
+//
+// Depth
+// - At speed s the mixer takes s blocks per block of its own (a scratch goes up to 25x). The deck
+//   tells the buffer its speed; at each wake-up the worker renders until the ring holds four mixer
+//   blocks' worth at that speed (at least four blocks): the same time of audio ahead at any speed,
+//   so a fast scratch never runs the ring dry and normal play keeps its short lead.
+// - The ring is sized once, in startBuffering, for that depth at the top speed: the mixer thread
+//   never waits for an allocation, and a scratch never outgrows it.
 //
 // Thread safety
 // - The worker (activePullData) runs the source's whole render step under m_lock, so reset waits
@@ -46,12 +53,30 @@ public:
     int reset(uint64_t position);
     // Switches between pre-rendering and direct reads. 0.
     int setBypass(bool bypass);
-    // One render step of the worker.
-    void activePullData();
+    // One render step: one block into the ring. True when a block was stored.
+    bool activePullData();
+    // One wake-up of the worker: renders blocks until the ring holds what it keeps ahead (or the
+    // source renders nothing). The first wake-up after a reset renders one block only.
+    void fillStep();
 
     bool isBypassed() const { return m_bBypass.load(std::memory_order_acquire); }
     unsigned int getFreeSamples() { return m_ring.GetFreeBufferSize(); }
     int64_t getRingSize() const { return m_ring.GetSize(); }
+    // Samples rendered and not yet read by the mixer.
+    unsigned int getAheadSamples();
+    // The speed the mixer plays the ring at (its magnitude; the deck sets it with its speed). Any
+    // thread, the mixer's too: one atomic store.
+    void setSpeed(float speed);
+    // Samples the worker keeps ahead of the mixer at the present speed: at least four blocks.
+    unsigned int getKeptAheadSamples() const;
+    // True when the worker has nothing to add now: another block would exceed what it keeps ahead.
+    bool holdsKeptAhead();
+    // Mixer reads the ring could not serve (silence played), since startBuffering.
+    uint64_t getUnderruns() const { return m_uiUnderruns.load(std::memory_order_acquire); }
+
+    // Blocks kept ahead at normal speed, and the top speed the ring is sized for.
+    static constexpr unsigned int kAheadBlocks = 4;
+    static constexpr unsigned int kTopSpeed = 25;
 
     // Worker sleep between steps: the block time in whole milliseconds, clamped to 1..10.
     static unsigned int sleepMilliseconds(unsigned int frames, float sampleRate);
@@ -67,6 +92,9 @@ private:
     float* m_pWork;                  // under m_lock
     unsigned int m_uiWorkCapacity;   // samples, under m_lock
     std::mutex m_readGuard;          // mixer try-locks; reset locks
+    std::atomic<float> m_fSpeed;
+    std::atomic<uint64_t> m_uiUnderruns;
+    std::atomic<bool> m_bReset;             // a seek emptied the ring since the last wake-up
 };
 
 }  // namespace com_tarvenkolm_outputbuffering
