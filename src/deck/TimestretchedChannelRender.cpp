@@ -130,6 +130,10 @@ unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, uns
     if (bps < 1 || bps > 4) return 0;
     const FMOD_SOUND_FORMAT format = pw::sound::sampleFormat(bps, m_bFloatSamples);
     const unsigned int frames = count / bps / channels;
+    if (channels == 2) {
+        pw::sound::pcmToFloat(bytes, format, m_pWork, static_cast<size_t>(frames) * 2);
+        return frames;
+    }
     for (unsigned int i = 0; i < frames; ++i) {
         const unsigned char* frame = bytes + static_cast<size_t>(i) * channels * bps;
         const float l = pw::sound::sampleToFloat(frame, format);

@@ -81,7 +81,10 @@ inline float sampleToFloat(const unsigned char* p, FMOD_SOUND_FORMAT format) {
     }
     const unsigned bytes = bytesPerSample(format);
     if (bytes == 0) return 0.0f;
-    return static_cast<float>(static_cast<double>(detail::readInt(p, bytes)) / detail::fullScale(bytes));
+    // 2^-(8 bytes - 1): the integer rounded to float and scaled by a power of two is exactly the
+    // quotient rounded to float, without a division in double per sample.
+    static constexpr float kScale[5] = {0.0f, 1.0f / 128.0f, 1.0f / 32768.0f, 1.0f / 8388608.0f, 1.0f / 2147483648.0f};
+    return static_cast<float>(detail::readInt(p, bytes)) * kScale[bytes];
 }
 
 // One float written as a sample of `format`, rounded and saturated; nothing for an unknown format.
