@@ -13,15 +13,17 @@
 namespace {
 
 // Queue sizing. A slot holds one mixer block (cut to these bounds; a longer block is queued in
-// pieces) and a queue holds this many seconds, so the writer may stall on a slow disk for that
-// long before capture has to drop blocks.
+// pieces) and a queue holds at least this many seconds at any block size and rate, so the writer
+// may stall on a slow disk for that long before capture has to drop blocks (counted, and logged
+// at close).
 constexpr uint32_t kMinSlotFrames = 64;
 constexpr uint32_t kMaxSlotFrames = 16384;
 constexpr uint32_t kFallbackSlotFrames = 1024;
 constexpr int kFallbackRate = 48000;
-constexpr double kQueueSeconds = 4.0;
+constexpr double kQueueSeconds = 30.0;
 constexpr uint32_t kMinQueueBlocks = 16;
-constexpr uint32_t kMaxQueueBlocks = 4096;
+// 30 s of the smallest blocks at 768 kHz.
+constexpr uint32_t kMaxQueueBlocks = 360000;
 
 constexpr const char* kUnit1Name = "first Mixdown";
 constexpr const char* kUnit2Name = "second Mixdown";

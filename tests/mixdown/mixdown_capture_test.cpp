@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "FMODSystem.h"
 #include "fmod_testhooks.hpp"
@@ -192,3 +193,34 @@ TEST_F(MixDownCapture, RepeatedSetupAndDestructionReleaseTheUnits) {
 }
 
 }  // namespace
+
+// A stalled writer: the queue holds at least 30 s of the mixer's output at any block size and
+// rate before capture drops, and what comes beyond is dropped and counted, never queued.
+TEST(MixDownQueueSizing, HoldsThirtySecondsAtEveryBlockSizeAndRate) {
+    const struct {
+        int rate;
+        unsigned blockFrames;
+    } cases[] = {{44100, 64}, {44100, 256}, {44100, 1024}, {48000, 441}, {96000, 128}, {192000, 64},
+                 {22050, 16384}, {8000, 4096}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, blocks of " + std::to_string(c.blockFrames));
+        FMOD::System* system = nullptr;
+        ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
+        FMODSystem wrapper(system);
+        ASSERT_EQ(system->setOutput(FMOD_OUTPUTTYPE_NOSOUND), FMOD_OK);
+        ASSERT_EQ(system->setSoftwareFormat(c.rate, FMOD_SOUND_FORMAT_PCMFLOAT, 0, 6, FMOD_DSP_RESAMPLER_LINEAR),
+                  FMOD_OK);
+        ASSERT_EQ(system->setDSPBufferSize(c.blockFrames, 4), FMOD_OK);
+        ASSERT_EQ(system->init(16, FMOD_INIT_NORMAL, nullptr), FMOD_OK);
+        CMixDown recorder;
+        MixDownSampleQueue queue;
+        ASSERT_TRUE(MixDownTestPeer::allocateQueue(recorder, queue, &wrapper));
+        // The mixer's blocks, queued with nobody writing, until the queue refuses one.
+        uint64_t frames = 0;
+        while (queue.append(c.blockFrames) && frames < uint64_t(3600) * c.rate) frames += c.blockFrames;
+        EXPECT_GE(double(frames) / c.rate, 30.0);
+        EXPECT_EQ(queue.droppedBlocks(), 1u);
+        EXPECT_FALSE(queue.append(c.blockFrames));
+        EXPECT_EQ(queue.droppedBlocks(), 2u);
+    }
+}

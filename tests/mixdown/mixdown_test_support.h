@@ -64,6 +64,11 @@ struct MixDownTestPeer {
         return q->append(static_cast<uint32_t>(lr.size() / 2));
     }
 
+    // Sizes a queue for a system's block size and rate, as setup does.
+    static bool allocateQueue(CMixDown& r, MixDownSampleQueue& q, FMODSystem* system) {
+        return r.allocateQueue(q, system);
+    }
+
     // One writer pass over everything queued; returns the frames written.
     static size_t drain(CMixDown& r) {
         CMixDown::WriterState state;
