@@ -268,6 +268,30 @@ public:
     // Quick open, length in milliseconds, close. 1; -1 before start-up; the opener's code.
     int CalcSongLength(char* name, unsigned int* ms, bool unicode);
 
+    // ---- Whole-file analysis (src/analysis/TKCoreAnalysis.cpp) ----
+    // Each runs on the calling thread to completion, takes no engine lock, and answers -1 before
+    // start-up. A Java listener (the address of a reference, may be null) hears setValue(int)
+    // progress; a cancel word set to 1 by any thread ends the run early, and what was analysed is
+    // reported. Handles are looked up first: an unknown or closed one is -3.
+    //
+    // Waveform overview (4 bytes per point) of an open sound from startMs to its end into buffer.
+    // 1 when the buffer was filled, 0 when the sound ended first, -3 no sound, the analyzer's code.
+    int CalcWaveForm(long sound, unsigned int startMs, char* buffer, unsigned int bufferSize, double msPerPoint);
+    // The tasks a Java options object asks for over an open sound, reported through the setters
+    // of a Java result object. -28 without env, caller, sound, options or result; -25 when one of
+    // their members is missing (nothing decoded); 1, or the analyzer's code (no setter called).
+    int AnalyzeData(JNIEnv* env, jobject caller, jobject listener, int* cancel, long long sound, jobject options,
+                    jobject result, bool throttle);
+    // Tempo of a file into *bpm, and its beats as BeatEvent objects added to *beatList when given.
+    // 1; 0 when beat detection failed; -28 without env; the opener's or the analyzer's code.
+    int CalcBPM(char* path, float* bpm, JNIEnv* env, jobject* listener, bool unicode, int* cancel,
+                unsigned int precision, jobject* beatList);
+    // End of the leading and start of the trailing silence (ms) of a file against a threshold.
+    // 1; 0 when no trailing point was found; the opener's code.
+    int CalcSilenceDB(char* path, unsigned int* start, unsigned int* end, float silenceDB, bool unicode);
+    // ReplayGain title gain (dB) of a file. 1; 0 when unopenable or no gain; the analyzer's code.
+    int CalcReplayGain(char* path, float* gain, JNIEnv* env, jobject* listener, bool unicode, int* cancel);
+
     // ---- CD drives ----
     // Both hold "Coreglobal" for their whole run and ask output slot 0, not the silent system.
     //

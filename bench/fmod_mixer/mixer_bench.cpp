@@ -72,6 +72,41 @@ void MixerPerChannel(benchmark::State& state) {
     system->release();
 }
 
+// One playDSP and stop after `plays` earlier ones: the start must not grow with the session.
+void ChannelStartAfterPlays(benchmark::State& state) {
+    FMOD::System* system = nullptr;
+    FMOD_System_Create(&system);
+    system->setOutput(FMOD_OUTPUTTYPE_NOSOUND_NRT);
+    system->setDSPBufferSize(256, 4);
+    if (system->init(64, FMOD_INIT_NORMAL, nullptr) != FMOD_OK) {
+        state.SkipWithError("init failed");
+        return;
+    }
+    unsigned seed = 1;
+    FMOD_DSP_DESCRIPTION d;
+    std::memset(&d, 0, sizeof(d));
+    std::strcpy(d.name, "Player");
+    d.channels = 2;
+    d.read = noise;
+    d.userdata = &seed;
+    FMOD::DSP* head = nullptr;
+    system->createDSP(&d, &head);
+    auto playAndStop = [&] {
+        FMOD::Channel* channel = nullptr;
+        return system->playDSP(FMOD_CHANNEL_FREE, head, false, &channel) == FMOD_OK && channel->stop() == FMOD_OK;
+    };
+    for (int64_t i = 0; i < state.range(0); ++i) playAndStop();
+    for (auto _ : state) {
+        if (!playAndStop()) {
+            state.SkipWithError("playDSP or stop failed");
+            break;
+        }
+    }
+    system->release();
+}
+
+BENCHMARK(ChannelStartAfterPlays)->Arg(1000)->Arg(1000000)->ArgNames({"plays"})->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(MixerPerChannel)
     ->ArgsProduct({{1, 4, 16, 64}, {0, 1}})
     ->ArgNames({"channels", "effects"})

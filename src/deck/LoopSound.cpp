@@ -27,7 +27,17 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_uiLoopEnd(0),
       m_bPlannedLoop(false),
       m_uiPlannedStart(0),
-      m_uiPlannedEnd(0) {
+      m_uiPlannedEnd(0),
+      m_fLastA(0.0f),
+      m_fLastB(0.0f),
+      m_bFadeNext(false),
+      m_uiCarryOffset(0),
+      m_uiCarryBytes(0),
+      m_uiCarryFrom(0),
+      m_bCarryForward(true),
+      m_uiFadeFrame(0),
+      m_fFadeA(0.0f),
+      m_fFadeB(0.0f) {
     m_pBuffer = new BufferingSound(sound);
     float rate = 44100.0f;
     if (m_pBuffer->getDefaults(&rate, nullptr, nullptr, nullptr) == FMOD_OK && rate > 0.0f) m_fRate = rate;
@@ -80,7 +90,9 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
     bool jumped = false;
     if (m_bPendingSeek.exchange(false, std::memory_order_acq_rel)) {
         m_pBuffer->seekData(m_uiPosition.load(std::memory_order_acquire));
+        m_uiCarryBytes = 0;
         jumped = true;
+        m_fLastA = m_fLastB = 0.0f;  // a seek fades in from silence
     }
     if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable())
         return readPlain(dst, bytes, read, corrector);
@@ -88,6 +100,7 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
 }
 
 int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector) {
+    m_uiCarryBytes = 0;  // under a stride of a loop's last read: dropped when the loop ends
     const unsigned int from = m_pBuffer->GetPositionPCM();
     const int r = m_pBuffer->readData(dst, bytes, read);
     if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
@@ -100,10 +113,19 @@ int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, Time
     else
         result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
     corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
+    if (dst) rememberLastFrame(static_cast<const unsigned char*>(dst), n);
     return result;
 }
 
+void LoopSound::rememberLastFrame(const unsigned char* out, unsigned int produced) {
+    const unsigned int bps = m_uiBytesPerSample;
+    if (produced < bps) return;
+    m_fLastA = produced >= 2 * bps ? sampleAt(out + produced - 2 * bps) : 0.0f;
+    m_fLastB = sampleAt(out + produced - bps);
+}
+
 void LoopSound::jumpTo(unsigned int start) {
+    m_uiCarryBytes = 0;
     if (start <= bound()) m_uiPosition.store(start, std::memory_order_release);
     m_pBuffer->seekData(start);
 }
@@ -121,23 +143,27 @@ void LoopSound::storeSample(unsigned char* p, float v) const {
     pw::sound::floatToSample(v, sampleFormat(), p);
 }
 
-void LoopSound::crossFade(unsigned int gotBytes, float a, float b) {
-    const unsigned int frames = std::min(kCrossFadeFrames, gotBytes / frameBytes());
-    for (unsigned int i = 1; i <= frames; ++i) {
-        const float w = static_cast<float>(i) / 10.0f;
+void LoopSound::crossFade(unsigned int gotBytes) {
+    const unsigned int frames = gotBytes / frameBytes();
+    unsigned int k = 0;
+    for (; k < frames && m_uiFadeFrame >= 1 && m_uiFadeFrame <= kCrossFadeFrames; ++k, ++m_uiFadeFrame) {
+        const float w = static_cast<float>(m_uiFadeFrame) / 10.0f;
         for (unsigned int c = 0; c < m_uiChannels; ++c) {
             // Channels above 1 fade from the last sample written, as channel 1 does.
-            const float prev = c == 0 ? a : b;
-            unsigned char* at = m_pWork + (static_cast<size_t>(i - 1) * m_uiChannels + c) * m_uiBytesPerSample;
+            const float prev = c == 0 ? m_fFadeA : m_fFadeB;
+            unsigned char* at = m_pWork + (static_cast<size_t>(k) * m_uiChannels + c) * m_uiBytesPerSample;
             storeSample(at, prev * (1.0f - w) + sampleAt(at) * w);
         }
     }
+    if (m_uiFadeFrame > kCrossFadeFrames) m_uiFadeFrame = 0;
 }
 
 int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector,
                         bool jumped) {
     debugMsg("m_bEnableLoop = true\n");
     unsigned char* out = static_cast<unsigned char*>(dst);
+    jumped = jumped || m_bFadeNext;
+    m_bFadeNext = false;
     const unsigned int fb = frameBytes();
     Region region;
     {
@@ -153,8 +179,6 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         return region.end > region.start ? static_cast<uint64_t>(fb) * (region.end - region.start) : 0;
     };
     uint64_t regionLength = regionBytes();
-    // The last two samples written, in the source's units; silence at the start of every call.
-    float a = 0.0f, b = 0.0f;
     unsigned int produced = 0;
     unsigned int emptyReads = 0;
     int result = FMOD_OK;
@@ -199,17 +223,41 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // empty too) ends the call with what it has, silence after it, rather than spinning on
         // copies of nothing; the next call goes on from there.
         if (regionLength == 0) break;
-        // 3. One chunk from the prefetch source.
-        const unsigned int from = m_pBuffer->GetPositionPCM();
-        debugMsg("readData %d\n", static_cast<int>(m_uiChunkSize));
+        // A region start the prefetch has not loaded yet: the call ends here, and the caller plays
+        // silence for the rest without counting it as played; the region plays whole once loaded.
+        if (m_pBuffer->isSeekPending()) {
+            m_bFadeNext = m_bFadeNext || jumped;  // the fade waits for the region's first data
+            break;
+        }
+        // 3. From the prefetch source only what this call still takes from this region, in whole
+        // strides: the rest of a longer read would be lost, and the next read would skip it. Only
+        // a region's end may leave part of the last stride unused (play goes elsewhere then).
+        const unsigned int position = m_uiPosition.load(std::memory_order_acquire);
+        const uint64_t toEnd = region.end > position ? static_cast<uint64_t>(fb) * (region.end - position) : 0;
+        const unsigned int stride = strideBytes();
+        uint64_t want = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), toEnd,
+                                            static_cast<uint64_t>(m_uiChunkSize)});
+        want = want >= stride ? want - want % stride : stride;
+        bool forward = !m_pBuffer->isReverse();
+        unsigned int from = m_pBuffer->GetPositionPCM();
         unsigned int got = 0;
-        const int r = m_pBuffer->readData(m_pWork, m_uiChunkSize, &got);
+        int r = FMOD_OK;
+        const bool carried = m_uiCarryBytes > 0 && m_bCarryForward == forward;
+        if (carried) {
+            // The rest of the last read, which a call's end cut short: it comes before the
+            // prefetch's next frames.
+            std::memmove(m_pWork, m_pWork + m_uiCarryOffset, m_uiCarryBytes);
+            got = m_uiCarryBytes;
+            from = m_uiCarryFrom;
+        } else {
+            debugMsg("readData %d\n", static_cast<int>(want));
+            r = m_pBuffer->readData(m_pWork, static_cast<unsigned int>(want), &got);
+        }
+        m_uiCarryBytes = 0;
         if (r == FMOD_ERR_FILE_EOF && got == 0) {
             result = r;
             break;
         }
-        // 4. Every chunk is one segment for the corrector, also when only part of it is used.
-        corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
         if (got == 0) {
             // 9. No data in the middle of the sound: read again until the prefetch delivers, but
             // not forever (a backward reader below a ring bottom that never grows gets nothing).
@@ -221,10 +269,13 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // 5. After a jump, fade the chunk in from the last output frame. The fade waits for a
         // chunk that holds data, so a dropout right after a jump does not swallow it.
         if (jumped) {
-            crossFade(got, a, b);
+            m_uiFadeFrame = 1;
+            m_fFadeA = m_fLastA;
+            m_fFadeB = m_fLastB;
             jumped = false;
-            a = b = 0.0f;
         }
+        // Reads shorter than the fade (a call's end) carry it on into the next ones.
+        if (m_uiFadeFrame && !carried) crossFade(got);
         // 6. Copy, never past the region end.
         uint64_t n = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), regionLength,
                                          static_cast<uint64_t>(m_uiChunkSize), static_cast<uint64_t>(got)});
@@ -233,17 +284,26 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         if (positionBytes + n > endBytes) n = endBytes > positionBytes ? endBytes - positionBytes : 0;
         std::memcpy(out + produced, m_pWork, static_cast<size_t>(n));
         produced += static_cast<unsigned int>(n);
-        // 7. The position counts up by the frames copied, in reverse play too.
+        // 4. The frames used are one segment for the corrector.
+        const unsigned int used = static_cast<unsigned int>(n / fb);
+        const unsigned int after = forward ? from + used : from - std::min(from, used);
+        corrector.putSamplesPCM(from, after, forward);
+        // Frames read but not used before the region's end are kept for the next copy.
+        if (n < got && positionBytes + n < endBytes) {
+            m_uiCarryOffset = static_cast<unsigned int>(n);
+            m_uiCarryBytes = got - static_cast<unsigned int>(n);
+            m_uiCarryFrom = after;
+            m_bCarryForward = forward;
+        }
+        // 7. The position counts up by the frames copied, in reverse play too. A snippet may end
+        // beyond the loop's end and must still reach its end.
         if (r == FMOD_OK || r == FMOD_ERR_FILE_EOF) {
             const uint64_t next = m_uiPosition.load(std::memory_order_acquire) + n / m_uiChannels / m_uiBytesPerSample;
-            if (next <= bound()) m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
+            if (next <= std::max(bound(), region.end))
+                m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
         }
-        // 8. Remember the last output frame for the next fade.
-        const unsigned int bps = m_uiBytesPerSample;
-        if ((n == m_uiChunkSize || region.end <= m_uiPosition.load(std::memory_order_acquire)) && produced >= bps) {
-            a = produced >= 2 * bps ? sampleAt(out + produced - 2 * bps) : 0.0f;
-            b = sampleAt(out + produced - bps);
-        }
+        // 8. Remember the last output frame for the next fade, also across calls.
+        rememberLastFrame(out, produced);
         if (r != FMOD_OK) result = r;
     }
     if (read) *read = produced;

@@ -89,12 +89,14 @@ private:
     int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.
     void jumpTo(unsigned int start);
-    // Blends the first frames of the work buffer from the last two samples written (a, b), in
-    // the source's units.
-    void crossFade(unsigned int gotBytes, float a, float b);
+    // Blends the first frames of the work buffer from the two samples written before the jump,
+    // in the source's units, going on with the fade frame m_uiFadeFrame.
+    void crossFade(unsigned int gotBytes);
     // One sample at p in the source's own width (signed 8, 16, 24 or 32-bit, or float), and back.
     float sampleAt(const unsigned char* p) const;
     void storeSample(unsigned char* p, float v) const;
+    // Keeps the last two samples of what a read produced, for the fade after the next jump.
+    void rememberLastFrame(const unsigned char* out, unsigned int produced);
     // The applied change of the loop window, under the loop lock.
     void applyLoopPoints(unsigned int start, unsigned int end);
 
@@ -116,4 +118,18 @@ private:
     unsigned int m_uiPlannedStart; // under m_loopLock
     unsigned int m_uiPlannedEnd;   // under m_loopLock; also the last loop end set
     CritSect m_loopLock;
+    // The last two samples produced, in the source's units (render thread only): a jump fades
+    // from them, also when it falls at the start of a read.
+    float m_fLastA;
+    float m_fLastB;
+    bool m_bFadeNext;  // a jump whose region was not loaded yet still fades in (render thread)
+    // The unused rest (under one stride) of the last prefetch read, in m_pWork, when a call's end
+    // cut the copy short; m_uiCarryFrom is its first frame. Render thread only.
+    unsigned int m_uiCarryOffset;
+    unsigned int m_uiCarryBytes;
+    unsigned int m_uiCarryFrom;
+    bool m_bCarryForward;
+    unsigned int m_uiFadeFrame;  // next frame (1-10) of a fade after a jump; 0 none
+    float m_fFadeA;
+    float m_fFadeB;
 };

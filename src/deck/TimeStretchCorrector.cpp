@@ -1,8 +1,6 @@
 #include "TimeStretchCorrector.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 // Generous for one rendered block per walk: a block reads one segment, or one per 64-byte chunk
@@ -37,11 +35,6 @@ size_t TimeStretchCorrector::pendingSegments() {
     return m_segments.size();
 }
 
-void TimeStretchCorrector::dropFront() {
-    m_segments.erase(m_segments.begin());
-    if (!m_segments.empty()) m_dCursor = m_segments.front().from;
-}
-
 int64_t TimeStretchCorrector::getSamplePCMPos(double ratio, unsigned int frames) {
     CRITSECT_SCOPE(m_lock);
     double remaining = static_cast<double>(frames) * ratio;
@@ -49,32 +42,27 @@ int64_t TimeStretchCorrector::getSamplePCMPos(double ratio, unsigned int frames)
         const Segment seg = m_segments.front();
         const double from = seg.from;
         const double to = seg.to;
-        if (seg.forward && m_dCursor == to) m_dCursor = from;  // the same region read again (a loop)
-
-        // Frames between the cursor and the segment's end, in 32-bit signed arithmetic on the
-        // truncated cursor, as the walk has always counted them.
-        const int32_t span = std::abs(static_cast<int32_t>(seg.to) - static_cast<int32_t>(seg.from));
-        const int32_t done = std::abs(static_cast<int32_t>(std::trunc(m_dCursor)) - static_cast<int32_t>(seg.from));
-        const int32_t left = std::max<int32_t>(0, span - done);
-
-        if (seg.forward) {
-            if (m_dCursor < from || m_dCursor > to || left == 0) {
-                dropFront();  // a jump: frames of a segment that does not hold the cursor don't count
-                continue;
-            }
-            const double step = std::min(static_cast<double>(left), remaining);
-            m_dCursor += step;
-            remaining -= step;
-            if (m_dCursor == to) m_segments.erase(m_segments.begin());
+        // A segment that does not hold the cursor is a jump the source made (a loop wrap, a
+        // snippet, a seek): its audio follows what was walked, so the cursor moves to its start
+        // and its frames count. Skipping it would put the report a whole read away from the audio
+        // at every wrap.
+        const bool holds = seg.forward ? (m_dCursor >= from && m_dCursor < to) : (m_dCursor <= from && m_dCursor > to);
+        if (!holds) m_dCursor = from;
+        // Walked in double precision: the fraction a step leaves at a segment's end carries on
+        // into the next segment instead of being dropped there.
+        const double left = seg.forward ? to - m_dCursor : m_dCursor - to;
+        if (remaining < left) {
+            m_dCursor += seg.forward ? remaining : -remaining;
+            remaining = 0.0;
         } else {
-            if (m_dCursor > from || m_dCursor < to || left == 0) {
-                dropFront();
-                continue;
-            }
-            const double step = std::min(static_cast<double>(left), remaining);
-            m_dCursor -= step;
-            remaining -= step;
-            // A finished reverse segment stays; the next pass finds left == 0 and drops it.
+            m_dCursor = to;
+            remaining -= left;
+        }
+        // A step that rounds onto the end finishes the segment too: left there, it would no
+        // longer hold the cursor and the next walk would take it for a jump back to its start.
+        if (seg.forward ? m_dCursor >= to : m_dCursor <= to) {
+            m_dCursor = to;
+            m_segments.erase(m_segments.begin());
         }
     }
     return static_cast<int64_t>(std::trunc(m_dCursor));

@@ -40,16 +40,14 @@ public:
     // Empties the list and puts the cursor at a source position.
     void reset(double position);
 
-    // Walks the cursor by frames x ratio source frames and returns it truncated toward zero.
+    // Walks the cursor by frames x ratio source frames and returns it truncated toward zero. A
+    // segment that does not hold the cursor (a jump) moves the cursor to its start and is walked.
     int64_t getSamplePCMPos(double ratio, unsigned int frames);
 
     // Segments not yet walked (diagnostics and tests).
     size_t pendingSegments();
 
 private:
-    // Removes the front segment; the cursor moves to the next segment's start when one is left.
-    void dropFront();
-
     std::vector<Segment> m_segments;
     double m_dCursor;
     CritSect m_lock;

@@ -15,6 +15,7 @@ namespace {
 using deckpath_test::ascending;
 using deckpath_test::bytesToFrames;
 using deckpath_test::crossFade;
+using deckpath_test::encodeFrame;
 using deckpath_test::Frame16;
 using deckpath_test::IndexSound;
 using deckpath_test::reverseGroups;
@@ -129,11 +130,10 @@ TEST_F(LoopSoundTest, LoopJumpsBackWithACrossFade) {
     // The seek fades in from silence; the loop end fades from the last frame (1499).
     const auto expected = concat({faded(ascending(1200, 300), 0, 0), faded(ascending(1000, 300), 1499, 0)});
     EXPECT_EQ(read(600), expected);
-    // The corrector walks the 64-byte chunks read: 300 frames end at the loop end; the first chunk
-    // after the jump does not hold the cursor and is dropped whole, so the walk ends where the
-    // reads ended (1304), one partly used chunk past the 1300 heard.
+    // The corrector walks the frames read: 300 frames end at the loop end; the jump back is
+    // walked from the loop start, so the walk ends at the 1300 heard.
     EXPECT_EQ(corrector.getSamplePCMPos(1.0, 300), 1500);
-    EXPECT_EQ(corrector.getSamplePCMPos(1.0, 300), 1304);
+    EXPECT_EQ(corrector.getSamplePCMPos(1.0, 300), 1300);
 }
 
 TEST_F(LoopSoundTest, PlannedLoopEndBeforeThePositionWaitsForTheJump) {
@@ -225,7 +225,7 @@ TEST_F(LoopSoundTest, LoopSwitchedOnPastTheLoopEndJumpsAtOnce) {
     ASSERT_EQ(ls->setPositionPCM(3000), 0);
     EXPECT_EQ(read(64), ascending(3000, 64));
     ls->setLoop(true);
-    EXPECT_EQ(read(32), faded(ascending(1000, 32), 0, 0));
+    EXPECT_EQ(read(32), faded(ascending(1000, 32), 3063, 0));  // faded from the last frame played
 }
 
 TEST_F(LoopSoundTest, PositionBeyondTheLoopEndIsRefusedWhileLooping) {
@@ -247,11 +247,11 @@ TEST_F(LoopSoundTest, SnippetsPlayInOrderThenPlayGoesOn) {
     EXPECT_EQ(ls->addPlaybackSnippetMs(200, 250), 0);  // [8820, 11025)
     // The first snippet runs on from 1064 without a jump; the second starts with a jump and a
     // fade from 4409; after it play goes on without a jump from where the prefetch stands
-    // (11028: the last 64-byte chunk of the snippet was read whole).
-    const auto expected = concat({ascending(1064, 3346), faded(ascending(8820, 2205), 4409, 0), ascending(11028, 100)});
+    // (11026: reads are whole 8-byte words, and the snippet ends inside one).
+    const auto expected = concat({ascending(1064, 3346), faded(ascending(8820, 2205), 4409, 0), ascending(11026, 100)});
     EXPECT_EQ(read(3346 + 2205 + 100), expected);
     EXPECT_FALSE(ls->isPositionsAvailable());
-    EXPECT_EQ(read(16), ascending(11140, 16));  // the plain path again
+    EXPECT_EQ(read(16), ascending(11126, 16));  // the plain path again
 }
 
 TEST_F(LoopSoundTest, SnippetAlreadyPassedIsSkipped) {
@@ -259,7 +259,7 @@ TEST_F(LoopSoundTest, SnippetAlreadyPassedIsSkipped) {
     read(16);
     ls->addPlaybackSnippetMs(0, 50);     // ends at 2205, behind the position
     ls->addPlaybackSnippetMs(200, 210);  // [8820, 9261)
-    EXPECT_EQ(read(100), faded(ascending(8820, 100), 0, 0));
+    EXPECT_EQ(read(100), faded(ascending(8820, 100), 5015, 0));  // from the last frame played
 }
 
 TEST_F(LoopSoundTest, ReverseLoopCountsThePositionUp) {
@@ -299,7 +299,7 @@ TEST_F(LoopSoundTest, EmptyRegionsEndTheReadInsteadOfSpinning) {
     read(16);
     ls->addPlaybackSnippetMs(300, 200);  // ends before it starts
     ls->addPlaybackSnippetMs(400, 410);  // [17640, 18081)
-    EXPECT_EQ(read(100), faded(ascending(17640, 100), 0, 0));
+    EXPECT_EQ(read(100), faded(ascending(17640, 100), 1015, 0));  // from the last frame played
 }
 
 // Backward below a ring bottom that never grows: the loop path stops retrying and returns what
@@ -348,6 +348,81 @@ TEST_F(LoopSoundTest, SwitchingTheLoopOffRestoresTheWholeSound) {
         EXPECT_EQ(ls->isLoopPlanned(), c.plannedAfter);
     }
 }
+
+// Every lap holds exactly the loop's frames in order, whatever the loop's length against the
+// 64-byte chunk (16 frames here) and the read block; only the first ten frames of a lap are
+// faded from the frame before the wrap.
+TEST_F(LoopSoundTest, EveryLapHoldsTheLoopFramesInOrder) {
+    struct Case {
+        unsigned int start, length, block;
+    };
+    const Case cases[] = {
+        {1000, 1000, 1024}, {1000, 1024, 1000}, {2000, 777, 256}, {3000, 4096, 1024},
+        {5000, 333, 1000}, {7000, 505, 62},   {9000, 2048, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "loop " << c.start << "+" << c.length << " read " << c.block);
+        ls = std::make_unique<LoopSound>(sound->get());
+        ls->stopBuffering();
+        pump(20);
+        ASSERT_EQ(ls->setLoopPointsPCM(c.start, c.start + c.length), 0);
+        ls->setLoop(true);
+        ASSERT_EQ(ls->setPositionPCM(c.start), 0);
+        const unsigned int laps = 6;
+        std::vector<Frame16> got;
+        while (got.size() < laps * c.length) {
+            const auto part = read(c.block);
+            ASSERT_EQ(part.size(), c.block);
+            got.insert(got.end(), part.begin(), part.end());
+        }
+        const Frame16 last = encodeFrame(c.start + c.length - 1);
+        std::vector<Frame16> expected = faded(ascending(c.start, c.length), 0, 0);
+        for (unsigned int lap = 1; lap < laps; ++lap) {
+            const auto next = faded(ascending(c.start, c.length), last.left, last.right);
+            expected.insert(expected.end(), next.begin(), next.end());
+        }
+        got.resize(expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(got[i], expected[i]) << "lap " << i / c.length << " frame " << i % c.length;
+    }
+}
+
+// A jump to a loop start the prefetch has not loaded: silence that is not counted as played, then
+// the lap from its first frame, faded from the frame before the jump.
+TEST_F(LoopSoundTest, LoopStartNotYetLoadedIsSilenceThatDoesNotCount) {
+    placeFar(250000);
+    EXPECT_EQ(read(100), ascending(250000, 100));
+    ASSERT_EQ(ls->setLoopPointsPCM(150000, 151000), 0);
+    ls->setLoop(true);  // play is past the loop end: the next read jumps to its start
+    std::vector<unsigned char> bytes(400 * 4, 0xEE);
+    unsigned int count = 0;
+    ls->readData(bytes.data(), 400 * 4, &count, corrector);
+    EXPECT_EQ(ls->getReaderPosition(), 150000u) << "silence counted as played";
+    const Frame16 before = encodeFrame(250099);
+    EXPECT_EQ(read(400), faded(ascending(150000, 400), before.left, before.right));
+}
+
+// A wrap at the very start of a read fades from the loop's last frame, not from silence.
+TEST_F(LoopSoundTest, WrapAtTheStartOfAReadFadesFromTheLoop) {
+    ASSERT_EQ(ls->setLoopPointsPCM(1000, 1512), 0);
+    ls->setLoop(true);
+    ASSERT_EQ(ls->setPositionPCM(1000), 0);
+    EXPECT_EQ(read(512), faded(ascending(1000, 512), 0, 0));
+    const Frame16 last = encodeFrame(1511);
+    EXPECT_EQ(read(100), faded(ascending(1000, 100), last.left, last.right));
+}
+
+// A snippet that ends beyond the loop's end plays to its end, then the loop takes over again.
+TEST_F(LoopSoundTest, SnippetBeyondTheLoopEndStillEnds) {
+    ASSERT_EQ(ls->setLoopPointsPCM(1000, 2000), 0);
+    ls->setLoop(true);
+    ASSERT_EQ(ls->setPositionPCM(1000), 0);
+    ASSERT_EQ(ls->addPlaybackSnippetMs(50, 100), 0);  // [2205, 4410)
+    const auto expected = concat({faded(ascending(1000, 3410), 0, 0), faded(ascending(1000, 200), 4409, 0)});
+    EXPECT_EQ(read(3610), expected);
+    EXPECT_FALSE(ls->isPositionsAvailable());
+}
+
 
 TEST(LoopSound8Bit, CrossFadeCoversTenFramesOfEightBitStereo) {
     IndexSound sound(20000, 2, 8);

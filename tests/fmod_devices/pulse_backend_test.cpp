@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 #include "device.hpp"
@@ -40,6 +41,24 @@ protected:
     std::unique_ptr<pw::test::ScopedEnv> noTable_;
     std::unique_ptr<pw::test::PulseServer> server_;
 };
+
+// A card plugged in after the first listing is seen at the next one, after the cards listed
+// before, which keep their indexes.
+TEST_F(PulseBackendTest, ACardPluggedInLaterIsListedAfterTheOthers) {
+    Backend& backend = autodetectBackend();
+    ASSERT_EQ(backend.outputDrivers().size(), 2u);
+    ASSERT_EQ(std::system("pactl load-module module-null-sink sink_name=late rate=44100 channels=2 "
+                          "sink_properties=device.description=Late >/dev/null 2>&1"),
+              0);
+    const auto outputs = backend.outputDrivers();
+    ASSERT_EQ(outputs.size(), 3u);
+    EXPECT_EQ(outputs[0].name, "Card1");
+    EXPECT_EQ(outputs[1].name, "Card 2 Surround");
+    EXPECT_EQ(outputs[2].name, "Late");
+    bool lateMonitor = false;
+    for (const auto& r : backend.recordDrivers()) lateMonitor = lateMonitor || r.name.find("Late") != std::string::npos;
+    EXPECT_TRUE(lateMonitor);
+}
 
 // Channel c of frame f: a tone with a channel-specific level; never 0 at f = 0 so that the start
 // can be found in the capture.

@@ -156,6 +156,30 @@ TEST_F(MixerDevices, DriversReportWhatTheTableSays) {
     EXPECT_EQ(s->getRecordDriverInfo(2, rec, sizeof(rec), nullptr), FMOD_ERR_INVALID_PARAM);
 }
 
+// Each explicit output type lists its own back-end: the table's drivers for the virtual type, the
+// sound server's sinks (whatever the server has, never the table's cards) for the server type.
+TEST_F(MixerDevices, EachOutputTypeListsItsOwnBackEnd) {
+    struct Row {
+        FMOD_OUTPUTTYPE type;
+        bool listsTheTable;
+    };
+    for (const Row& row : {Row{FMOD_OUTPUTTYPE_AUTODETECT, true}, Row{FMOD_OUTPUTTYPE_VIRTUAL, true},
+                           Row{FMOD_OUTPUTTYPE_PULSEAUDIO, false}}) {
+        SCOPED_TRACE(static_cast<int>(row.type));
+        FMOD::System* s = create();
+        ASSERT_EQ(s->setOutput(row.type), FMOD_OK);
+        int count = 0;
+        ASSERT_EQ(s->getNumDrivers(&count), FMOD_OK);
+        bool sawCard1 = false;
+        for (int i = 0; i < count; ++i) {
+            char name[256] = {0};
+            ASSERT_EQ(s->getDriverInfo(i, name, sizeof name, nullptr), FMOD_OK);
+            sawCard1 = sawCard1 || std::string(name) == "Card1";
+        }
+        EXPECT_EQ(sawCard1, row.listsTheTable);
+    }
+}
+
 TEST_F(MixerDevices, RefusedLayoutFailsWith58ThenStereoInitWorks) {
     FMOD::System* s = create();
     ASSERT_EQ(s->setDriver(2), FMOD_OK);  // BCD3000

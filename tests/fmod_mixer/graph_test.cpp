@@ -115,8 +115,8 @@ TEST_F(MixerOffline, PausedChannelPullsNothingAndStoppedChannelEnds) {
     out = render(2);
     EXPECT_EQ(gen.calls.load(), 3);
     for (float v : out) ASSERT_EQ(v, 0.0f);
-    // A stale handle stays callable.
-    EXPECT_EQ(channel->setVolume(0.5f), FMOD_OK);
+    // A stale handle stays callable: refused, and stopping it again is harmless.
+    EXPECT_EQ(channel->setVolume(0.5f), FMOD_ERR_INVALID_HANDLE);
     unsigned pos = 0;
     EXPECT_EQ(channel->getPosition(&pos, FMOD_TIMEUNIT_MS), FMOD_ERR_INVALID_HANDLE);
     EXPECT_EQ(channel->stop(), FMOD_OK);

@@ -1,4 +1,4 @@
-// Runs the decoder fuzz entry point without libFuzzer: first a seed corpus of small real files
+// Runs a fuzz entry point (the decoders', or the whole layer's) without libFuzzer: first a seed corpus of small real files
 // made here with the audio tools, then a bounded number of mutants of them (bit flips, byte
 // runs, truncations, splices), all from a fixed random seed so a failure replays exactly.
 // Usage: decode_fuzz_replay [mutants] [extra input files...]
@@ -28,7 +28,7 @@ Bytes readFile(const std::string& path) {
 // Small files of every family the decoders take; a tool that is missing just gives no seed.
 std::vector<Bytes> makeSeeds(const std::string& dir) {
     const std::string wav = dir + "/seed.wav";
-    const std::vector<std::string> commands = {
+    std::vector<std::string> commands = {
         "sox -n -r 44100 -c 2 -b 16 " + wav + " synth 0.1 sine 440",
         "sox -n -r 22050 -c 1 -b 8 " + dir + "/seed8.wav synth 0.05 sine 300",
         "sox -n -r 44100 -c 2 -b 24 " + dir + "/seed.aiff synth 0.05 sine 500",
@@ -42,6 +42,10 @@ std::vector<Bytes> makeSeeds(const std::string& dir) {
         "ffmpeg -loglevel error -y -i " + wav + " -c:a aac -f adts " + dir + "/seed.aac",
         "ffmpeg -loglevel error -y -i " + wav + " -c:a mp2 " + dir + "/seed.mp2",
     };
+#ifdef PW_HOSTILE_CORPUS_SCRIPT
+    // The corpus of files with lying headers, the same the sound tests use.
+    commands.push_back(std::string("/usr/bin/python3 " PW_HOSTILE_CORPUS_SCRIPT " ") + dir);
+#endif
     for (const auto& c : commands) {
         const std::string quiet = "(" + c + ") >/dev/null 2>&1";
         if (std::system(quiet.c_str()) != 0)
@@ -49,7 +53,8 @@ std::vector<Bytes> makeSeeds(const std::string& dir) {
     }
     std::vector<Bytes> seeds;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
-        seeds.push_back(readFile(entry.path().string()));
+        if (entry.is_regular_file())
+            seeds.push_back(readFile(entry.path().string()));
     return seeds;
 }
 
@@ -135,6 +140,6 @@ int main(int argc, char** argv) {
         LLVMFuzzerTestOneInput(b.data(), b.size());
         ++runs;
     }
-    std::cout << "decode fuzz replay: " << seeds.size() << " seeds, " << runs << " inputs, no crash\n";
+    std::cout << PW_FUZZ_NAME " fuzz replay: " << seeds.size() << " seeds, " << runs << " inputs, no crash\n";
     return 0;
 }

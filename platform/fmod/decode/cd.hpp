@@ -15,9 +15,10 @@ struct DriveEntry {
     std::string devicePath;  // what libcdio opens: a device node or a .cue file; empty: no disc
 };
 
-// Every CD drive, real ones first (in libcdio's order), then the virtual ones given.
+// Every CD drive, real ones first (in libcdio's order; skipped without `realDrives`, since
+// asking libcdio probes the hardware), then the virtual ones given.
 std::vector<DriveEntry> listDrives(const std::vector<std::string>& virtualNames,
-                                   const std::vector<std::string>& virtualImages);
+                                   const std::vector<std::string>& virtualImages, bool realDrives = true);
 
 class Disc {
 public:

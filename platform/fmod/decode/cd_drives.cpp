@@ -9,10 +9,10 @@
 namespace pw::cd {
 
 std::vector<DriveEntry> listDrives(const std::vector<std::string>& virtualNames,
-                                   const std::vector<std::string>& virtualImages) {
+                                   const std::vector<std::string>& virtualImages, bool realDrives) {
     std::vector<DriveEntry> drives;
     quietCdioLogs();
-    {
+    if (realDrives) {
         const std::lock_guard<std::mutex> lock(cdioSetupLock());
         if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
             for (char** d = devices; *d; ++d)

@@ -29,8 +29,11 @@ struct HandleCloser {
     }
 };
 
-// A handle set up for decoding `path`: gapless, 16-bit signed at any rate and layout.
-mpg123_handle* openHandle(const std::string& path) {
+// A handle set up for decoding `path`: gapless, 16-bit signed, at any rate and layout, or with
+// `rate` and `channels` given, pinned to that shape: a stream that changes its rate or channel
+// count part-way (joined files) is then converted by the library to the shape of its start, so
+// one sound keeps one frame size and one length unit.
+mpg123_handle* openHandle(const std::string& path, long rate = 0, int channels = 0) {
     int err = MPG123_OK;
     HandleCloser guard{mpg123_new(nullptr, &err)};
     mpg123_handle* h = guard.h;
@@ -44,8 +47,12 @@ mpg123_handle* openHandle(const std::string& path) {
     const long* rates = nullptr;
     size_t numRates = 0;
     mpg123_rates(&rates, &numRates);
-    for (size_t i = 0; i < numRates; ++i)
-        mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (rate > 0) {
+        mpg123_format(h, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    } else {
+        for (size_t i = 0; i < numRates; ++i)
+            mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    }
     if (mpg123_open(h, path.c_str()) != MPG123_OK)
         return nullptr;
     guard.h = nullptr;
@@ -57,15 +64,22 @@ mpg123_handle* openHandle(const std::string& path) {
 std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accurate) {
     if (!libraryReady())
         return nullptr;
-    HandleCloser guard{openHandle(path)};
-    mpg123_handle* h = guard.h;
-    if (!h)
-        return nullptr;
     long rate = 0;
     int channels = 0;
-    int encoding = 0;
-    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0 ||
-        encoding != MPG123_ENC_SIGNED_16)
+    {
+        HandleCloser probe{openHandle(path)};
+        int encoding = 0;
+        if (!probe.h || mpg123_getformat(probe.h, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+            channels <= 0 || channels > 2 || encoding != MPG123_ENC_SIGNED_16)
+            return nullptr;
+    }
+    HandleCloser guard{openHandle(path, rate, channels)};
+    mpg123_handle* h = guard.h;
+    long pinnedRate = 0;
+    int pinnedChannels = 0;
+    int pinnedEncoding = 0;
+    if (!h || mpg123_getformat(h, &pinnedRate, &pinnedChannels, &pinnedEncoding) != MPG123_OK ||
+        pinnedRate != rate || pinnedChannels != channels)
         return nullptr;
     // Only a scan makes the length exact: the library's own "accurate" flag is set for a CBR
     // file whose length it extrapolated from the file size.
@@ -75,7 +89,7 @@ std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accur
         // The scan runs on a handle of its own: rewinding after a scan leaves the synthesis
         // filter with the file's last frames in it, and the first samples read would differ by a
         // rounding step from a fresh decode.
-        HandleCloser scanner{openHandle(path)};
+        HandleCloser scanner{openHandle(path, rate, channels)};
         if (!scanner.h || mpg123_scan(scanner.h) != MPG123_OK)
             return nullptr;
         length = mpg123_length(scanner.h);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -116,6 +117,28 @@ uint64_t penultimateGranule(const std::string& path) {
     return previous > 0 ? static_cast<uint64_t>(previous) : 0;
 }
 
+// No codec libsndfile reads makes more frames than this out of one byte of file: FLAC's densest
+// block (a constant subframe per channel) is about 10 bytes for up to 65535 frames, Vorbis's
+// and Opus's silent packets a byte or two per 2048 or 960 frames.
+constexpr uint64_t kMaxFramesPerByte = 8192;
+
+uint64_t fileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// Counts the frames a handle decodes from where it is to the end.
+uint64_t countFrames(SNDFILE* file, int channels) {
+    std::vector<short> discard(4096 * static_cast<size_t>(channels));
+    uint64_t total = 0;
+    for (;;) {
+        const sf_count_t got = sf_readf_short(file, discard.data(), 4096);
+        if (got <= 0)
+            return total;
+        total += static_cast<uint64_t>(got);
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isMpeg) {
@@ -137,6 +160,15 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.channels = sfinfo.channels;
     info.rate = sfinfo.samplerate;
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
+    if (info.lengthFrames > fileBytes(path) * kMaxFramesPerByte) {
+        // The header claims more than the file could hold: the data says how long it is. The
+        // count runs on this handle, and a fresh one starts the stream at its first frame.
+        info.lengthFrames = countFrames(file, sfinfo.channels);
+        sf_close(file);
+        file = openLocked(path, &sfinfo);
+        if (!file)
+            return nullptr;
+    }
     info.lengthExact = true;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));

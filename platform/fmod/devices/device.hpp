@@ -75,8 +75,13 @@ public:
 //
 // Thread safety: any thread; the first call decides, later calls return the same backend.
 Backend& autodetectBackend();
+// The back-ends behind the explicit output types: the device table (no drivers when the variable
+// is not set) and the PulseAudio server (no drivers when none answers). Same lifetime and thread
+// safety as autodetectBackend(); autodetection answers one of these two instances.
+Backend& tableBackend();
+Backend& pulseBackend();
 
-// Test-only: forgets the backend chosen so far so that the next autodetectBackend() reads the
+// Test-only: forgets the back-ends made so far so that the next calls above read the
 // environment (PELLWARDEN_DEVICE_TABLE, the PulseAudio server) again. Production code never calls
 // it. Call it only while no System holds an open device: the previous backend is kept alive until
 // process exit (references handed out stay valid), but its streams are no longer reachable by the

@@ -35,8 +35,11 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
     o.maxRate = 0;
     o.caps = o.channels > 2 ? FMOD_CAPS_OUTPUT_MULTICHANNEL : 0;
     o.controlPanelMode = PulseBackend::speakerModeFor(info->channel_map);
+    const std::string server = info->name ? info->name : "";
+    for (const PulseDevice& known : *l->sinks)
+        if (known.server == server) return;  // listed before: it keeps its index
     l->outputInfo->push_back(o);
-    l->sinks->push_back({info->name ? info->name : "", o.channels, static_cast<int>(info->sample_spec.rate)});
+    l->sinks->push_back({server, o.channels, static_cast<int>(info->sample_spec.rate)});
 }
 
 void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) {
@@ -49,8 +52,11 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) 
     r.name = describe(info->description, info->name);
     r.channels = info->channel_map.channels;
     r.rate = static_cast<int>(info->sample_spec.rate);
+    const std::string server = info->name ? info->name : "";
+    for (const PulseDevice& known : *l->sources)
+        if (known.server == server) return;
     l->recordInfo->push_back(r);
-    l->sources->push_back({info->name ? info->name : "", r.channels, r.rate});
+    l->sources->push_back({server, r.channels, r.rate});
 }
 
 }  // namespace
@@ -84,31 +90,59 @@ std::unique_ptr<Backend> PulseBackend::connect() {
     std::shared_ptr<PulseConnection> connection = PulseConnection::open(kClientName);
     if (!connection) return nullptr;
     std::unique_ptr<PulseBackend> backend(new PulseBackend(connection));
-    Listing listing{connection.get(), &backend->outputInfo_, &backend->sinks_, &backend->recordInfo_,
-                    &backend->sources_};
-    PulseConnection::Lock lock(*connection);
-    // The server answers in index order, which is creation order: stable for the process.
-    connection->finish(pa_context_get_sink_info_list(connection->context(), onSink, &listing));
-    connection->finish(pa_context_get_source_info_list(connection->context(), onSource, &listing));
+    std::lock_guard<std::mutex> lock(backend->mutex_);
+    backend->relist();
     return backend;
+}
+
+void PulseBackend::relist() {
+    Listing listing{connection_.get(), &outputInfo_, &sinks_, &recordInfo_, &sources_};
+    PulseConnection::Lock lock(*connection_);
+    if (!connection_->alive()) return;
+    // The server answers in index order, which is creation order, and only new devices are
+    // appended: the order is stable for the process.
+    connection_->finish(pa_context_get_sink_info_list(connection_->context(), onSink, &listing));
+    connection_->finish(pa_context_get_source_info_list(connection_->context(), onSource, &listing));
+}
+
+std::vector<OutputDriverInfo> PulseBackend::outputDrivers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    relist();
+    return outputInfo_;
+}
+
+std::vector<RecordDriverInfo> PulseBackend::recordDrivers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    relist();
+    return recordInfo_;
 }
 
 FMOD_RESULT PulseBackend::openOutput(int index, int channels, int rate, unsigned blockFrames,
                                      std::unique_ptr<OutputStream>* out) {
-    if (!out || index < 0 || static_cast<size_t>(index) >= sinks_.size() || rate < 1000 ||
-        rate > static_cast<int>(PA_RATE_MAX) || blockFrames == 0 || channels < 1)
+    std::string sink;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index >= 0 && static_cast<size_t>(index) < sinks_.size()) sink = sinks_[static_cast<size_t>(index)].server;
+    }
+    if (!out || sink.empty() || rate < 1000 || rate > static_cast<int>(PA_RATE_MAX) || blockFrames == 0 ||
+        channels < 1)
         return FMOD_ERR_INVALID_PARAM;
     // A layout the server cannot carry in one stream: the caller may retry in stereo.
     if (channels > static_cast<int>(PA_CHANNELS_MAX)) return FMOD_ERR_OUTPUT_CREATEBUFFER;
-    return PulseOutput::open(connection_, sinks_[static_cast<size_t>(index)].server, channels, rate,
-                             blockFrames, out);
+    return PulseOutput::open(connection_, sink, channels, rate, blockFrames, out);
 }
 
 FMOD_RESULT PulseBackend::openInput(int index, int channels, int rate, std::unique_ptr<InputStream>* out) {
-    if (!out || index < 0 || static_cast<size_t>(index) >= sources_.size() || rate < 1000 ||
-        rate > static_cast<int>(PA_RATE_MAX) || channels < 1 || channels > static_cast<int>(PA_CHANNELS_MAX))
+    std::string source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index >= 0 && static_cast<size_t>(index) < sources_.size())
+            source = sources_[static_cast<size_t>(index)].server;
+    }
+    if (!out || source.empty() || rate < 1000 || rate > static_cast<int>(PA_RATE_MAX) || channels < 1 ||
+        channels > static_cast<int>(PA_CHANNELS_MAX))
         return FMOD_ERR_INVALID_PARAM;
-    return PulseInput::open(connection_, sources_[static_cast<size_t>(index)].server, channels, rate, out);
+    return PulseInput::open(connection_, source, channels, rate, out);
 }
 
 }  // namespace pw::dev

@@ -1,9 +1,12 @@
 // The PulseAudio backend: each sink is an output driver (its description is the driver name),
-// each source, monitors included, a record driver. The lists are read once, when the backend
-// connects, so driver indexes stay stable in the process; a sink that appears later is not seen.
+// each source, monitors included, a record driver. The server is asked again at every listing,
+// so a card plugged in later is seen; a device keeps the index it was first listed under for the
+// whole process (new ones are appended, and one that went away keeps its place and fails to open),
+// so driver indexes stay stable in the process.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,8 +26,9 @@ public:
     // Null when no server answers (a server is never started).
     static std::unique_ptr<Backend> connect();
 
-    std::vector<OutputDriverInfo> outputDrivers() override { return outputInfo_; }
-    std::vector<RecordDriverInfo> recordDrivers() override { return recordInfo_; }
+    // Any thread; ask the server (a round trip) and answer the lists with anything new appended.
+    std::vector<OutputDriverInfo> outputDrivers() override;
+    std::vector<RecordDriverInfo> recordDrivers() override;
     std::vector<CdDriveInfo> cdDrives() override { return {}; }
     FMOD_RESULT openOutput(int index, int channels, int rate, unsigned blockFrames,
                            std::unique_ptr<OutputStream>* out) override;
@@ -36,8 +40,11 @@ public:
 
 private:
     explicit PulseBackend(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
+    // Asks the server for its sinks and sources and appends the ones not listed yet. mutex_ held.
+    void relist();
 
     std::shared_ptr<PulseConnection> connection_;
+    std::mutex mutex_;  // guards the four lists
     std::vector<OutputDriverInfo> outputInfo_;
     std::vector<PulseDevice> sinks_;
     std::vector<RecordDriverInfo> recordInfo_;

@@ -30,8 +30,8 @@ private:
     std::vector<CdDriveInfo> cdroms_;
 };
 
-// The output of that name of the backend autodetectBackend() currently answers, when that is
-// the device table; null otherwise. For the test hooks.
+// The output of that name in the device table's backend (tableBackend(), which autodetection
+// answers when the table is set); null when there is none. For the test hooks.
 std::shared_ptr<VirtualOutputDevice> findVirtualOutput(const std::string& name);
 
 }  // namespace pw::dev

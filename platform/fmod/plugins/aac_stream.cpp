@@ -90,6 +90,45 @@ bool AacStream::restart() {
     if (!openContainer())
         return false;
     position_ = 0;
+    resync_ = false;
+    return true;
+}
+
+uint64_t AacStream::frameAt(int64_t ts) const {
+    if (ts <= origin_)
+        return 0;
+    return static_cast<uint64_t>(av_rescale_q(ts - origin_, fmt_->streams[stream_]->time_base, AVRational{1, rate_}));
+}
+
+int64_t AacStream::tsOf(uint64_t frame) const {
+    return origin_ + av_rescale_q(static_cast<int64_t>(frame), AVRational{1, rate_}, fmt_->streams[stream_]->time_base);
+}
+
+// The number of AAC packets and the first one's timestamp. An M4A's index lists them; an ADTS
+// stream is read through once (headers only, nothing is decoded), which leaves the demuxer an
+// index of every packet for later seeks, and then rewound.
+bool AacStream::countPackets(int64_t* packets, int64_t* firstTs) {
+    AVStream* st = fmt_->streams[stream_];
+    const int entries = avformat_index_get_entries_count(st);
+    if (entries > 0 && std::strcmp(fmt_->iformat->name, "aac") != 0) {
+        *packets = entries;
+        *firstTs = avformat_index_get_entry(st, 0)->timestamp;
+        return true;
+    }
+    int64_t count = 0;
+    int64_t first = 0;
+    while (av_read_frame(fmt_, packet_) >= 0) {
+        if (packet_->stream_index == stream_) {
+            if (count == 0)
+                first = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+            ++count;
+        }
+        av_packet_unref(packet_);
+    }
+    if (count == 0 || first == AV_NOPTS_VALUE || av_seek_frame(fmt_, stream_, first, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    *packets = count;
+    *firstTs = first;
     return true;
 }
 
@@ -97,23 +136,25 @@ bool AacStream::open(const std::string& path) {
     path_ = path;
     if (!openContainer())
         return false;
-    // Count every frame the decoder delivers: this is the length, exactly as a full read gives it.
-    uint64_t total = 0;
-    int rc;
-    while ((rc = nextFrame()) == 1) {
-        if (total == 0) {
-            channels_ = frame_->ch_layout.nb_channels;
-            rate_ = frame_->sample_rate;
-        } else if (frame_->ch_layout.nb_channels != channels_ || frame_->sample_rate != rate_) {
-            return false;  // a stream that changes shape mid-way cannot be one sound
-        }
-        total += static_cast<uint64_t>(frame_->nb_samples);
-        av_frame_unref(frame_);
-    }
-    if (rc < 0 || total == 0 || channels_ <= 0 || rate_ <= 0)
+    const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
+    channels_ = par->ch_layout.nb_channels;
+    rate_ = par->sample_rate;
+    // Frames each packet decodes to: 1024 for AAC-LC (960 for its short-frame variant), the
+    // decoder's doubled block for SBR streams, as the stream probe found it.
+    const int64_t block = par->frame_size > 0 ? par->frame_size : 1024;
+    int64_t packets = 0;
+    int64_t firstTs = 0;
+    if (channels_ <= 0 || rate_ <= 0 || !countPackets(&packets, &firstTs))
         return false;
-    length_ = total;
-    return restart();
+    // Packets before timestamp 0 are priming: the demuxer has the decoder drop them.
+    origin_ = std::max<int64_t>(firstTs, 0);
+    const int64_t priming = firstTs < 0 ? av_rescale_q(-firstTs, fmt_->streams[stream_]->time_base, AVRational{1, rate_}) : 0;
+    const int64_t total = packets * block - priming;
+    if (total <= 0)
+        return false;
+    length_ = static_cast<uint64_t>(total);
+    blockFrames_ = static_cast<uint64_t>(block);
+    return true;
 }
 
 bool AacStream::convert(uint64_t skip) {
@@ -142,7 +183,7 @@ long AacStream::read(int16_t* dst, unsigned long frames) {
             const int rc = nextFrame();
             if (rc == 0)
                 break;
-            if (rc < 0)
+            if (rc < 0 || !sameShape())
                 return done > 0 ? static_cast<long>(done) : -1;
             const bool ok = convert(0);
             av_frame_unref(frame_);
@@ -161,6 +202,25 @@ long AacStream::read(int16_t* dst, unsigned long frames) {
     return static_cast<long>(done);
 }
 
+// Takes the decoded frame in frame_ as the audio at position_ and moves on: all of it when it ends
+// before `target`, else the part from `target` on goes to pending_.
+bool AacStream::consumeFrame(uint64_t target) {
+    const uint64_t n = static_cast<uint64_t>(frame_->nb_samples);
+    bool ok = sameShape();
+    if (ok && position_ + n <= target) {
+        position_ += n;
+    } else if (ok) {
+        ok = convert(target - position_);
+        position_ = target;
+    }
+    av_frame_unref(frame_);
+    return ok;
+}
+
+bool AacStream::sameShape() const {
+    return frame_->ch_layout.nb_channels == channels_ && frame_->sample_rate == rate_;
+}
+
 // Decodes and throws away everything from the current position up to `target`.
 bool AacStream::decodeForwardTo(uint64_t target) {
     const size_t ch = static_cast<size_t>(channels_);
@@ -174,31 +234,48 @@ bool AacStream::decodeForwardTo(uint64_t target) {
     pending_.clear();
     pendingPos_ = 0;
     while (position_ < target) {
-        const int rc = nextFrame();
-        if (rc <= 0)
+        if (nextFrame() <= 0 || !consumeFrame(target))
             return false;
-        const uint64_t n = static_cast<uint64_t>(frame_->nb_samples);
-        if (position_ + n <= target) {
-            position_ += n;
-            av_frame_unref(frame_);
-            continue;
-        }
-        const bool ok = convert(target - position_);
-        av_frame_unref(frame_);
-        if (!ok)
-            return false;
-        position_ = target;
     }
     return true;
 }
 
-// Seeking decodes: the decoder's state (overlap, and the noise generator of noise-substituted
-// bands) depends on every block before, so only a decode from the start reproduces a linear read
-// bit for bit. Forward seeks continue from where the stream is; backward ones start over.
+// A block decodes from its own packet and the overlap of the one before; the decoder's state
+// settles within a packet after a flush. So a seek lands kPrerollPackets before the target's
+// packet through the index, flushes, and decodes forward: from the target on, the samples equal
+// a linear read, with one exception: noise-substituted bands come from the decoder's noise
+// generator, whose state only a decode from the start reproduces, so they hold fresh noise of the
+// same spectrum. The landing packet's timestamp says where decoding resumed, whatever the demuxer
+// chose. Targets near the start, and short hops forward, simply decode on from where the stream is
+// (from the start, as a linear read, for backward ones).
 bool AacStream::seek(uint64_t frame) {
+    constexpr uint64_t kPrerollPackets = 2;
+    constexpr uint64_t kDecodeOnPackets = 8;
     if (frame > length_)
         return false;
-    if (frame < position_ && !restart())
+    const uint64_t preroll = kPrerollPackets * blockFrames_;
+    if (frame >= position_ && frame - position_ <= kDecodeOnPackets * blockFrames_)
+        return decodeForwardTo(frame);
+    if (frame >= preroll + blockFrames_) {
+        pending_.clear();
+        pendingPos_ = 0;
+        draining_ = false;
+        if (av_seek_frame(fmt_, stream_, tsOf(frame - preroll), AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(dec_);
+            if (nextFrame() == 1) {
+                const int64_t ts = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp
+                                                                                  : frame_->pts;
+                const uint64_t landed = ts != AV_NOPTS_VALUE ? frameAt(ts) : frame + 1;
+                if (ts != AV_NOPTS_VALUE && landed + blockFrames_ <= frame) {
+                    position_ = landed;
+                    return consumeFrame(frame) && decodeForwardTo(frame);
+                }
+                av_frame_unref(frame_);
+            }
+        }
+        // The index could not take us before the target: fall back to decoding from the start.
+    }
+    if (!restart())
         return false;
     return decodeForwardTo(frame);
 }

@@ -1,8 +1,13 @@
-// One open AAC file (M4A or ADTS) decoded with FFmpeg to interleaved 16-bit PCM. Lengths are
-// exact: the whole file is decoded once at open and its frames counted, because an ADTS stream
-// has no reliable duration, and an M4A's container duration leaves out the final block's padding
-// that the decoder delivers (its priming is removed by the demuxer, as FFmpeg itself decodes it).
-// Not thread-safe; the host serialises calls on one stream.
+// One open AAC file (M4A or ADTS) decoded with FFmpeg to interleaved 16-bit PCM.
+//
+// The length is exact and comes from the container, without decoding: every AAC packet decodes
+// to one block of the same size, so the length is packets x block, less the priming the demuxer
+// has the decoder drop (an M4A's edit list; its final block's padding is kept, as FFmpeg itself
+// decodes it). An M4A lists its packets in its index; an ADTS stream has none, so its packets are
+// counted once at open by parsing their headers, which also gives the demuxer an index to seek by.
+//
+// Seeks go through that index to a packet shortly before the target and decode forward from
+// there (see seek()). Not thread-safe; the host serialises calls on one stream.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +48,12 @@ private:
     bool convert(uint64_t skip);
     bool restart();
     bool decodeForwardTo(uint64_t target);
+    bool consumeFrame(uint64_t target);
+    bool sameShape() const;
+    bool countPackets(int64_t* packets, int64_t* firstTs);
+    // A stream timestamp as a frame index of the decoded audio, and back.
+    uint64_t frameAt(int64_t ts) const;
+    int64_t tsOf(uint64_t frame) const;
 
     std::string path_;
     AVFormatContext* fmt_ = nullptr;
@@ -56,10 +67,13 @@ private:
     int channels_ = 0;
     int rate_ = 0;
     uint64_t length_ = 0;
+    uint64_t blockFrames_ = 1024;
 
     std::vector<int16_t> pending_;  // converted samples not yet handed out
     size_t pendingPos_ = 0;         // in samples
     uint64_t position_ = 0;         // frame index of the next frame read() returns
+    int64_t origin_ = 0;            // stream timestamp of decoded frame 0
+    bool resync_ = false;           // after a seek: the next frame's timestamp gives position_
 };
 
 }  // namespace trellisco

@@ -13,6 +13,7 @@ namespace {
 
 template <typename Fn>
 FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     auto lock = pw::mix::queryLock(c->sourceLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     if (!c->source || !c->live()) return FMOD_ERR_INVALID_HANDLE;
@@ -23,83 +24,106 @@ FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
 
 FMOD_RESULT FMOD::Channel::getSystemObject(System** system) {
     if (!system) return FMOD_ERR_INVALID_PARAM;
-    *system = ChannelImpl::cast(this)->system;
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *system = c->system;
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::stop() {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_OK;  // over already: nothing to stop
     auto* s = c->system;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
     std::lock_guard<std::mutex> lock(s->graphLock);
-    const ChannelState st = c->state.load(std::memory_order_acquire);
-    if (st == ChannelState::Playing || c->source || c->head)
-        pw::mix::retireChannel(s, c, st == ChannelState::Playing ? ChannelState::Stopped : st);
+    // Resolved again under the lock: another thread may have stopped it meanwhile.
+    if (pw::mix::resolveChannel(this) == c) pw::mix::releaseChannel(s, c);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setPaused(bool paused) {
-    ChannelImpl::cast(this)->paused.store(paused, std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->paused.store(paused, std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getPaused(bool* paused) {
     if (!paused) return FMOD_ERR_INVALID_PARAM;
-    *paused = ChannelImpl::cast(this)->paused.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *paused = c->paused.load(std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setVolume(float volume) {
     if (std::isnan(volume)) return FMOD_ERR_INVALID_FLOAT;
-    ChannelImpl::cast(this)->volume.store(volume, std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->volume.store(volume, std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getVolume(float* volume) {
     if (!volume) return FMOD_ERR_INVALID_PARAM;
-    *volume = ChannelImpl::cast(this)->volume.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *volume = c->volume.load(std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setFrequency(float frequency) {
     // Negative frequencies play at their magnitude: a pulled source has no way back.
     if (std::isnan(frequency) || std::isinf(frequency)) return FMOD_ERR_INVALID_FLOAT;
-    ChannelImpl::cast(this)->frequency.store(frequency, std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->frequency.store(frequency, std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getFrequency(float* frequency) {
     if (!frequency) return FMOD_ERR_INVALID_PARAM;
-    *frequency = ChannelImpl::cast(this)->frequency.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *frequency = c->frequency.load(std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setPan(float pan) {
     if (std::isnan(pan)) return FMOD_ERR_INVALID_FLOAT;
-    ChannelImpl::cast(this)->pan.store(std::clamp(pan, -1.0f, 1.0f), std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->pan.store(std::clamp(pan, -1.0f, 1.0f), std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getPan(float* pan) {
     if (!pan) return FMOD_ERR_INVALID_PARAM;
-    *pan = ChannelImpl::cast(this)->pan.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *pan = c->pan.load(std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setMute(bool mute) {
-    ChannelImpl::cast(this)->mute.store(mute, std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->mute.store(mute, std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getMute(bool* mute) {
     if (!mute) return FMOD_ERR_INVALID_PARAM;
-    *mute = ChannelImpl::cast(this)->mute.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *mute = c->mute.load(std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::setSpeakerMix(float frontleft, float frontright, float center, float lfe, float backleft,
                                          float backright, float sideleft, float sideright) {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     const float levels[8] = {frontleft, frontright, center, lfe, backleft, backright, sideleft, sideright};
     for (float level : levels)
         if (std::isnan(level)) return FMOD_ERR_INVALID_FLOAT;
@@ -120,7 +144,8 @@ FMOD_RESULT FMOD::Channel::setSpeakerMix(float frontleft, float frontright, floa
 }
 
 FMOD_RESULT FMOD::Channel::setSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int numlevels) {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     if (speaker < 0 || speaker >= pw::mix::kMaxSpeakers || !levels || numlevels < 0 ||
         numlevels > pw::mix::kMaxInputs)
         return FMOD_ERR_INVALID_PARAM;
@@ -131,7 +156,8 @@ FMOD_RESULT FMOD::Channel::setSpeakerLevels(FMOD_SPEAKER speaker, float* levels,
 }
 
 FMOD_RESULT FMOD::Channel::getSpeakerLevels(FMOD_SPEAKER speaker, float* levels, int numlevels) {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     if (speaker < 0 || speaker >= pw::mix::kMaxSpeakers || !levels || numlevels < 0 ||
         numlevels > pw::mix::kMaxInputs)
         return FMOD_ERR_INVALID_PARAM;
@@ -141,13 +167,15 @@ FMOD_RESULT FMOD::Channel::getSpeakerLevels(FMOD_SPEAKER speaker, float* levels,
 
 FMOD_RESULT FMOD::Channel::isPlaying(bool* isplaying) {
     if (!isplaying) return FMOD_ERR_INVALID_PARAM;
-    *isplaying = ChannelImpl::cast(this)->live();
+    const ChannelImpl* c = pw::mix::resolveChannel(this);
+    *isplaying = c && c->live();
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getSpectrum(float* spectrumarray, int numvalues, int channeloffset,
                                        FMOD_DSP_FFT_WINDOW windowtype) {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     // The ring is reallocated only under the graph lock while the channel is out of the mix.
     auto lock = pw::mix::queryLock(c->system->graphLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
@@ -158,7 +186,8 @@ FMOD_RESULT FMOD::Channel::getSpectrum(float* spectrumarray, int numvalues, int 
 FMOD_RESULT FMOD::Channel::getCurrentSound(Sound** sound) {
     if (!sound) return FMOD_ERR_INVALID_PARAM;
     *sound = nullptr;
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     auto lock = pw::mix::queryLock(c->sourceLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     if (c->source) *sound = c->source->currentSound();
@@ -167,7 +196,8 @@ FMOD_RESULT FMOD::Channel::getCurrentSound(Sound** sound) {
 
 FMOD_RESULT FMOD::Channel::getDSPHead(DSP** dsp) {
     if (!dsp) return FMOD_ERR_INVALID_PARAM;
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     auto lock = pw::mix::queryLock(c->system->graphLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     *dsp = c->head;
@@ -175,7 +205,8 @@ FMOD_RESULT FMOD::Channel::getDSPHead(DSP** dsp) {
 }
 
 FMOD_RESULT FMOD::Channel::addDSP(DSP* dsp, DSPConnection** connection) {
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     auto* s = c->system;
     if (!dsp || DSPImpl::cast(dsp)->system != s || DSPImpl::cast(dsp)->headOf == c) return FMOD_ERR_INVALID_PARAM;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
@@ -186,42 +217,43 @@ FMOD_RESULT FMOD::Channel::addDSP(DSP* dsp, DSPConnection** connection) {
 }
 
 FMOD_RESULT FMOD::Channel::setPosition(unsigned int position, FMOD_TIMEUNIT postype) {
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setPosition(position, postype); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.setPosition(position, postype); });
 }
 
 FMOD_RESULT FMOD::Channel::getPosition(unsigned int* position, FMOD_TIMEUNIT postype) {
     if (!position) return FMOD_ERR_INVALID_PARAM;
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getPosition(position, postype); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.getPosition(position, postype); });
 }
 
 FMOD_RESULT FMOD::Channel::setLoopPoints(unsigned int loopstart, FMOD_TIMEUNIT loopstarttype, unsigned int loopend,
                                          FMOD_TIMEUNIT loopendtype) {
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) {
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) {
         return s.setLoopPoints(loopstart, loopstarttype, loopend, loopendtype);
     });
 }
 
 FMOD_RESULT FMOD::Channel::setLoopCount(int loopcount) {
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setLoopCount(loopcount); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.setLoopCount(loopcount); });
 }
 
 FMOD_RESULT FMOD::Channel::getLoopCount(int* loopcount) {
     if (!loopcount) return FMOD_ERR_INVALID_PARAM;
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getLoopCount(loopcount); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.getLoopCount(loopcount); });
 }
 
 FMOD_RESULT FMOD::Channel::setMode(FMOD_MODE mode) {
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.setMode(mode); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.setMode(mode); });
 }
 
 FMOD_RESULT FMOD::Channel::getMode(FMOD_MODE* mode) {
     if (!mode) return FMOD_ERR_INVALID_PARAM;
-    return withSource(ChannelImpl::cast(this), [&](pw::ChannelSource& s) { return s.getMode(mode); });
+    return withSource(pw::mix::resolveChannel(this), [&](pw::ChannelSource& s) { return s.getMode(mode); });
 }
 
 FMOD_RESULT FMOD::Channel::getIndex(int* index) {
     if (!index) return FMOD_ERR_INVALID_PARAM;
-    auto* c = ChannelImpl::cast(this);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
     auto lock = pw::mix::queryLock(c->system->graphLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     *index = c->slot;
@@ -229,12 +261,16 @@ FMOD_RESULT FMOD::Channel::getIndex(int* index) {
 }
 
 FMOD_RESULT FMOD::Channel::setUserData(void* userdata) {
-    ChannelImpl::cast(this)->userData.store(userdata, std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    c->userData.store(userdata, std::memory_order_relaxed);
     return FMOD_OK;
 }
 
 FMOD_RESULT FMOD::Channel::getUserData(void** userdata) {
     if (!userdata) return FMOD_ERR_INVALID_PARAM;
-    *userdata = ChannelImpl::cast(this)->userData.load(std::memory_order_relaxed);
+    auto* c = pw::mix::resolveChannel(this);
+    if (!c) return FMOD_ERR_INVALID_HANDLE;
+    *userdata = c->userData.load(std::memory_order_relaxed);
     return FMOD_OK;
 }

@@ -1,8 +1,9 @@
-// ChannelImpl: one playing voice of a system (what playDSP and playSound hand out).
+// ChannelImpl: the body of one playing voice of a system (what playDSP and playSound start).
 //
-// Handles are never reused for another playback and live until their system is released, so a
-// stale handle (a one-shot that ended, a stopped channel) stays safe to call: isPlaying answers
-// false, setting calls are harmless, calls that need the source answer FMOD_ERR_INVALID_HANDLE.
+// Callers hold handles, not bodies (channel_pool.hpp): a body serves one playback after another,
+// and a handle resolves only while its own playback lasts. A stale handle (a stopped channel, a
+// one-shot that ended and was reaped) stays safe to call and never reaches a later playback:
+// stop answers FMOD_OK, isPlaying answers false, every other call FMOD_ERR_INVALID_HANDLE.
 // FMOD_CHANNEL_REUSE with a live handle restarts that same handle.
 //
 // Thread safety: setting calls write atomics and never wait. Structural calls (start, stop) run
@@ -11,9 +12,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
+#include "channel_pool.hpp"
 #include "dsp_unit.hpp"
 #include "resampler.hpp"
 #include "services.hpp"
@@ -25,8 +28,10 @@ namespace pw::mix {
 enum class ChannelState { Idle, Playing, Ended, Stopped };
 
 struct ChannelImpl : FMOD::Channel {
-    SystemImpl* system = nullptr;
+    SystemImpl* system = nullptr;  // the system of the current playback (set by the pool)
     int slot = -1;  // graph lock: index in the system's active table while playing
+    uint32_t index = 0;                    // place in the pool, fixed
+    std::atomic<uint64_t> generation{0};  // moves on each time the body goes back to the pool
 
     std::atomic<ChannelState> state{ChannelState::Idle};
     std::atomic<int> inflight{0};
@@ -62,11 +67,13 @@ struct ChannelImpl : FMOD::Channel {
     // The default routing: mono to both front speakers, input i to speaker i otherwise.
     void resetMatrix();
 
-    static ChannelImpl* cast(FMOD::Channel* channel) { return static_cast<ChannelImpl*>(channel); }
 };
 
 // Graph lock held. Takes a playing channel out of the mix, waits for its in-flight pass, frees its
 // source and clears its head. `finalState` is Stopped or Ended.
 void retireChannel(SystemImpl* system, ChannelImpl* channel, ChannelState finalState);
+// Graph lock held. Retires the channel if it still plays, empties its chain, and gives the body
+// back to the pool: its handle is stale from here on.
+void releaseChannel(SystemImpl* system, ChannelImpl* channel);
 
 }  // namespace pw::mix

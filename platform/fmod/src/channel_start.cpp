@@ -1,6 +1,7 @@
 // Starting and stopping channels: playDSP, the sound half's systemPlaySource, and the
 // FMOD_CHANNEL_FREE / FMOD_CHANNEL_REUSE rules.
 #include <algorithm>
+#include <new>
 
 #include "dsp_source.hpp"
 #include "system_impl.hpp"
@@ -37,29 +38,41 @@ void retireChannel(SystemImpl* system, ChannelImpl* c, ChannelState finalState) 
         c->head->headOf = nullptr;
         c->head = nullptr;
     }
-    // Handles outlive their playback (see channel_impl.hpp): drop the big buffers now.
-    c->resampler.release();
-    c->ring.release();
+    // The body is pooled (channel_pool.hpp): its resampler and spectrum buffers stay for the
+    // next playback, so that a start allocates nothing once the pool is warm.
     gone.reset();  // outside the source lock
 }
 
+void releaseChannel(SystemImpl* system, ChannelImpl* c) {
+    const ChannelState st = c->state.load(std::memory_order_acquire);
+    if (st == ChannelState::Playing || c->source || c->head)
+        retireChannel(system, c, st == ChannelState::Playing ? ChannelState::Stopped : st);
+    // Out of the mix: plain writes are safe. The next playback starts with an empty chain.
+    for (DSPImpl* unit : c->chain.units) {
+        unit->owner.store(nullptr, std::memory_order_seq_cst);
+        unit->chain = nullptr;
+    }
+    if (!c->chain.units.empty()) {
+        c->chain.units.clear();
+        publishChain(system, c->chain);
+    }
+    auto& list = system->channels;
+    list.erase(std::remove(list.begin(), list.end(), c), list.end());
+    c->state.store(ChannelState::Idle, std::memory_order_release);
+    giveBackChannel(c);
+}
+
 void reapEndedChannels(SystemImpl* system) {
-    for (auto& handle : system->handles) {
-        if (handle->state.load(std::memory_order_acquire) == ChannelState::Ended && (handle->source || handle->head)) {
-            retireChannel(system, handle.get(), ChannelState::Ended);
-        }
+    // Only the bodies this system holds: at most its voice count, however many plays came before.
+    for (size_t i = system->channels.size(); i-- > 0;) {
+        ChannelImpl* c = system->channels[i];
+        if (c->state.load(std::memory_order_acquire) != ChannelState::Playing) releaseChannel(system, c);
     }
     system->reclaimer.collect();
 }
 
 void stopAllChannels(SystemImpl* system) {
-    for (auto& handle : system->handles) {
-        const ChannelState st = handle->state.load(std::memory_order_acquire);
-        if (st == ChannelState::Playing || handle->source || handle->head) {
-            retireChannel(system, handle.get(),
-                          st == ChannelState::Playing ? ChannelState::Stopped : st);
-        }
-    }
+    while (!system->channels.empty()) releaseChannel(system, system->channels.back());
 }
 
 namespace {
@@ -82,8 +95,8 @@ FMOD_RESULT startChannel(SystemImpl* s, StartArgs args, FMOD::Channel** out) {
 
     ChannelImpl* c = nullptr;
     if (args.index == FMOD_CHANNEL_REUSE && out && *out) {
-        auto* given = ChannelImpl::cast(*out);
-        if (given->system == s && given->live()) {
+        ChannelImpl* given = resolveChannel(*out);
+        if (given && given->system == s && given->live()) {
             c = given;
             retireChannel(s, c, ChannelState::Stopped);
         }
@@ -97,9 +110,13 @@ FMOD_RESULT startChannel(SystemImpl* s, StartArgs args, FMOD::Channel** out) {
     }
     if (slot < 0) return FMOD_ERR_CHANNEL_ALLOC;
     if (!c) {
-        s->handles.push_back(std::make_unique<ChannelImpl>());
-        c = s->handles.back().get();
-        c->system = s;
+        try {
+            s->channels.reserve(s->channels.size() + 1);
+            c = takeChannel(s);
+        } catch (const std::bad_alloc&) {
+            return FMOD_ERR_MEMORY;
+        }
+        s->channels.push_back(c);
     }
 
     // Out of the mix from here to the publication below: plain writes are safe.
@@ -134,7 +151,7 @@ FMOD_RESULT startChannel(SystemImpl* s, StartArgs args, FMOD::Channel** out) {
     c->state.store(ChannelState::Playing, std::memory_order_seq_cst);
     liveCounter(testhooks::Kind::Channel).fetch_add(1, std::memory_order_relaxed);
     s->active[slot].store(c, std::memory_order_release);
-    if (out) *out = c;
+    if (out) *out = channelHandle(c);
     return FMOD_OK;
 }
 
@@ -155,7 +172,7 @@ FMOD_RESULT FMOD::System::playDSP(FMOD_CHANNELINDEX channelid, DSP* dsp, bool pa
     // The head of a channel is nowhere else. Restarting the very channel it heads keeps that
     // handle (startChannel retires it first).
     const bool restartsOwnChannel =
-        channelid == FMOD_CHANNEL_REUSE && channel && *channel && unit->headOf == pw::mix::ChannelImpl::cast(*channel);
+        channelid == FMOD_CHANNEL_REUSE && channel && *channel && unit->headOf == pw::mix::resolveChannel(*channel);
     if (!restartsOwnChannel) pw::mix::detachUnit(s, unit);
     const int generated = unit->description.channels > 0 ? unit->description.channels
                                                          : std::min(s->layout.channels, pw::mix::kMaxInputs);

@@ -5,7 +5,7 @@
 namespace {
 
 const char* const kErrorTexts[98] = {
-    /*  0 */ "No errors.",
+    /*  0 */ "No errors. ",
     /*  1 */ "Tried to lock an object that is already locked. ",
     /*  2 */ "Tried to call a function on an object that does not support it. ",
     /*  3 */ "No CD drive drivers could be found. ",

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "codec_plugin.h"
@@ -47,6 +48,12 @@ public:
     virtual FMOD_RESULT setMode(FMOD_MODE) { return FMOD_ERR_UNSUPPORTED; }
     virtual FMOD_RESULT getMode(FMOD_MODE*) { return FMOD_ERR_UNSUPPORTED; }
 };
+
+// ---- Shared ------------------------------------------------------------------------------------
+
+// Copies `text` into a caller's buffer of `size` bytes, cut to fit and always terminated; does
+// nothing for a null buffer or a size below 1 (copy_name.cpp).
+void copyName(const std::string& text, char* buffer, int size);
 
 // ---- Implemented by the mixer half ------------------------------------------------------------
 

@@ -1,5 +1,7 @@
 #include "sound_cd.hpp"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -7,23 +9,27 @@
 
 namespace pw::sound {
 
-std::vector<cd::DriveEntry> drivesOf(FMOD::System* system) {
+std::vector<cd::DriveEntry> drivesOf(FMOD::System* system, bool realDrives) {
     std::vector<std::string> names;
     std::vector<std::string> images;
     dev::Backend* backend = systemBackend(system);
-    if (!backend && std::getenv("PELLWARDEN_DEVICE_TABLE")) backend = &dev::autodetectBackend();
+    if (!backend && std::getenv("PELLWARDEN_DEVICE_TABLE")) backend = &dev::tableBackend();
     if (backend) {
         for (const dev::CdDriveInfo& d : backend->cdDrives()) {
             names.push_back(d.name);
             images.push_back(d.empty ? std::string() : d.image);
         }
     }
-    return cd::listDrives(names, images);
+    return cd::listDrives(names, images, realDrives);
 }
 
 bool findDrive(FMOD::System* system, const std::string& name, cd::DriveEntry* drive) {
     if (name.empty()) return false;
-    for (const cd::DriveEntry& d : drivesOf(system)) {
+    // A real drive is named by its device node; any other name can only be a virtual drive, and
+    // a file name that does not exist must not cost a probe of the hardware.
+    struct stat st {};
+    const bool deviceNode = ::stat(name.c_str(), &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
+    for (const cd::DriveEntry& d : drivesOf(system, deviceNode)) {
         if (d.name == name || (!d.devicePath.empty() && d.devicePath == name)) {
             *drive = d;
             return true;

@@ -15,7 +15,7 @@ namespace pw::sound {
 // A system without a back-end (the no-sound output types, on which the engine opens CD tracks
 // for decoding) still lists the virtual drives of the device table when
 // PELLWARDEN_DEVICE_TABLE is set, so that a track name means the same drive on every system.
-std::vector<cd::DriveEntry> drivesOf(FMOD::System* system);
+std::vector<cd::DriveEntry> drivesOf(FMOD::System* system, bool realDrives = true);
 
 // The drive that `name` names (its name or its device path); null when none does.
 bool findDrive(FMOD::System* system, const std::string& name, cd::DriveEntry* drive);

@@ -166,7 +166,8 @@ FMOD_RESULT SoundImpl::seekData(unsigned frame) {
 }
 
 FMOD_RESULT SoundImpl::getLength(unsigned* length, FMOD_TIMEUNIT unit) {
-    std::lock_guard<std::mutex> lock(ioMutex_);
+    // The length is fixed at creation: no lock, so that a query never waits for a decode or a
+    // seek in progress on this sound.
     unsigned value = 0;
     if (unit == FMOD_TIMEUNIT_RAWBYTES) {
         // Raw bytes are what a stream reads from its medium; for the PCM we keep or decode from

@@ -14,8 +14,9 @@
 // uses, so release never pulls memory from under the mixer. After release the handle is dead for
 // the caller; sources see `released()` and end.
 //
-// Thread safety: every method may be called from any thread. readData, seekData and getLength
-// are serialised by `ioMutex_` (the prefetch worker and Java threads share a stream). Settings
+// Thread safety: every method may be called from any thread. readData and seekData are
+// serialised by `ioMutex_` (the prefetch worker and Java threads share a stream); getLength reads
+// the length fixed at creation without it, so it never waits for a decode. Settings
 // (mode, loop points, user data) are atomics. The mixer thread never calls into this class
 // except the lock-free accessors marked "mixer-safe".
 #pragma once

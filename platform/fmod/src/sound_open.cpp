@@ -15,6 +15,7 @@
 #include "sound_impl.hpp"
 #include "sound_name.hpp"
 #include "sound_registry.hpp"
+#include "speakers.hpp"
 
 namespace pw::sound {
 
@@ -23,6 +24,10 @@ namespace {
 // The bounds we accept for user sounds: anything a sound card could produce.
 constexpr int kMaxChannels = 32;
 constexpr int kMaxRate = 768000;
+// The bounds for files: a rate a sound card could play, and no more channels than a channel of the
+// mixer takes. A header outside them is damaged or crafted, and its values would size the stream
+// ring and the mixer's buffers.
+constexpr int kMinFileRate = 1000;
 // A decoded sample larger than this is refused (44) rather than exhausting memory.
 constexpr uint64_t kMaxSampleBytes = uint64_t{1} << 31;
 
@@ -69,12 +74,17 @@ FMOD_RESULT createUser(FMOD::System* system, FMOD_MODE mode, const FMOD_CREATESO
     return FMOD_OK;
 }
 
-// Decodes the whole of `decoder` into memory.
-FMOD_RESULT decodeAll(decode::Decoder& decoder, unsigned frameBytes, std::vector<unsigned char>* pcm) {
+// Decodes the whole of `decoder` into memory. The header's length only sizes the first reservation
+// when the file could hold it: `fileBytes` x kMaxExpansion bounds what any decoder makes of a
+// file (lossless codecs of silence come nearest), so a lying header costs a reallocation, never a
+// huge allocation.
+FMOD_RESULT decodeAll(decode::Decoder& decoder, unsigned frameBytes, uint64_t fileBytes, std::vector<unsigned char>* pcm) {
     constexpr unsigned long kChunk = 16384;
+    constexpr uint64_t kMaxExpansion = 64;
     const uint64_t expected = decoder.info().lengthFrames * frameBytes;
     try {
-        if (expected <= kMaxSampleBytes) pcm->reserve(static_cast<size_t>(expected));
+        if (expected <= kMaxSampleBytes && expected <= fileBytes * kMaxExpansion)
+            pcm->reserve(static_cast<size_t>(expected));
         std::vector<unsigned char> chunk(kChunk * frameBytes);
         for (;;) {
             const long got = decoder.read(chunk.data(), kChunk);
@@ -90,9 +100,11 @@ FMOD_RESULT decodeAll(decode::Decoder& decoder, unsigned frameBytes, std::vector
     return FMOD_OK;
 }
 
-bool isRegularFile(const std::string& path) {
+bool isRegularFile(const std::string& path, uint64_t* bytes = nullptr) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (bytes) *bytes = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 FMOD_RESULT createFromName(FMOD::System* system, const std::string& path, FMOD_MODE mode,
@@ -110,7 +122,9 @@ FMOD_RESULT createFromName(FMOD::System* system, const std::string& path, FMOD_M
     if (r != FMOD_OK) return r;
     if (!decoder) return FMOD_ERR_FORMAT;
     const decode::StreamInfo& info = decoder->info();
-    if (info.channels < 1 || info.rate < 1 || bytesPerSample(info.format) == 0) return FMOD_ERR_FORMAT;
+    if (info.channels < 1 || info.channels > mix::kMaxInputs || info.rate < kMinFileRate || info.rate > kMaxRate ||
+        bytesPerSample(info.format) == 0)
+        return FMOD_ERR_FORMAT;
 
     SoundImpl::Format f;
     f.channels = info.channels;
@@ -127,7 +141,10 @@ FMOD_RESULT createFromName(FMOD::System* system, const std::string& path, FMOD_M
     }
     auto sound = std::make_shared<SoundImpl>(system, SoundImpl::Kind::Memory, f, mode);
     std::vector<unsigned char> pcm;
-    const FMOD_RESULT d = decodeAll(*decoder, bytesPerSample(f.format) * static_cast<unsigned>(f.channels), &pcm);
+    uint64_t fileBytes = 0;
+    isRegularFile(path, &fileBytes);
+    const FMOD_RESULT d =
+        decodeAll(*decoder, bytesPerSample(f.format) * static_cast<unsigned>(f.channels), fileBytes, &pcm);
     if (d != FMOD_OK) return d;
     sound->setMemory(std::move(pcm), false);
     *out = std::move(sound);
@@ -149,13 +166,17 @@ FMOD_RESULT createSound(FMOD::System* system, const char* name, FMOD_MODE mode, 
 
     std::shared_ptr<SoundImpl> created;
     FMOD_RESULT r;
-    if (mode & FMOD_OPENUSER) {
-        r = createUser(system, mode, exinfo, &created);
-    } else {
-        if (!name) return FMOD_ERR_INVALID_PARAM;
-        // Decision D1: a UTF-16 name is converted to UTF-8 before any file system call.
-        const std::string path = (mode & FMOD_UNICODE) ? utf16ToUtf8(name) : std::string(name);
-        r = createFromName(system, path, mode, &created);
+    try {
+        if (mode & FMOD_OPENUSER) {
+            r = createUser(system, mode, exinfo, &created);
+        } else {
+            if (!name) return FMOD_ERR_INVALID_PARAM;
+            // Decision D1: a UTF-16 name is converted to UTF-8 before any file system call.
+            const std::string path = (mode & FMOD_UNICODE) ? utf16ToUtf8(name) : std::string(name);
+            r = createFromName(system, path, mode, &created);
+        }
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;  // nothing escapes the layer as an exception
     }
     if (r != FMOD_OK) return r;  // `created`, if any, goes with its count
     if (covers(exinfo, PW_FIELD_END(userdata))) created->setUserData(exinfo->userdata);

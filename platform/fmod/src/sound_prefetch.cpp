@@ -1,74 +1,91 @@
 #include "sound_prefetch.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <system_error>
+#include <vector>
 
 namespace pw::sound {
 
 namespace {
-// How often the worker looks at its rings. A ring holds about 1.5 s, so this only bounds how
-// soon a seek is answered with new audio.
-constexpr auto kPollInterval = std::chrono::milliseconds(2);
+// How often a worker tops up its ring when nothing wakes it. A ring holds about 1.5 s, so this
+// keeps it filled at up to about ten times the normal speed. Each wake-up costs more than the
+// decoding it does (on a loaded machine a thread wake-up is 100 us or more, decoding 0.1 s of MP3
+// about 0.15 ms), so a stream wakes its worker only ten times a second; seeks, loop changes and a
+// stopped channel wake it at once.
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// How soon a worker looks again while a seek waits for the mixer to drop the blocks queued
+// before it (StreamFeed::waitingForRoom).
+constexpr auto kSeekPollInterval = std::chrono::milliseconds(2);
 }  // namespace
 
 PrefetchService::~PrefetchService() { stop(); }
 
 bool PrefetchService::start() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_) return true;
     running_ = true;
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        running_ = false;
-        return false;
-    }
+    stopping_.store(false, std::memory_order_release);
     return true;
 }
 
-void PrefetchService::add(std::shared_ptr<StreamFeed> feed) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        feeds_.push_back(std::move(feed));
-        wakeRequested_ = true;
+void PrefetchService::reapFinished() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if ((*it)->finished.load(std::memory_order_acquire)) {
+            (*it)->thread.join();  // it has set `finished` as its last step
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
     }
-    wake_.notify_one();
+}
+
+bool PrefetchService::add(std::shared_ptr<StreamFeed> feed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) return false;
+    reapFinished();
+    auto worker = std::make_unique<Worker>();
+    worker->feed = std::move(feed);
+    Worker* w = worker.get();
+    try {
+        w->thread = std::thread([this, w] { run(w); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    workers_.push_back(std::move(worker));
+    return true;
 }
 
 void PrefetchService::stop() {
+    std::list<std::unique_ptr<Worker>> all;
+    std::vector<std::shared_ptr<StreamFeed>> feeds;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
+        stopping_.store(true, std::memory_order_release);
+        all.swap(workers_);
+        for (auto& w : all)
+            if (w->feed) feeds.push_back(w->feed);
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
-    std::vector<std::shared_ptr<StreamFeed>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropped.swap(feeds_);
-    }
+    for (auto& f : feeds) f->wake();
+    feeds.clear();
+    for (auto& w : all) w->thread.join();
 }
 
-void PrefetchService::run() {
-    std::vector<std::shared_ptr<StreamFeed>> work;
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (running_) {
-        // Forget feeds whose channel is gone; the last reference may go here.
-        feeds_.erase(std::remove_if(feeds_.begin(), feeds_.end(),
-                                    [](const std::shared_ptr<StreamFeed>& f) {
-                                        return f->dead.load(std::memory_order_acquire);
-                                    }),
-                     feeds_.end());
-        work = feeds_;
-        lock.unlock();
-        // Decoding happens without the lock, so add() never waits for a file read.
-        for (auto& f : work) f->produce();
-        work.clear();
-        lock.lock();
-        wake_.wait_for(lock, kPollInterval, [this] { return !running_ || wakeRequested_; });
-        wakeRequested_ = false;
+void PrefetchService::run(Worker* w) {
+    std::shared_ptr<StreamFeed> feed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        feed = w->feed;
     }
+    while (!stopping_.load(std::memory_order_acquire) && !feed->dead.load(std::memory_order_acquire)) {
+        feed->produce();  // without the service's lock: add() never waits for a file read
+        feed->waitForWork(feed->waitingForRoom() ? kSeekPollInterval : kPollInterval);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        w->feed.reset();
+    }
+    feed.reset();  // the last reference may go here: the sound's file is closed on this thread
+    w->finished.store(true, std::memory_order_release);
 }
 
 }  // namespace pw::sound

@@ -1,16 +1,24 @@
-// PrefetchService: one worker thread per system that keeps the rings of its playing streams
-// full, so that the mixer thread never reads a file.
+// PrefetchService: keeps the rings of a system's playing streams full, so that the mixer thread
+// never reads a file.
 //
-// Thread safety: add() and stop() from any thread. The worker holds a reference to each feed
-// until the feed's source marks it dead, so the feed (and a released sound it keeps alive) is
-// freed on the worker, not on the mixer thread that drops the source.
+// Every stream playback gets a worker thread of its own. A stream's decode or seek can take long
+// (a seek in a long AAC file, a slow disk, a network mount), and a worker shared by several
+// streams would let that one stream starve the others' rings until they run dry; with one worker
+// each, a slow stream only delays itself.
+//
+// A worker produces, then sleeps until its feed is woken (a seek, a loop change, the channel
+// gone) or its poll interval passes.
+//
+// Thread safety: add() and stop() from any thread. A worker holds a reference to its feed until
+// the feed's source marks it dead, so the feed (and a released sound it keeps alive) is freed on
+// the worker, not on the thread that drops the source.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "sound_stream_source.hpp"
 
@@ -23,22 +31,28 @@ public:
     PrefetchService(const PrefetchService&) = delete;
     PrefetchService& operator=(const PrefetchService&) = delete;
 
-    // Starts the worker. false when the thread cannot be created.
+    // Accepts feeds again (after stop()). Always true; kept for the callers' start-up check.
     bool start();
-    // Hands a primed feed to the worker and wakes it.
-    void add(std::shared_ptr<StreamFeed> feed);
-    // Stops and joins the worker and forgets every feed. Idempotent.
+    // Starts a worker for a primed feed. false when the thread cannot be created: the caller
+    // must not start the playback then.
+    bool add(std::shared_ptr<StreamFeed> feed);
+    // Stops and joins every worker and forgets every feed. Idempotent.
     void stop();
 
 private:
-    void run();
+    struct Worker {
+        std::shared_ptr<StreamFeed> feed;
+        std::thread thread;
+        std::atomic<bool> finished{false};
+    };
+    void run(Worker* worker);
+    // mutex_ held: joins workers whose feed has gone (they have returned or are returning).
+    void reapFinished();
 
     std::mutex mutex_;
-    std::condition_variable wake_;
-    bool running_ = false;
-    bool wakeRequested_ = false;
-    std::vector<std::shared_ptr<StreamFeed>> feeds_;
-    std::thread thread_;
+    bool running_ = true;                  // under mutex_: add() accepts feeds
+    std::atomic<bool> stopping_{false};    // workers leave
+    std::list<std::unique_ptr<Worker>> workers_;
 };
 
 }  // namespace pw::sound

@@ -28,6 +28,7 @@ FMOD_RESULT SoundSource::setPosition(unsigned int position, FMOD_TIMEUNIT unit) 
     // queued audio and leave a gap (the sampler sets position 0 right after every start).
     if (target == ctl_->reportedPosition()) return FMOD_OK;
     ctl_->requestSeek(target);
+    seekRequested();
     return FMOD_OK;
 }
 

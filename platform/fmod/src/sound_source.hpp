@@ -38,6 +38,8 @@ protected:
     // A loop setting changed. Streams re-produce their queued audio from the play position so
     // that the change is heard at once; memory sources read the settings live.
     virtual void settingsChanged() {}
+    // A seek was just requested (any thread). Streams wake their prefetch worker.
+    virtual void seekRequested() {}
 
     std::shared_ptr<SoundImpl> sound_;
     std::shared_ptr<PlayControl> ctl_;

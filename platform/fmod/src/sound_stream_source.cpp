@@ -25,6 +25,20 @@ StreamFeed::StreamFeed(std::shared_ptr<SoundImpl> sound, std::shared_ptr<PlayCon
     length_ = sound_->lengthExact() ? sound_->lengthFrames() : std::numeric_limits<uint64_t>::max();
 }
 
+void StreamFeed::wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        wakeRequested_ = true;
+    }
+    wakeCv_.notify_one();
+}
+
+void StreamFeed::waitForWork(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wakeCv_.wait_for(lock, timeout, [this] { return wakeRequested_; });
+    wakeRequested_ = false;
+}
+
 void StreamFeed::pushEnd(uint32_t gen) {
     BlockRing::Header& h = ring_.backHeader();
     h.gen = gen;
@@ -33,6 +47,7 @@ void StreamFeed::pushEnd(uint32_t gen) {
     h.end = true;
     ring_.push();
     producerEnded_ = true;
+    seekAnswered_ = true;
 }
 
 void StreamFeed::produce() {
@@ -43,6 +58,7 @@ void StreamFeed::produce() {
         producedGen_ = gen;
         nextFrame_ = PlayControl::lo(seek);
         producerEnded_ = false;
+        seekAnswered_ = false;
     }
     const SoundImpl::Format& f = sound_->format();
     int emptyWraps = 0;  // guards against a loop whose start reads nothing
@@ -83,6 +99,7 @@ void StreamFeed::produce() {
         h.frames = static_cast<unsigned>(got);
         h.end = false;
         ring_.push();
+        seekAnswered_ = true;
         nextFrame_ += static_cast<uint64_t>(got);
     }
 }
@@ -91,7 +108,10 @@ StreamSource::StreamSource(std::shared_ptr<SoundImpl> sound) : SoundSource(std::
 
 StreamSource::~StreamSource() {
     // The worker holds the feed too and drops it on its next pass; freeing happens there.
-    if (feed_) feed_->dead.store(true, std::memory_order_release);
+    if (feed_) {
+        feed_->dead.store(true, std::memory_order_release);
+        feed_->wake();
+    }
 }
 
 unsigned StreamSource::pull(float* out, unsigned frames) {

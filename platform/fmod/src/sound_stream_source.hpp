@@ -9,7 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "sound_block_ring.hpp"
@@ -29,18 +32,33 @@ public:
     std::atomic<bool> dead{false};
     BlockRing& ring() { return ring_; }
 
+    // Any thread except the mixer's: asks the worker to produce now (a seek, a loop change, the
+    // channel gone, the service stopping) instead of at its next poll.
+    void wake();
+    // Worker: waits until wake() or `timeout`, whichever comes first.
+    void waitForWork(std::chrono::milliseconds timeout);
+    // Worker, after produce(): true while the current seek has no audio queued yet, because the
+    // ring is still full of blocks from before it (the mixer drops those only as it pulls, and a
+    // paused channel pulls nothing). The worker must then look again soon: once the mixer has
+    // dropped them, nothing else would tell it the ring is empty.
+    bool waitingForRoom() const { return !seekAnswered_; }
+
 private:
     void pushEnd(uint32_t gen);
 
     std::shared_ptr<SoundImpl> sound_;
     std::shared_ptr<PlayControl> ctl_;
     BlockRing ring_;
+    std::mutex wakeMutex_;
+    std::condition_variable wakeCv_;
+    bool wakeRequested_ = false;  // under wakeMutex_
     std::vector<unsigned char> scratch_;  // one block in the sound's format
     uint64_t length_;                     // where the audio ends when not looping
     // Producer state.
     uint32_t producedGen_ = 0;
     uint64_t nextFrame_ = 0;
     bool producerEnded_ = false;
+    bool seekAnswered_ = true;  // a block (or the end) of producedGen_ is queued
 };
 
 class StreamSource final : public SoundSource {
@@ -55,7 +73,13 @@ public:
     unsigned pull(float* out, unsigned frames) override;
 
 private:
-    void settingsChanged() override { ctl_->requestSeek(ctl_->reportedPosition()); }
+    void settingsChanged() override {
+        ctl_->requestSeek(ctl_->reportedPosition());
+        seekRequested();
+    }
+    void seekRequested() override {
+        if (feed_) feed_->wake();
+    }
 
     std::shared_ptr<StreamFeed> feed_;
     unsigned offset_ = 0;         // frames already taken from the front block

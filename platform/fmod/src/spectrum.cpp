@@ -84,15 +84,11 @@ void SpectrumRing::release() {
     channels_ = 0;
 }
 
-void SpectrumRing::clear() {
-    for (size_t i = 0; i < static_cast<size_t>(kFrames) * channels_; ++i)
-        samples_[i].store(0.0f, std::memory_order_relaxed);
-    written_.store(0, std::memory_order_release);
-}
+void SpectrumRing::clear() { written_.store(0, std::memory_order_release); }
 
 void SpectrumRing::write(const float* interleaved, unsigned frames) {
     if (!samples_) return;
-    uint32_t pos = written_.load(std::memory_order_relaxed);
+    uint64_t pos = written_.load(std::memory_order_relaxed);
     const int ch = channels_;
     for (unsigned f = 0; f < frames; ++f, ++pos) {
         std::atomic<float>* slot = &samples_[static_cast<size_t>(pos % kFrames) * ch];
@@ -107,9 +103,10 @@ FMOD_RESULT SpectrumRing::spectrum(float* values, int numValues, int channel,
     if (channel < 0 || channel >= channels_ || !samples_) return FMOD_ERR_INVALID_PARAM;
     const unsigned n = static_cast<unsigned>(numValues) * 2;
     std::vector<float> frames(n);
-    const uint32_t end = written_.load(std::memory_order_acquire);
+    const uint64_t end = written_.load(std::memory_order_acquire);
     for (unsigned i = 0; i < n; ++i) {
-        const uint32_t pos = end - n + i;  // wraps like the counter
+        if (end + i < n) continue;  // before the first frame written: silence (frames is zeroed)
+        const uint64_t pos = end + i - n;
         frames[i] = samples_[static_cast<size_t>(pos % kFrames) * channels_ + channel].load(
             std::memory_order_relaxed);
     }

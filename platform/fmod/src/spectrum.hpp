@@ -8,7 +8,8 @@
 // Thread safety: write() is called by the mixer thread only. spectrum() may be called from any
 // thread at any time; it reads the ring through relaxed atomics, so a spectrum taken while a block
 // is being written mixes old and new frames of that block (harmless for a meter) and never waits.
-// allocate() only while the ring is not written (the owner is out of the mix).
+// allocate() and clear() only while the ring is not written (the owner is out of the mix). clear()
+// only restarts the count: frames from before it are never read again, they read as silence.
 #pragma once
 
 #include <atomic>
@@ -33,7 +34,7 @@ public:
 private:
     std::unique_ptr<std::atomic<float>[]> samples_;
     int channels_ = 0;
-    std::atomic<uint32_t> written_{0};  // frames written so far (wraps)
+    std::atomic<uint64_t> written_{0};  // frames written since the last clear()
 };
 
 // Checks the arguments of a spectrum request: a power of two from 64 to 8192 values, a known window.

@@ -24,9 +24,9 @@ SystemImpl::~SystemImpl() = default;
 
 dev::Backend* SystemImpl::backend() {
     switch (config.output) {
-    case FMOD_OUTPUTTYPE_AUTODETECT:
-    case FMOD_OUTPUTTYPE_PULSEAUDIO:
-    case FMOD_OUTPUTTYPE_VIRTUAL: return &dev::autodetectBackend();
+    case FMOD_OUTPUTTYPE_AUTODETECT: return &dev::autodetectBackend();
+    case FMOD_OUTPUTTYPE_PULSEAUDIO: return &dev::pulseBackend();
+    case FMOD_OUTPUTTYPE_VIRTUAL: return &dev::tableBackend();
     default: return nullptr;
     }
 }
@@ -43,12 +43,6 @@ const std::vector<pw::dev::OutputDriverInfo>& driversOf(SystemImpl* s) {
         s->driversListed = true;
     }
     return s->drivers;
-}
-
-void copyName(const std::string& name, char* out, int outlen) {
-    const size_t n = std::min(name.size(), static_cast<size_t>(outlen - 1));
-    std::memcpy(out, name.data(), n);
-    out[n] = '\0';
 }
 
 #define PW_CONFIGURE(s)                                          \
@@ -108,7 +102,7 @@ FMOD_RESULT FMOD::System::getDriverInfo(int id, char* name, int namelen, FMOD_GU
     std::lock_guard<std::mutex> lock(s->configLock);
     const auto& drivers = driversOf(s);
     if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
-    if (name) copyName(drivers[id].name, name, namelen);
+    pw::copyName(drivers[id].name, name, namelen);
     if (guid) std::memset(guid, 0, sizeof(*guid));
     return FMOD_OK;
 }

@@ -82,7 +82,7 @@ struct SystemImpl : FMOD::System {
     Reclaimer reclaimer;
     ChannelGroupImpl master;
     Chain systemChain;
-    std::vector<std::unique_ptr<ChannelImpl>> handles;        // every handle ever made
+    std::vector<ChannelImpl*> channels;  // bodies taken from the pool: playing, or ended and not reaped
     std::unique_ptr<std::atomic<ChannelImpl*>[]> active;      // maxChannels slots; the mixer's view
     std::vector<DSPImpl*> units;                              // units created and not released
 
@@ -139,7 +139,8 @@ void closePlugin(LoadedPlugin& plugin);
 void stopAllChannels(SystemImpl* system);
 // Graph lock held: releases a unit completely (detach, release callback, count, free later).
 void destroyUnit(SystemImpl* system, DSPImpl* unit);
-// Graph lock held: finishes channels that ended on the mixer thread (frees their sources).
+// Graph lock held: finishes channels that ended on the mixer thread (frees their sources) and
+// gives their bodies back to the pool.
 void reapEndedChannels(SystemImpl* system);
 
 }  // namespace pw::mix

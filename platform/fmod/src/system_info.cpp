@@ -44,11 +44,7 @@ FMOD_RESULT FMOD::System::getRecordDriverInfo(int id, char* name, int namelen, F
     pw::dev::Backend* backend = s->backend();
     const auto drivers = backend ? backend->recordDrivers() : std::vector<pw::dev::RecordDriverInfo>{};
     if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
-    if (name) {
-        const size_t n = std::min(drivers[id].name.size(), static_cast<size_t>(namelen - 1));
-        std::memcpy(name, drivers[id].name.data(), n);
-        name[n] = '\0';
-    }
+    pw::copyName(drivers[id].name, name, namelen);
     if (guid) std::memset(guid, 0, sizeof(*guid));
     return FMOD_OK;
 }

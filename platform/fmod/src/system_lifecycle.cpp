@@ -106,7 +106,6 @@ FMOD_RESULT FMOD::System::release() {
             chain->units.clear();
             delete chain->snapshot.exchange(nullptr);
         }
-        for (auto& handle : s->handles) delete handle->chain.snapshot.exchange(nullptr);
         s->reclaimer.drainAll();  // no mixer thread any more
     }
     {

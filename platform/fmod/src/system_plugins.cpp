@@ -90,11 +90,7 @@ FMOD_RESULT FMOD::System::getPluginInfo(unsigned int handle, FMOD_PLUGINTYPE* pl
     LoadedPlugin* plugin = findPlugin(s, handle);
     if (!plugin) return FMOD_ERR_INVALID_PARAM;
     if (plugintype) *plugintype = FMOD_PLUGINTYPE_CODEC;
-    if (name) {
-        const char* n = plugin->codec->name ? plugin->codec->name : "";
-        std::strncpy(name, n, static_cast<size_t>(namelen) - 1);
-        name[namelen - 1] = '\0';
-    }
+    pw::copyName(plugin->codec->name ? plugin->codec->name : "", name, namelen);
     if (version) *version = plugin->codec->version;
     return FMOD_OK;
 }

@@ -1,6 +1,7 @@
 // The System calls of the sound half: creating and playing sounds, recording, CD drives.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "record_registry.hpp"
 #include "services.hpp"
@@ -12,18 +13,6 @@
 #include "sound_stream_source.hpp"
 
 using pw::sound::SoundImpl;
-
-namespace {
-
-// Copies `text` into a caller's buffer of `size` bytes, cut to fit and always terminated.
-void copyName(const std::string& text, char* buffer, int size) {
-    if (!buffer || size <= 0) return;
-    const size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
-}
-
-}  // namespace
 
 namespace FMOD {
 
@@ -50,10 +39,15 @@ FMOD_RESULT System::playSound(FMOD_CHANNELINDEX channelid, Sound* sound, bool pa
     std::shared_ptr<pw::sound::PrefetchService> prefetch = pw::sound::prefetchFor(this);
     if (!prefetch) return FMOD_ERR_MEMORY;
     std::shared_ptr<pw::sound::StreamFeed> feed;
-    std::unique_ptr<pw::sound::StreamSource> source = pw::sound::makeStreamSource(impl, &feed);
-    // The worker gets the feed first, so that the feed outlives the source however the channel
-    // ends (the source only marks it dead).
-    prefetch->add(feed);
+    std::unique_ptr<pw::sound::StreamSource> source;
+    try {
+        source = pw::sound::makeStreamSource(impl, &feed);
+        // The worker gets the feed first, so that the feed outlives the source however the
+        // channel ends (the source only marks it dead).
+        if (!prefetch->add(feed)) return FMOD_ERR_MEMORY;
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;  // the ring is sized from the sound's rate and channels
+    }
     return pw::systemPlaySource(this, channelid, std::move(source), paused, channel);
 }
 
@@ -82,9 +76,9 @@ FMOD_RESULT System::getCDROMDriveName(int drive, char* drivename, int drivenamel
     const std::vector<pw::cd::DriveEntry> drives = pw::sound::drivesOf(this);
     if (drive < 0 || static_cast<size_t>(drive) >= drives.size()) return FMOD_ERR_INVALID_PARAM;
     const pw::cd::DriveEntry& d = drives[static_cast<size_t>(drive)];
-    copyName(d.name, drivename, drivenamelen);
-    copyName(d.name, scsiname, scsinamelen);
-    copyName(d.devicePath, devicename, devicenamelen);
+    pw::copyName(d.name, drivename, drivenamelen);
+    pw::copyName(d.name, scsiname, scsinamelen);
+    pw::copyName(d.devicePath, devicename, devicenamelen);
     return FMOD_OK;
 }
 

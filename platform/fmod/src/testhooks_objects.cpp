@@ -26,7 +26,8 @@ void overrideVersion(unsigned int version) { mix::versionOverride().store(versio
 std::vector<std::string> channelChain(FMOD::Channel* channel) {
     std::vector<std::string> names;
     if (!channel) return names;
-    auto* c = mix::ChannelImpl::cast(channel);
+    auto* c = mix::resolveChannel(channel);
+    if (!c) return names;
     std::lock_guard<std::mutex> lock(c->system->graphLock);
     if (c->head) names.emplace_back(c->head->description.name);
     for (const mix::DSPImpl* unit : c->chain.units) names.emplace_back(unit->description.name);
@@ -36,7 +37,8 @@ std::vector<std::string> channelChain(FMOD::Channel* channel) {
 std::vector<std::vector<float>> channelSpeakerMatrix(FMOD::Channel* channel) {
     std::vector<std::vector<float>> matrix;
     if (!channel) return matrix;
-    auto* c = mix::ChannelImpl::cast(channel);
+    auto* c = mix::resolveChannel(channel);
+    if (!c) return matrix;
     const int inputs = std::max(1, c->channels);
     const bool wideRaw = c->system->layout.channels > 8;
     const int speakers = wideRaw ? c->system->layout.channels : 8;

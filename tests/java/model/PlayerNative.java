@@ -204,4 +204,35 @@ public class PlayerNative {
             }
         }
     }
+
+    // ---- Analysis, sound files and CDs ----
+    // Sound handles come from OpenFileUnicode (0 when the file cannot be opened). Out-buffers are
+    // direct buffers of 32-bit values in native order: one int (lengths), one float (BPM, gain),
+    // two ints (silence start and end, ms). `listener` has setValue(int); `cancel` is a direct
+    // buffer whose first int, set to 1 by another thread, stops the analysis (may be null).
+    // AnalyzeData's options and result objects carry the getters and setters the engine calls;
+    // beat lists receive com.tarvenkolm.model.pn.BeatEvent objects. GetCDInfo writes the track
+    // count (one int) and two zero-terminated texts, each cut to its buffer. GetSongLength has no
+    // count: its buffer must hold exactly one int (a direct IntBuffer).
+    public native long OpenFileUnicode(String path);
+    public native long CloseFile(long sound);
+    public native long GetSongLength(long sound, java.nio.IntBuffer out);
+    public native long CalcSongLength(byte[] path, java.nio.ByteBuffer out, int count);
+    public native long CalcSongLengthUnicode(String path, java.nio.ByteBuffer out, int count);
+    public native long CalcBPM(byte[] path, java.nio.ByteBuffer bpm, int count, Object listener);
+    public native long CalcBPMUnicode(String path, java.nio.ByteBuffer bpm, int count, Object listener,
+                                      java.nio.ByteBuffer cancel, int precision, Object beatList);
+    public native long CalcReplayGain(byte[] path, java.nio.ByteBuffer gain, int count, Object listener);
+    public native long CalcReplayGainUnicode(String path, java.nio.ByteBuffer gain, int count, Object listener,
+                                             java.nio.ByteBuffer cancel);
+    public native long CalcSilenceDBUnicode(String path, java.nio.ByteBuffer out, int count, float thresholdDb);
+    public native long CalcWaveForm(long sound, long startMs, java.nio.ByteBuffer target, int targetBytes,
+                                    double msPerPoint);
+    public native long AnalyzeData(Object listener, java.nio.ByteBuffer cancel, long sound, Object options,
+                                   Object result, boolean throttle);
+    public native long setupBeatOptions(int precision, float minBpm, float maxBpm);
+    public native long GetCDInfo(byte[] drive, java.nio.ByteBuffer tracks, int count1, java.nio.ByteBuffer discId,
+                                 int count2, java.nio.ByteBuffer query, int count3);
+    public native int CalcKeyTone(String path);  // ignored
+    public native long DefineBeatCallback(Object callback);  // ignored
 }
