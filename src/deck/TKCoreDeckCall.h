@@ -66,8 +66,8 @@ struct Rule {
 // whole run: calls on one deck follow one another, calls on different decks run side by side.
 // Unnamed and never logged (TKCoreDecks.cpp). Trap: a deck call that waits for another thread
 // (stopping the beat tracker joins its worker) holds the gate meanwhile, so that thread must not
-// call back into the same deck's entry points synchronously; the beat worker's Java callback only
-// hands its results over.
+// call into the same deck's entry points; the beat worker never calls Java (its lists go through
+// the courier's thread, BeatReportCourier.h), so a Java handler may.
 extern std::mutex g_deckGates[CPlayerList::kMaxDeckIndex + 1];
 
 // The rows over all decks (the normaliser settings) hold this alone; every per-deck entry point
