@@ -19,8 +19,10 @@
 //   beat-detection run and the report in progress.
 // - The worker holds "Running" for a whole run and "JavaCall" while it reports; nothing else
 //   takes them.
-// - Reports go to Java through the cached VM (JavaVM.h) on the worker thread, which attaches for
-//   the run and detaches before it ends. A report sink installed by a test takes their place.
+// - Reports go to Java through the courier (BeatReportCourier.h), whose own thread calls Java; the
+//   worker never does, so stopping it never waits for a Java handler (which may call the engine
+//   for this deck or load any deck), and the process's exit never waits for the VM. A stop drops
+//   the run's lists not yet handed over. A report sink installed by a test takes the courier's place.
 #pragma once
 
 #include <atomic>
@@ -86,7 +88,8 @@ public:
     int startTracking(int deck, char* fileName, bool unicode, float minBPM, float maxBPM,
                       BeatResultListener* listener, int precision);
 
-    // Stops the worker and waits for it. Returns 1.
+    // Stops the worker and waits for it (never for Java); its lists not yet in Java are dropped.
+    // Returns 1.
     int stopTracking();
 
     // The worker body: decodes the file hop by hop into an onset front end, reports a beat list
@@ -98,8 +101,8 @@ public:
     // processor's onsets are gone, so the next run picks them afresh.
     void updateBeatList(bool finished, AudioProcessor* processor, double percent);
 
-    // The report: to the sink when one is installed, else to PlayerNative.updateBeatList. Nothing
-    // once the running flag is clear.
+    // The report: to the sink when one is installed, else posted to the courier for
+    // PlayerNative.updateBeatList. Nothing once the running flag is clear, or without memory.
     void callJava(bool finished, double percent, std::vector<Event*>* beats);
 
     // Copies `bytes` bytes of the sound's PCM through readBuffer (refilled up to 8192 bytes at a

@@ -40,7 +40,8 @@ inline bool storeJavaVM(JNIEnv* env) {
 }
 
 // A JNIEnv for the calling thread: null while `jvm` is null or when the thread cannot attach.
-// Attaches the thread (no attach arguments) when it is not attached yet.
+// Attaches the thread (no attach arguments) when it is not attached yet, as a daemon thread: the
+// JVM never waits for it to end when the program's main returns.
 inline JNIEnv* acquire_jenv() {
     JavaVM* vm = jvm.load(std::memory_order_acquire);
     if (!vm) return nullptr;
@@ -48,7 +49,7 @@ inline JNIEnv* acquire_jenv() {
     const jint state = vm->GetEnv(&env, JNI_VERSION_1_6);
     if (state == JNI_OK && env) return static_cast<JNIEnv*>(env);
     env = nullptr;
-    if (vm->AttachCurrentThread(&env, nullptr) != JNI_OK || !env) return nullptr;
+    if (vm->AttachCurrentThreadAsDaemon(&env, nullptr) != JNI_OK || !env) return nullptr;
     if (state == JNI_EDETACHED) pw_jni_detail::t_attachedHere = true;
     return static_cast<JNIEnv*>(env);
 }

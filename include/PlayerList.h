@@ -1,7 +1,7 @@
 // CPlayerList: the deck registry. Decks are never created explicitly: the first lookup of deck n
 // creates every missing deck up to n, each numbered by its position in the list. Its static flag
 // `initialized` is the engine's started state: start-up sets it as its very last step, shutdown and
-// the registry's destructor clear it, and every entry point of every subsystem tests it first.
+// deleteInstance clear it, and every entry point of every subsystem tests it first.
 //
 // Deck indexes run from 0 to kMaxDeckIndex: one deck allocates megabytes, so a larger index is
 // refused like a negative one rather than filling memory with decks.

@@ -3,7 +3,8 @@
 // only its three locks and the master recorder; everything else the engine knows lives in the class
 // statics below and in a few file globals, all with their defaults at library load.
 //
-// Lock order: the load lock before "Coreglobal"; "LoopLock" is never taken while "Coreglobal" is
+// Lock order: the engine gate (EngineCalls.h; shutdown closes it first), the load lock before
+// "Coreglobal"; "LoopLock" is never taken while "Coreglobal" is
 // held; the debug log's lock is the innermost lock of all.
 //
 // Thread safety

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "AudioProcessor.h"
+#include "BeatReportCourier.h"
 #include "DebugLog.h"
 #include "JavaVM.h"
 #include "TKCore.h"
@@ -134,10 +135,12 @@ BeatTracker::BeatTracker()
     stopThread();
 }
 
-BeatTracker::~BeatTracker() { stopThread(); }
+BeatTracker::~BeatTracker() { stopTracking(); }
 
 int BeatTracker::stopTracking() {
     stopThread();
+    // Lists of this run not yet in Java stay out of it: a stopped run reports nothing more.
+    beat_courier::withdraw(this);
     return 1;
 }
 

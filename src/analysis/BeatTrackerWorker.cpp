@@ -11,8 +11,8 @@
 #include <new>
 
 #include "AudioProcessor.h"
+#include "BeatReportCourier.h"
 #include "DebugLog.h"
-#include "JavaVM.h"
 #include "TKCore.h"
 #include "Util.h"
 
@@ -25,12 +25,6 @@ constexpr int kMaxInterims = 30;
 
 std::atomic<BeatTracker::ReportSink> g_reportSink{nullptr};
 std::atomic<void*> g_reportContext{nullptr};
-
-// Detaches the worker from the VM on every way out of a run (a native thread that ends attached
-// makes the JVM hang at exit).
-struct JavaDetachOnExit {
-    ~JavaDetachOnExit() { release_jenv(); }
-};
 
 }  // namespace
 
@@ -52,7 +46,7 @@ void BeatTracker::selectReportedBeats(const std::vector<Event*>& beats, BeatRepo
 
 int BeatTracker::startTracking(int deckIndex, char* name, bool unicode, float newMinBPM, float newMaxBPM,
                                BeatResultListener* /*listener*/, int newPrecision) {
-    stopThread();
+    stopTracking();
     deck = deckIndex;
     minBPM = newMinBPM;
     maxBPM = newMaxBPM;
@@ -102,7 +96,6 @@ int BeatTracker::readDataFromSound(FMOD::Sound* sound, void* dest, unsigned byte
 
 int BeatTracker::objectRunner() {
     CRITSECT_SCOPE(runningLock);
-    JavaDetachOnExit detach;
     if (!CTKCore::isWaveDataAccessAllowed(fileName, fileNameIsWide)) return 0;
 
     const unsigned clamped = precision < 0 ? 0u : (precision > 2 ? 2u : static_cast<unsigned>(precision));
@@ -233,62 +226,18 @@ void BeatTracker::updateBeatList(bool finished, AudioProcessor* processor, doubl
 void BeatTracker::callJava(bool finished, double percent, std::vector<Event*>* beats) {
     CRITSECT_SCOPE(javaCallLock);
     if (!isRunning().load(std::memory_order_acquire)) return;
-
-    const ReportSink sink = g_reportSink.load(std::memory_order_acquire);
-    if (sink) {
+    try {
         BeatReport report{deck, finished, percent, {}, {}};
         if (beats) selectReportedBeats(*beats, &report);
-        sink(g_reportContext.load(std::memory_order_acquire), report);
-        return;
-    }
-
-    JNIEnv* env = acquire_jenv();
-    if (!env) return;
-    // Local references are freed as the loop goes: a long track has thousands of beats.
-    jclass playerClass = findClassOrClear(env, "model/PlayerNative");
-    jmethodID update = getStaticMethodOrClear(env, playerClass, "updateBeatList", "(IZLjava/util/ArrayList;D)I");
-    jclass listClass = findClassOrClear(env, "java/util/ArrayList");
-    jmethodID listInit = getMethodOrClear(env, listClass, "<init>", "()V");
-    jmethodID listAdd = getMethodOrClear(env, listClass, "add", "(Ljava/lang/Object;)Z");
-    jobject list = (listClass && listInit) ? env->NewObject(listClass, listInit) : nullptr;
-    if (!list && env->ExceptionCheck()) env->ExceptionClear();
-    jclass beatClass = findClassOrClear(env, "com/tarvenkolm/model/pn/BeatEvent");
-    jmethodID beatInit = getMethodOrClear(env, beatClass, "<init>", "()V");
-    jmethodID setKeyDown = getMethodOrClear(env, beatClass, "setKeyDown", "(D)V");
-    jmethodID setFirstBeat = getMethodOrClear(env, beatClass, "setFirstBeat", "(Z)V");
-
-    if (list && listAdd && beatClass && beatInit && beats) {
-        BeatReport report{deck, finished, percent, {}, {}};
-        selectReportedBeats(*beats, &report);
-        for (size_t i = 0; i < report.times.size(); ++i) {
-            jobject beat = env->NewObject(beatClass, beatInit);
-            if (!beat) {
-                if (env->ExceptionCheck()) env->ExceptionClear();
-                continue;
-            }
-            // Every call may throw; a pending exception must be cleared before the next JNI call.
-            if (setKeyDown) {
-                env->CallVoidMethod(beat, setKeyDown, static_cast<jdouble>(report.times[i]));
-                if (env->ExceptionCheck()) env->ExceptionClear();
-            }
-            if (setFirstBeat) {
-                env->CallVoidMethod(beat, setFirstBeat, static_cast<jboolean>(report.firstBeat[i] ? JNI_TRUE : JNI_FALSE));
-                if (env->ExceptionCheck()) env->ExceptionClear();
-            }
-            env->CallBooleanMethod(list, listAdd, beat);
-            if (env->ExceptionCheck()) env->ExceptionClear();
-            env->DeleteLocalRef(beat);
+        const ReportSink sink = g_reportSink.load(std::memory_order_acquire);
+        if (sink) {
+            sink(g_reportContext.load(std::memory_order_acquire), report);
+            return;
         }
+        // Java gets it from the courier's thread: this worker never waits for Java, so whoever
+        // stops it (holding the deck's locks) never waits for a handler calling into that deck.
+        beat_courier::post(this, report);
+    } catch (const std::bad_alloc&) {
+        debugMsg("BeatTracker: no memory for the beat list of deck %d\n", deck);
     }
-    if (playerClass && update) {
-        debugMsg("java CallStaticIntMethod percent:%f player:%d beats:%p\n", percent, deck, static_cast<void*>(list));
-        env->CallStaticIntMethod(playerClass, update, static_cast<jint>(deck),
-                                 static_cast<jboolean>(finished ? JNI_TRUE : JNI_FALSE), list,
-                                 static_cast<jdouble>(percent));
-        if (env->ExceptionCheck()) env->ExceptionClear();
-    }
-    if (beatClass) env->DeleteLocalRef(beatClass);
-    if (list) env->DeleteLocalRef(list);
-    if (listClass) env->DeleteLocalRef(listClass);
-    if (playerClass) env->DeleteLocalRef(playerClass);
 }

@@ -10,6 +10,18 @@ namespace {
 // Guards the creation and deletion of the singleton itself (getInstance can race the first lookup
 // of another thread).
 std::mutex g_instanceLock;
+
+// A new deck, or null when memory runs out: a deck's construction throws then (Player.cpp), and
+// nothing may leave the engine as an exception.
+CPlayer* newDeck(int index) noexcept {
+    try {
+        return new CPlayer(index);
+    } catch (const std::bad_alloc&) {
+        debugMsg("Out of memory: deck %d not created\n", index);
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 template <class T>
@@ -51,24 +63,34 @@ void CPlayerList::setInitialized(bool value) {
 CPlayerList* CPlayerList::getInstance() {
     if (!initialized.load(std::memory_order_acquire)) return nullptr;
     std::lock_guard<std::mutex> guard(g_instanceLock);
-    if (!ref) ref = new (std::nothrow) CPlayerList();
+    if (!ref) {
+        ref = new (std::nothrow) CPlayerList();
+        // Without its list the registry is no registry.
+        if (ref && !ref->list) {
+            delete ref;
+            ref = nullptr;
+        }
+    }
     return ref;
 }
 
 void CPlayerList::deleteInstance() {
     std::lock_guard<std::mutex> guard(g_instanceLock);
+    setInitialized(false);
     if (!ref) return;
     delete ref;
     ref = nullptr;
 }
 
-CPlayerList::CPlayerList() : list(new List<CPlayer>()) {
-    CPlayer* first = new (std::nothrow) CPlayer(0);
+CPlayerList::CPlayerList() : list(new (std::nothrow) List<CPlayer>()) {
+    if (!list) return;
+    CPlayer* first = newDeck(0);
     if (first && !list->append(first)) delete first;
 }
 
+// The started flag is left alone: a registry that could not be built whole is deleted while the
+// engine stays started (getInstance), and the next lookup builds it again.
 CPlayerList::~CPlayerList() {
-    setInitialized(false);
     delete list;  // destroys every deck still in it
     list = nullptr;
 }
@@ -78,7 +100,7 @@ CPlayer* CPlayerList::getChannelObject(int index) {
     if (index < 0 || index > kMaxDeckIndex) return nullptr;
     std::lock_guard<std::mutex> guard(m_listLock);
     while (list->count <= index) {
-        CPlayer* deck = new (std::nothrow) CPlayer(list->count);
+        CPlayer* deck = newDeck(list->count);
         if (!deck) return nullptr;
         if (!list->append(deck)) {
             delete deck;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "PlayerList.h"
 #include "SoundHandles.h"
@@ -238,7 +239,8 @@ void CTKCore::_closeAllFmodSounds() {
 
 // Handles are sound addresses zero-extended to 64 bits, in the 32-bit library as in the 64-bit one.
 int CTKCore::OpenFile(char* name, bool unicode, int64_t* handle) {
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted() || !started()) return TK_ERR_NOT_STARTED;
     FMOD::Sound* sound = nullptr;
     const int result = _openFmodSound(name, &sound, unicode, true, true);
     if (handle) *handle = static_cast<int64_t>(reinterpret_cast<uintptr_t>(sound));
@@ -246,8 +248,9 @@ int CTKCore::OpenFile(char* name, bool unicode, int64_t* handle) {
 }
 
 int CTKCore::GetSongLength(uint64_t handle, unsigned int* ms) {
+    const tk_engine::EngineCall engineCall;
     // Shutdown freed every sound with the silent system: no handle is open while not started.
-    if (!started()) return TK_ERR_NOT_FOUND;
+    if (!engineCall.admitted() || !started()) return TK_ERR_NOT_FOUND;
     SoundHandleLease lease(handle);
     if (!lease.get()) return TK_ERR_NOT_FOUND;
     ERRCHECK("GetSongLength", __FILE__, __LINE__, lease.get()->getLength(ms, FMOD_TIMEUNIT_MS));
@@ -255,7 +258,8 @@ int CTKCore::GetSongLength(uint64_t handle, unsigned int* ms) {
 }
 
 int CTKCore::CloseFile(int64_t handle) {
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted() || !started()) return TK_ERR_NOT_STARTED;
     // A number wider than an address is no open sound (and must not alias one when cut short).
     if (static_cast<uint64_t>(handle) > UINTPTR_MAX) return TK_ERR_NOT_FOUND;
     return _closeFmodSound(reinterpret_cast<FMOD::Sound*>(static_cast<uintptr_t>(handle)));
@@ -264,7 +268,8 @@ int CTKCore::CloseFile(int64_t handle) {
 int CTKCore::CalcSongLength(char* name, unsigned int* ms, bool unicode) {
     const std::string shown = printable(name, unicode);
     debugMsg("\n==========\nCalcSongLength(%s)\n==========\n", shown.c_str());
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted() || !started()) return TK_ERR_NOT_STARTED;
     FMOD::Sound* sound = nullptr;
     const int result = _openFmodSound(name, &sound, unicode, false, false);
     if (result != TK_OK) return result;
@@ -274,6 +279,6 @@ int CTKCore::CalcSongLength(char* name, unsigned int* ms, bool unicode) {
     ERRCHECK("CalcSongLength", __FILE__, __LINE__, sound->getLength(&length, FMOD_TIMEUNIT_MS));
     if (ms) *ms = length;
     debugMsg("\n==========\nlength(%d)\n==========\n", static_cast<int>(length));
-    if (started()) _closeFmodSound(sound);
+    _closeFmodSound(sound);
     return TK_OK;
 }

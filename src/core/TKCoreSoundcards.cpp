@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "DebugLog.h"
 #include "FMODSystem.h"
@@ -246,7 +247,17 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
         }
         for (int s = 0; s < slots; ++s) {
             const int slot = g_soundcardcount;
-            g_Systems[slot] = new FMODSystem(card);
+            FMODSystem* wrapped = new (std::nothrow) FMODSystem(card);
+            if (!wrapped) {
+                // Out of memory: the card keeps the slots it has; one without any is closed.
+                debugMsg("INFO: Soundcard %d: no memory for output slot %d\n", k, slot);
+                if (s == 0) {
+                    card->close();
+                    card->release();
+                }
+                break;
+            }
+            g_Systems[slot] = wrapped;
             char slotDriver[kDriverNameSize] = {0};
             g_Systems[slot]->getDriverInfo(k, slotDriver, kDriverNameSize, nullptr);
             g_outputstate[slot] = layout[s].role;

@@ -2,11 +2,12 @@
 // check, the output slots with their MasterGain units, and the master recorder; and everything
 // released again, in an order that stops the threads feeding the mixers before any unit or
 // system goes away.
+#include <algorithm>
 #include <cstring>
 #include <new>
-#include <set>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "MixDown.h"
 #include "Player.h"
@@ -40,6 +41,16 @@ void freeNameTable(char**& table) {
     table = nullptr;
 }
 
+// Appends a unit to a master list; false when memory runs out (the caller releases the unit).
+bool keepUnit(std::vector<FMOD::DSP*>& list, FMOD::DSP* unit) noexcept {
+    try {
+        list.push_back(unit);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 void freeMasterLists() {
     CRITSECT_SCOPE(g_csMasterBus);
     delete[] g_masterEQList;
@@ -53,6 +64,18 @@ void freeMasterLists() {
 }  // namespace
 
 int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int rate) {
+    // A failed start-up leaves nothing behind for the next one to replace. Called with both locks
+    // held; leaves them.
+    auto failStartUp = [this](int result) {
+        delete g_SilentSystem;
+        g_SilentSystem = nullptr;
+        freeNameTable(g_soundcards);
+        freeNameTable(g_recorderdevices);
+        freeMasterLists();
+        m_csCoreGlobal.Leave("InitPlayer", __FILE__, __LINE__);
+        m_csLoad.Leave("InitPlayer", __FILE__, __LINE__);
+        return result;
+    };
     CRITSECT_ENTER(m_csLoad);
     debugMsg("\n==========\ninitPlayer()\n==========\n");
     if (CPlayerList::initialized) {
@@ -64,9 +87,9 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
 
     {
         CRITSECT_SCOPE(g_csMasterBus);
-        g_masterEQList = new std::vector<FMOD::DSP*>[kTKSlotCount];
-        g_masterGainList = new std::vector<FMOD::DSP*>[kTKSlotCount];
-        g_masterEQValues = new std::vector<float>();
+        g_masterEQList = new (std::nothrow) std::vector<FMOD::DSP*>[kTKSlotCount];
+        g_masterGainList = new (std::nothrow) std::vector<FMOD::DSP*>[kTKSlotCount];
+        g_masterEQValues = new (std::nothrow) std::vector<float>();
         // No band unit exists yet: a connected flag left over from the previous run would make the
         // first refresh believe a new band is already in the card's chain and never add it.
         std::memset(g_masterEQAddedDSP, 0, sizeof g_masterEQAddedDSP);
@@ -76,8 +99,14 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
     for (int i = 0; i < kTKSlotCount; ++i) g_Systems[i] = nullptr;
 
     FMOD::System* silent = nullptr;
-    ERRCHECK("InitPlayer", __FILE__, __LINE__, FMOD_System_Create(&silent));
-    g_SilentSystem = new FMODSystem(silent);
+    const FMOD_RESULT created = FMOD_System_Create(&silent);
+    ERRCHECK("InitPlayer", __FILE__, __LINE__, created);
+    if (created == FMOD_ERR_MEMORY || !silent) return failStartUp(TK_ERR_NO_MEMORY);
+    g_SilentSystem = new (std::nothrow) FMODSystem(silent);
+    if (!g_SilentSystem || !g_masterEQList || !g_masterGainList || !g_masterEQValues) {
+        if (!g_SilentSystem) silent->release();
+        return failStartUp(TK_ERR_NO_MEMORY);
+    }
     ERRCHECK("InitPlayer", __FILE__, __LINE__, g_SilentSystem->setPluginPath("./plugins"));
     unsigned int plugin = 0;
     if (g_SilentSystem->loadPlugin("Trellisco.dylib", &plugin, 0) == FMOD_OK) {
@@ -86,7 +115,9 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
         if (version < 0x10003) g_SilentSystem->unloadPlugin(plugin);
     }
     ERRCHECK("InitPlayer", __FILE__, __LINE__, g_SilentSystem->setOutput(FMOD_OUTPUTTYPE_NOSOUND_NRT));
-    ERRCHECK("InitPlayer", __FILE__, __LINE__, g_SilentSystem->init(16, FMOD_INIT_NORMAL, nullptr));
+    const FMOD_RESULT initialised = g_SilentSystem->init(16, FMOD_INIT_NORMAL, nullptr);
+    ERRCHECK("InitPlayer", __FILE__, __LINE__, initialised);
+    if (initialised == FMOD_ERR_MEMORY) return failStartUp(TK_ERR_NO_MEMORY);
     ERRCHECK("InitPlayer", __FILE__, __LINE__, g_SilentSystem->setStreamBufferSize(8192, FMOD_TIMEUNIT_RAWBYTES));
 
     unsigned int version = 0;
@@ -98,17 +129,7 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
     } else if (!(g_soundcards = allocateNameTable()) || !(g_recorderdevices = allocateNameTable())) {
         result = TK_ERR_NO_MEMORY;
     }
-    if (result != TK_OK) {
-        // A failed start-up leaves nothing behind for the next one to replace.
-        delete g_SilentSystem;
-        g_SilentSystem = nullptr;
-        freeNameTable(g_soundcards);
-        freeNameTable(g_recorderdevices);
-        freeMasterLists();
-        CRITSECT_LEAVE(m_csCoreGlobal);
-        CRITSECT_LEAVE(m_csLoad);
-        return result;
-    }
+    if (result != TK_OK) return failStartUp(result);
     g_soundcardcount = 0;
     g_recordercount = 0;
 
@@ -136,12 +157,13 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
         if (dsp) {
             ERRCHECK("InitPlayer", __FILE__, __LINE__, dsp->setActive(true));
             ERRCHECK("InitPlayer", __FILE__, __LINE__, dsp->setBypass(false));
-            g_masterGainList[i].push_back(dsp);
+            if (!keepUnit(g_masterGainList[i], dsp)) dsp->release();
         }
     }
     CRITSECT_LEAVE(g_csMasterBus);
     debugMsg("MasterGain created!\n");
-    m_pMixDown = new CMixDown();
+    // Without memory for it the engine runs without master recorder (its calls answer -28).
+    m_pMixDown = new (std::nothrow) CMixDown();
     debugMsg("MixDown created!\n");
 
     CPlayerList::setInitialized(true);
@@ -152,6 +174,8 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
 }
 
 void CTKCore::CleanUp() {
+    // Calls running on other threads finish first; new ones are refused until everything is freed.
+    tk_engine::closeEngineGate();
     CRITSECT_ENTER(m_csLoad);
     CRITSECT_ENTER(m_csCoreGlobal);
     if (m_pMixDown) {
@@ -162,6 +186,7 @@ void CTKCore::CleanUp() {
     if (!CPlayerList::initialized) {
         CRITSECT_LEAVE(m_csCoreGlobal);
         CRITSECT_LEAVE(m_csLoad);
+        tk_engine::openEngineGate();
         return;
     }
     debugMsg("\n==========\ncleanUp()\n==========\n");
@@ -198,12 +223,17 @@ void CTKCore::CleanUp() {
 
     // Each card's system is closed and released by the first slot that wraps it; the card's further
     // slots let go of it first.
-    std::set<FMOD::System*> closed;
+    FMOD::System* closed[kTKSlotCount] = {};
+    int closedCount = 0;
     for (int i = 0; i < g_soundcardcount && i < kTKSlotCount; ++i) {
         FMODSystem* slot = g_Systems[i];
         if (!slot) continue;
         FMOD::System* system = slot->getFMODSystem();
-        if (system && !closed.insert(system).second) slot->detach();
+        if (system && std::find(closed, closed + closedCount, system) != closed + closedCount) {
+            slot->detach();
+        } else if (system) {
+            closed[closedCount++] = system;
+        }
         delete slot;
         g_Systems[i] = nullptr;
     }
@@ -214,6 +244,7 @@ void CTKCore::CleanUp() {
     freeMasterLists();
     CRITSECT_LEAVE(m_csCoreGlobal);
     CRITSECT_LEAVE(m_csLoad);
+    tk_engine::openEngineGate();
 }
 
 CTKCore::~CTKCore() { CleanUp(); }

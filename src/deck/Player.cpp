@@ -1,6 +1,7 @@
 #include "Player.h"
 
 #include <cstring>
+#include <new>
 
 #include "DebugLog.h"
 #include "FMODSystem.h"
@@ -88,9 +89,16 @@ CPlayer::CPlayer(int index)
       m_uiLevelHoldLeft(0),
       m_uiLevelHoldRight(0),
       m_iIndex(index) {
-    // The cue borrows the main output's tap, so the main output comes first.
-    CMonitor* main = new CMonitor(this, nullptr);
-    CMonitor* cue = new CMonitor(this, main);
+    // The cue borrows the main output's tap, so the main output comes first. Without memory for
+    // both, nothing made here stays behind (the registry turns the failure into no deck).
+    CMonitor* main = new (std::nothrow) CMonitor(this, nullptr);
+    CMonitor* cue = main ? new (std::nothrow) CMonitor(this, main) : nullptr;
+    if (!cue) {
+        delete main;
+        delete m_pConfig;
+        m_pConfig = nullptr;
+        throw std::bad_alloc();
+    }
     m_pConfig->m_pMainOutput = main;
     m_pConfig->m_pCueOutput = cue;
 }

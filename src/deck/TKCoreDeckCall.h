@@ -12,6 +12,8 @@
 //   (below), which keeps two entry points out of one deck at the same time.
 // - Lock order: the load lock, the every-deck gate, a deck's gate, "Coreglobal", "LoopLock", then
 //   the deck's locks.
+// - Every entry point passes the engine gate (EngineCalls.h) first: while shutdown runs, a call is
+//   refused and answers as before start-up; a call admitted earlier is waited for by shutdown.
 #pragma once
 
 #include <atomic>
@@ -20,6 +22,7 @@
 
 #include "CritSect.h"
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "Player.h"
 #include "PlayerList.h"
 #include "TKCore.h"
@@ -63,8 +66,8 @@ struct Rule {
 // whole run: calls on one deck follow one another, calls on different decks run side by side.
 // Unnamed and never logged (TKCoreDecks.cpp). Trap: a deck call that waits for another thread
 // (stopping the beat tracker joins its worker) holds the gate meanwhile, so that thread must not
-// call back into the same deck's entry points synchronously; the beat worker's Java callback only
-// hands its results over.
+// call into the same deck's entry points; the beat worker never calls Java (its lists go through
+// the courier's thread, BeatReportCourier.h), so a Java handler may.
 extern std::mutex g_deckGates[CPlayerList::kMaxDeckIndex + 1];
 
 // The rows over all decks (the normaliser settings) hold this alone; every per-deck entry point
@@ -104,10 +107,11 @@ struct Site {
 // later (after the lookup or the call) belongs in call() and banner is then a no-op.
 template <class R, class Banner, class Call>
 R run(CTKCore& core, const Site& site, int deck, const Rule<R>& rule, Banner&& banner, Call&& call) {
+    const tk_engine::EngineCall engineCall;
     const GateHold gate(deck);
     CritSect& global = core.m_csCoreGlobal;
     global.Enter(site.function, site.file, site.line);
-    const bool started = CPlayerList::initialized.load(std::memory_order_acquire);
+    const bool started = engineCall.admitted() && CPlayerList::initialized.load(std::memory_order_acquire);
     if (!started) {
         if (rule.idle != Idle::LogAround) {
             if (rule.idle == Idle::LogOnce) debugMsg("Init the library first!");
@@ -121,7 +125,7 @@ R run(CTKCore& core, const Site& site, int deck, const Rule<R>& rule, Banner&& b
 
     // A negative index never reaches the registry. Before start-up getInstance answers nothing, so
     // the LogAround kind ends here with the no-deck result.
-    CPlayerList* registry = deck < 0 ? nullptr : CPlayerList::getInstance();
+    CPlayerList* registry = deck < 0 || !started ? nullptr : CPlayerList::getInstance();
     CPlayer* player = registry ? registry->getChannelObject(deck) : nullptr;
     if (rule.hold != Hold::Through || !player) global.Leave(site.function, site.file, site.line);
     if (!player) return rule.noDeck;

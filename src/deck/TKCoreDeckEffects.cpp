@@ -21,6 +21,8 @@ constexpr Rule<int> kEqQuery{Hold::Lookup, Idle::LogOnce, 0, 0};
 // deck's result, 1 without decks, -1 before start-up (nothing logged).
 template <class Banner, class Call, class After>
 int onEveryDeck(CTKCore& core, const char* function, Banner&& banner, Call&& call, After&& after) {
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return TK_ERR_NOT_STARTED;
     // No other entry point is inside any deck while the decks are walked.
     const std::unique_lock<std::shared_mutex> gate(tk_deck::g_everyDeckGate);
     CritSectScope scope(core.m_csCoreGlobal, function, __FILE__, __LINE__);

@@ -36,8 +36,9 @@ std::mutex tk_deck::g_deckGates[CPlayerList::kMaxDeckIndex + 1];
 std::shared_mutex tk_deck::g_everyDeckGate;
 
 int CTKCore::Load(int deck, char* path, int mainSlot, int cueSlot, bool unicode) {
+    const tk_engine::EngineCall engineCall;
     CRITSECT_ENTER(m_csLoad);
-    if (!CPlayerList::initialized.load(std::memory_order_acquire)) {
+    if (!engineCall.admitted() || !CPlayerList::initialized.load(std::memory_order_acquire)) {
         debugMsg("Init the library first!");
         CRITSECT_LEAVE(m_csLoad);
         return TK_ERR_NOT_STARTED;

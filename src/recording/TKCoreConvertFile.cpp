@@ -24,6 +24,7 @@
 #include <string>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "MixDown.h"
 #include "TKCore.h"
@@ -146,7 +147,9 @@ int readCancel(int* cancel) { return cancel ? __atomic_load_n(cancel, __ATOMIC_A
 
 int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* listener, int* cancel, int format,
                          int bitrate) {
-    if (!g_SilentSystem) return TK_ERR_NOT_STARTED;
+    // Shutdown waits for a conversion under way, whose sound lives on the silent system.
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted() || !g_SilentSystem) return TK_ERR_NOT_STARTED;
     const std::string sourceName = tk_pathToUtf8(source, true);
     const std::string target = destination ? destinationPath(destination) : std::string();
     debugMsg("\n==========\nConvertFile(%s, %s)\n==========\n", sourceName.c_str(), target.c_str());

@@ -1,6 +1,7 @@
 #include "virtual_output_device.hpp"
 
 #include <chrono>
+#include <new>
 
 #include "virtual_output.hpp"
 
@@ -22,7 +23,14 @@ FMOD_RESULT VirtualOutputDevice::open(int channels, int rate, unsigned blockFram
         if (open_) return FMOD_ERR_OUTPUT_ALLOCATED;
         open_ = true;  // reserved; a failed create releases it through the stream's detach()
     }
-    return VirtualOutput::create(shared_from_this(), channels, rate, blockFrames, out);
+    try {
+        return VirtualOutput::create(shared_from_this(), channels, rate, blockFrames, out);
+    } catch (const std::bad_alloc&) {
+        // The stream may not exist to release the reservation.
+        std::lock_guard<std::mutex> lk(mutex_);
+        open_ = false;
+        return FMOD_ERR_MEMORY;
+    }
 }
 
 void VirtualOutputDevice::attach(SinkWorker* worker) {

@@ -35,12 +35,17 @@ dev::Backend* SystemImpl::backend() {
 
 namespace {
 
-// configLock held. The driver list, read once per system (order is stable per process).
+// configLock held. The driver list, read once per system (order is stable per process). Without
+// memory for it the list is empty this time and read again on the next call.
 const std::vector<pw::dev::OutputDriverInfo>& driversOf(SystemImpl* s) {
     if (!s->driversListed) {
         pw::dev::Backend* backend = s->backend();
-        s->drivers = backend ? backend->outputDrivers() : std::vector<pw::dev::OutputDriverInfo>{};
-        s->driversListed = true;
+        try {
+            s->drivers = backend ? backend->outputDrivers() : std::vector<pw::dev::OutputDriverInfo>{};
+            s->driversListed = true;
+        } catch (const std::bad_alloc&) {
+            s->drivers.clear();
+        }
     }
     return s->drivers;
 }

@@ -5,6 +5,7 @@
 // system then stays uninitialised with its speaker mode set back to stereo, so a second init
 // tries stereo on the same configuration.
 #include <algorithm>
+#include <new>
 
 #include "system_impl.hpp"
 
@@ -31,8 +32,12 @@ void shutDown(SystemImpl* s) {
 
 }  // namespace
 
-FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
-    auto* s = SystemImpl::cast(this);
+namespace {
+
+// init's work; throws bad_alloc when the driver list, the voice table or the mixer's buffers
+// cannot be had (nothing is started then).
+FMOD_RESULT initialise(FMOD::System* system, int maxchannels) {
+    auto* s = SystemImpl::cast(system);
     if (maxchannels < 0) return FMOD_ERR_INVALID_PARAM;
     std::lock_guard<std::mutex> config(s->configLock);
     if (s->initialised.load(std::memory_order_acquire)) return FMOD_ERR_INITIALIZED;
@@ -81,6 +86,16 @@ FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
         }
     }
     return FMOD_OK;
+}
+
+}  // namespace
+
+FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
+    try {
+        return initialise(this, maxchannels);
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;
+    }
 }
 
 FMOD_RESULT FMOD::System::close() {

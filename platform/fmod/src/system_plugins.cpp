@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "system_impl.hpp"
 
@@ -39,22 +41,42 @@ FMOD_RESULT FMOD::System::setPluginPath(const char* path) {
     if (!path) return FMOD_ERR_INVALID_PARAM;
     auto* s = SystemImpl::cast(this);
     std::lock_guard<std::mutex> lock(s->configLock);
-    s->config.pluginPath = path;
+    try {
+        s->config.pluginPath = path;
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;
+    }
     return FMOD_OK;
 }
 
-FMOD_RESULT FMOD::System::loadPlugin(const char* filename, unsigned int* handle, unsigned int) {
-    if (!filename || !*filename) return FMOD_ERR_INVALID_PARAM;
-    auto* s = SystemImpl::cast(this);
+namespace {
+
+// The file a plug-in name stands for: relative names under the plug-in path, and always with a
+// slash (dlopen searches the library path for names without one; ours are files). Throws
+// bad_alloc.
+std::string pluginFile(SystemImpl* s, const char* filename) {
     std::string path = filename;
     {
         std::lock_guard<std::mutex> lock(s->configLock);
         if (filename[0] != '/' && !s->config.pluginPath.empty()) path = s->config.pluginPath + "/" + filename;
     }
+    if (path.find('/') == std::string::npos) path = "./" + path;
+    return path;
+}
+
+}  // namespace
+
+FMOD_RESULT FMOD::System::loadPlugin(const char* filename, unsigned int* handle, unsigned int) {
+    if (!filename || !*filename) return FMOD_ERR_INVALID_PARAM;
+    auto* s = SystemImpl::cast(this);
+    std::string path;
+    try {
+        path = pluginFile(s, filename);
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;
+    }
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return FMOD_ERR_FILE_NOTFOUND;
-    // dlopen searches the library path for names without a slash; ours are files.
-    if (path.find('/') == std::string::npos) path = "./" + path;
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) return FMOD_ERR_PLUGIN;
     auto entry = reinterpret_cast<PWCodecPluginDescriptionFn>(dlsym(library, PW_CODEC_PLUGIN_ENTRY));
@@ -65,10 +87,16 @@ FMOD_RESULT FMOD::System::loadPlugin(const char* filename, unsigned int* handle,
     }
     std::lock_guard<std::mutex> lock(s->pluginLock);
     LoadedPlugin plugin;
-    plugin.handle = s->nextPluginHandle++;
+    plugin.handle = s->nextPluginHandle;
     plugin.library = library;
     plugin.codec = codec;
-    s->plugins.push_back(plugin);
+    try {
+        s->plugins.push_back(plugin);
+    } catch (const std::bad_alloc&) {
+        dlclose(library);
+        return FMOD_ERR_MEMORY;
+    }
+    ++s->nextPluginHandle;
     if (handle) *handle = plugin.handle;
     return FMOD_OK;
 }

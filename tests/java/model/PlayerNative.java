@@ -176,16 +176,37 @@ public class PlayerNative {
 
     private static final ArrayList<BeatReport> beatReports = new ArrayList<>();
 
+    /** Run by updateBeatList after the report is logged, on the thread that delivered it. */
+    public static volatile java.util.function.Consumer<BeatReport> beatHandler;
+
     public static int updateBeatList(int deck, boolean finished, ArrayList<Object> beats, double percent) {
         lastBeatDeck = deck;
         lastBeatFinished = finished;
         lastBeatList = beats;
         lastBeatPercent = percent;
+        BeatReport report = new BeatReport(deck, finished, beats, percent);
         synchronized (beatReports) {
-            beatReports.add(new BeatReport(deck, finished, beats, percent));
+            beatReports.add(report);
             beatReports.notifyAll();
         }
+        java.util.function.Consumer<BeatReport> handler = beatHandler;
+        if (handler != null) handler.accept(report);
         return 0;
+    }
+
+    /** Waits up to timeoutMs for any report for the deck; null when none came. */
+    public static BeatReport awaitReport(int deck, long timeoutMs) throws InterruptedException {
+        long end = System.nanoTime() + timeoutMs * 1_000_000L;
+        synchronized (beatReports) {
+            while (true) {
+                for (BeatReport r : beatReports) {
+                    if (r.deck() == deck) return r;
+                }
+                long left = (end - System.nanoTime()) / 1_000_000L;
+                if (left <= 0) return null;
+                beatReports.wait(left);
+            }
+        }
     }
 
     /** A copy of every report received so far, in arrival order. */
