@@ -85,7 +85,7 @@ TEST_F(ShutdownRace, CallsDuringShutdownAndStartUpTouchNothingFreed) {
         });
     }
     callers.emplace_back([&] {
-        long stale = 0;
+        int64_t stale = 0;
         while (!stop.load()) {
             int64_t handle = 0;
             const int opened = t_core.OpenFile(song_.data(), false, &handle);
