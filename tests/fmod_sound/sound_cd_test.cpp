@@ -175,4 +175,28 @@ TEST_F(CdImage, EmptyDriveGivesNoDiscAndNoSound) {
     EXPECT_EQ(pw::testhooks::liveCount(pw::testhooks::Kind::Sound), before);
 }
 
+// A name that is not a file is looked up among the drives; only a device node may be a real drive,
+// so only a device node costs a probe of the hardware (which can take seconds with a drive
+// spinning up). Files that do not exist, folders and virtual drive names never probe.
+TEST_F(CdImage, OnlyDeviceNodesProbeTheHardwareDrives) {
+    const struct {
+        std::string name;
+        unsigned probes;
+    } cases[] = {
+        {imageDir_.file("no-such-file.mp3"), 0},
+        {"no such name", 0},
+        {imageDir_.path(), 0},
+        {"Empty drive", 0},
+        {"/dev/null", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const unsigned before = pw::testhooks::cdHardwareProbes();
+        FMOD::Sound* sound = nullptr;
+        EXPECT_NE((*system_)->createStream(c.name.c_str(), 0x2000, nullptr, &sound), FMOD_OK);
+        EXPECT_EQ(sound, nullptr);
+        EXPECT_EQ(pw::testhooks::cdHardwareProbes() - before, c.probes);
+    }
+}
+
 }  // namespace

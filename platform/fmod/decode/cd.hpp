@@ -20,6 +20,9 @@ struct DriveEntry {
 std::vector<DriveEntry> listDrives(const std::vector<std::string>& virtualNames,
                                    const std::vector<std::string>& virtualImages, bool realDrives = true);
 
+// How many times this process asked libcdio for the hardware's drives.
+unsigned hardwareProbes();
+
 class Disc {
 public:
     virtual ~Disc() = default;

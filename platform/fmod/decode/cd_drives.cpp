@@ -3,16 +3,25 @@
 #include <cdio/cdio.h>
 #include <sys/stat.h>
 
+#include <atomic>
+
 #include "cd.hpp"
 #include "cd_disc.hpp"
 
 namespace pw::cd {
+
+namespace {
+std::atomic<unsigned> g_hardwareProbes{0};
+}  // namespace
+
+unsigned hardwareProbes() { return g_hardwareProbes.load(std::memory_order_relaxed); }
 
 std::vector<DriveEntry> listDrives(const std::vector<std::string>& virtualNames,
                                    const std::vector<std::string>& virtualImages, bool realDrives) {
     std::vector<DriveEntry> drives;
     quietCdioLogs();
     if (realDrives) {
+        g_hardwareProbes.fetch_add(1, std::memory_order_relaxed);
         const std::lock_guard<std::mutex> lock(cdioSetupLock());
         if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
             for (char** d = devices; *d; ++d)

@@ -23,6 +23,9 @@ std::vector<std::string> channelChain(FMOD::Channel* channel);
 // The channel's speaker matrix: matrix[speaker][input] is input's gain into speaker.
 std::vector<std::vector<float>> channelSpeakerMatrix(FMOD::Channel* channel);
 
+// How many times the layer has asked the system for its real CD drives (a hardware probe).
+unsigned cdHardwareProbes();
+
 // Virtual devices of the device table (PELLWARDEN_DEVICE_TABLE) -----------------------------------
 
 // Every interleaved sample that the output driver `name` received since it was opened or since

@@ -1,5 +1,6 @@
 // The object test hooks: live counts, the version override, a channel's chain and matrix; and the
 // no-thread render entry of mixer_drive.hpp.
+#include "cd.hpp"
 #include "mixer_drive.hpp"
 #include "system_impl.hpp"
 
@@ -20,6 +21,8 @@ FMOD_RESULT renderBlocks(FMOD::System* system, unsigned blocks, std::vector<floa
 namespace pw::testhooks {
 
 int liveCount(Kind kind) { return liveCounter(kind).load(std::memory_order_relaxed); }
+
+unsigned cdHardwareProbes() { return cd::hardwareProbes(); }
 
 void overrideVersion(unsigned int version) { mix::versionOverride().store(version, std::memory_order_relaxed); }
 
