@@ -99,6 +99,22 @@ TEST(BlockHandoff, LiveConsumerTakingNothingStillPacesTheProducer) {
     EXPECT_EQ(handoff.dropped(), 0u);
 }
 
+// A device that has not started (its thread not yet scheduled, as under a sanitizer) is waited
+// for well past the stall limit: the producer's first blocks reach it whole, none dropped.
+TEST(BlockHandoff, ADeviceNotYetStartedIsWaitedFor) {
+    BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, milliseconds(30));
+    ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);
+    BlockHandoff::Push result = BlockHandoff::Push::Dropped;
+    std::thread producer([&] { result = handoff.push(block(1).data(), kBlockSamples); });  // the ring is full
+    std::this_thread::sleep_for(milliseconds(300));  // the stall limit and the grace, several times
+    std::vector<float> out(kBlockSamples);
+    ASSERT_EQ(handoff.pull(out.data(), out.size()), kBlockSamples);
+    producer.join();
+    EXPECT_EQ(result, BlockHandoff::Push::Queued);
+    EXPECT_EQ(handoff.dropped(), 0u);
+    EXPECT_EQ(out, block(0));
+}
+
 TEST(BlockHandoff, AbortReleasesAWaitingProducer) {
     BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, std::chrono::hours(1));
     ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);

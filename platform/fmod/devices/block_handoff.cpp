@@ -35,8 +35,11 @@ BlockHandoff::Push BlockHandoff::push(const float* samples, size_t count) {
         const Clock::time_point now = Clock::now();
         if (!stalled_) {
             const Clock::time_point last{Clock::duration(lastAlive_.load(std::memory_order_relaxed))};
-            if (now < last + stallLimit_) {
-                waitUntil(last + stallLimit_);
+            const Clock::duration limit = started_.load(std::memory_order_relaxed)
+                                              ? Clock::duration(stallLimit_)
+                                              : Clock::duration(kStartLimit);
+            if (now < last + limit) {
+                waitUntil(last + limit);
                 continue;
             }
             // The limit passed, but a whole process that was not scheduled for a while (a loaded
@@ -67,7 +70,10 @@ BlockHandoff::Push BlockHandoff::push(const float* samples, size_t count) {
     }
 }
 
-void BlockHandoff::alive() { lastAlive_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed); }
+void BlockHandoff::alive() {
+    lastAlive_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    started_.store(true, std::memory_order_relaxed);
+}
 
 size_t BlockHandoff::pull(float* out, size_t maxSamples) {
     alive();

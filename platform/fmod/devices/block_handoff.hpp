@@ -36,6 +36,9 @@ public:
     // How long the consumer gets, after the stall limit passed, counted from when the producer
     // itself runs again.
     static constexpr std::chrono::milliseconds kGrace{50};
+    // The stall limit until the consumer's first sign of life: a device that has not started yet
+    // (its thread not scheduled, a slow server) is waited for, not run past.
+    static constexpr std::chrono::seconds kStartLimit{2};
 
     // `blockSamples`: samples per block (frames x channels); the ring holds `blocks` blocks.
     // `rate` and `blockFrames` give the producer's own pace while the consumer is stalled.
@@ -81,6 +84,7 @@ private:
     sem_t wake_;  // posted by pull() and abort()
     // The consumer's last sign of life, in Clock ticks; written by the consumer, read by the producer.
     std::atomic<Clock::rep> lastAlive_;
+    std::atomic<bool> started_{false};  // the consumer has shown a sign of life
     std::atomic<bool> aborted_{false};
     std::atomic<uint64_t> dropped_{0};
     // Producer only: whether the producer is keeping its own pace, and that pace; the grace
