@@ -20,11 +20,13 @@ constexpr int kFrames = 11025;  // 0.25 s at 44100 Hz
 constexpr FMOD_MODE kSample = 0x249;  // the sampler's compressed sample: one-shot
 constexpr FMOD_MODE kStream = 0xC9;   // the sampler's stream: one-shot
 
-// Mono 16-bit samples that are never zero, so silence in the output means "not playing".
+// Mono 16-bit samples that are never zero, so silence in the output means "not playing", and that
+// never repeat within the file: the tone alone repeats every 2205 frames, and the audio queued
+// before a seek could then pass for the target's.
 std::vector<int16_t> tone() {
     std::vector<int16_t> s(kFrames);
     for (int i = 0; i < kFrames; ++i)
-        s[i] = static_cast<int16_t>(std::lround(8000.0 + 6000.0 * std::sin(2 * M_PI * 440.0 * i / 44100.0) + (i % 5)));
+        s[i] = static_cast<int16_t>(std::lround(8000.0 + 6000.0 * std::sin(2 * M_PI * 440.0 * i / 44100.0) + 4 * (i % 11)));
     return s;
 }
 
