@@ -112,9 +112,17 @@ void raiseUseCount(int slot) {
         CTKCore::RefreshMasterEffects();
     } else {
         CTKCore::RefreshMasterEffects();
-        for (int band = 0; band < kReappliedMasterBands; ++band)
-            CTKCore::SetMasterEq(band, CTKCore::g_masterEQSupposedToEnableDb[band],
-                                 CTKCore::g_masterEQSupposedToEnable[band]);
+        // The settings are read under the bus lock: Java may be setting a band meanwhile.
+        int values[kReappliedMasterBands];
+        bool enabled[kReappliedMasterBands];
+        {
+            CRITSECT_SCOPE(g_csMasterBus);
+            for (int band = 0; band < kReappliedMasterBands; ++band) {
+                values[band] = CTKCore::g_masterEQSupposedToEnableDb[band];
+                enabled[band] = CTKCore::g_masterEQSupposedToEnable[band];
+            }
+        }
+        for (int band = 0; band < kReappliedMasterBands; ++band) CTKCore::SetMasterEq(band, values[band], enabled[band]);
     }
     CTKCore::RefreshMasterEffects();
 }
