@@ -15,6 +15,8 @@
 //   So no thread may close the gate while it is inside an entry point.
 #pragma once
 
+#include <chrono>
+
 namespace tk_engine {
 
 class EngineCall {
@@ -31,8 +33,12 @@ private:
     bool m_admitted;
 };
 
-// Refuses new calls and waits until every admitted call has left.
-void closeEngineGate();
+// Refuses new calls and waits until every admitted call has left. False, and the gate stays open,
+// on a thread inside a call (a Java callback calling shutdown): it would wait for itself.
+bool closeEngineGate();
+// As closeEngineGate, waiting at most `limit`: false when calls are still running then (the gate
+// stays closed). For process exit, where a thread in Java never comes back once the VM has gone.
+bool closeEngineGateWithin(std::chrono::milliseconds limit);
 // Admits calls again.
 void openEngineGate();
 

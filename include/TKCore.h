@@ -41,7 +41,8 @@ public:
     // output slots and the master and sampler tables; no master recorder yet.
     CTKCore();
 
-    // Runs CleanUp once more, then the three locks go.
+    // Runs CleanUp once more (at process exit: unless calls are still running a second later), then
+    // the three locks go.
     ~CTKCore();
 
     CTKCore(const CTKCore&) = delete;
@@ -55,7 +56,8 @@ public:
     // name table cannot be allocated. A failed start-up leaves nothing behind.
     int InitPlayer(unsigned int mode, unsigned int resampler, unsigned int rate);
     // Undoes InitPlayer in order: recorder, decks, MasterGain units, silent system, name tables,
-    // output slots (each card's system closed once), master lists. Safe at any time.
+    // output slots (each card's system closed once), master lists. Safe at any time; waits for the
+    // engine calls running on other threads, and does nothing when called from inside a call.
     void CleanUp();
 
     // The deck of that index, created on first use; null before start-up and for an index below 0
@@ -363,6 +365,8 @@ public:
     CMixDown* m_pMixDown;     // master recorder, owned; null until start-up
 
 private:
+    // CleanUp's work once the engine gate is closed.
+    void tearDown();
     // Runs call(recorder) on the master recorder under "Coreglobal" (TKCoreMixDown.cpp).
     template <typename Call>
     int withMixDown(Call call);

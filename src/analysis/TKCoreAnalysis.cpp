@@ -10,7 +10,8 @@
 //
 // Thread safety: everything runs on the calling thread and takes no engine lock, so analyses run
 // while decks play and several Java threads may analyse different files at once. A handle is
-// pinned (SoundHandleLease) for the whole run: a CloseFile on another thread waits for it.
+// pinned (SoundHandleLease) for the whole run: a CloseFile on another thread waits for it, and so
+// does shutdown (each analysis is an engine call).
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "JavaVM.h"
 #include "PlayerList.h"
 #include "SoundHandles.h"
@@ -32,7 +34,11 @@ namespace {
 constexpr float kDefaultRate = 44100.0f;
 constexpr const char* kBeatEventClass = "com/tarvenkolm/model/pn/BeatEvent";
 
-bool started() { return CPlayerList::initialized.load(std::memory_order_acquire) && CTKCore::g_SilentSystem; }
+// Every analysis holds an engine call for its whole run: shutdown waits for it rather than free
+// the silent system its sound lives on.
+bool started(const tk_engine::EngineCall& call) {
+    return call.admitted() && CPlayerList::initialized.load(std::memory_order_acquire) && CTKCore::g_SilentSystem;
+}
 
 std::string printable(const char* name, bool unicode) {
     if (name == nullptr) return std::string();
@@ -228,7 +234,8 @@ void addScoredBeats(JNIEnv* env, jobject list, jmethodID add, const std::vector<
 
 int CTKCore::CalcWaveForm(long sound, unsigned int startMs, char* buffer, unsigned int bufferSize,
                           double msPerPoint) {
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcWaveForm()\n==========\n");
     SoundHandleLease lease(static_cast<uint64_t>(sound));
     if (!lease.get()) return TK_ERR_NOT_FOUND;
@@ -250,7 +257,8 @@ int CTKCore::CalcWaveForm(long sound, unsigned int startMs, char* buffer, unsign
 int CTKCore::AnalyzeData(JNIEnv* env, jobject caller, jobject listener, int* cancel, long long sound, jobject options,
                          jobject result, bool throttle) {
     if (!env || !caller || sound == 0 || !options || !result) return TK_ERR_NO_DECK_OUTPUT;
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nAnalyzeData()\n==========\n");
 
     OptionsMembers o{};
@@ -328,7 +336,8 @@ int CTKCore::AnalyzeData(JNIEnv* env, jobject caller, jobject listener, int* can
 int CTKCore::CalcBPM(char* path, float* bpm, JNIEnv* env, jobject* listener, bool unicode, int* cancel,
                      unsigned int precision, jobject* beatList) {
     debugMsg("CalcBPM unicode:%s\n", unicode ? "true" : "false");
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcBPM()\n==========\n");
     if (!env) return TK_ERR_NO_DECK_OUTPUT;
 
@@ -361,7 +370,8 @@ int CTKCore::CalcBPM(char* path, float* bpm, JNIEnv* env, jobject* listener, boo
 }
 
 int CTKCore::CalcSilenceDB(char* path, unsigned int* start, unsigned int* end, float silenceDB, bool unicode) {
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcSilenceDB(%s)\n==========\n", printable(path, unicode).c_str());
     usleep(10000);
 
@@ -394,7 +404,8 @@ int CTKCore::CalcSilenceDB(char* path, unsigned int* start, unsigned int* end, f
 }
 
 int CTKCore::CalcReplayGain(char* path, float* gain, JNIEnv* env, jobject* listener, bool unicode, int* cancel) {
-    if (!started()) return TK_ERR_NOT_STARTED;
+    const tk_engine::EngineCall engineCall;
+    if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcReplayGain(%s)\n==========\n", printable(path, unicode).c_str());
     OpenedFile file(path, unicode);
     if (file.status != TK_OK) return 0;

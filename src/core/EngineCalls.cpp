@@ -35,10 +35,19 @@ EngineCall::~EngineCall() {
     if (--g_running == 0) g_gateIdle.notify_all();
 }
 
-void closeEngineGate() {
+bool closeEngineGate() {
+    if (t_depth > 0) return false;
     std::unique_lock<std::mutex> lock(g_gateMutex);
     g_closed = true;
     g_gateIdle.wait(lock, [] { return g_running == 0; });
+    return true;
+}
+
+bool closeEngineGateWithin(std::chrono::milliseconds limit) {
+    if (t_depth > 0) return false;
+    std::unique_lock<std::mutex> lock(g_gateMutex);
+    g_closed = true;
+    return g_gateIdle.wait_for(lock, limit, [] { return g_running == 0; });
 }
 
 void openEngineGate() {

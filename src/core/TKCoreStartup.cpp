@@ -3,6 +3,7 @@
 // released again, in an order that stops the threads feeding the mixers before any unit or
 // system goes away.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -18,6 +19,8 @@ namespace {
 
 constexpr unsigned int kRequiredFMODVersion = 0x43202;
 constexpr int kNameSize = 255;
+// How long teardown at process exit waits for calls still running on other threads.
+constexpr std::chrono::milliseconds kExitCallWait{1000};
 
 // A table of 65 zeroed 255-byte buffers, or null when any allocation fails.
 char** allocateNameTable() {
@@ -175,7 +178,14 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
 
 void CTKCore::CleanUp() {
     // Calls running on other threads finish first; new ones are refused until everything is freed.
-    tk_engine::closeEngineGate();
+    if (!tk_engine::closeEngineGate()) {
+        debugMsg("cleanUp() refused: called from inside another engine call\n");
+        return;
+    }
+    tearDown();
+}
+
+void CTKCore::tearDown() {
     CRITSECT_ENTER(m_csLoad);
     CRITSECT_ENTER(m_csCoreGlobal);
     if (m_pMixDown) {
@@ -247,4 +257,13 @@ void CTKCore::CleanUp() {
     tk_engine::openEngineGate();
 }
 
-CTKCore::~CTKCore() { CleanUp(); }
+CTKCore::~CTKCore() {
+    // Process exit: a call still running may be on a thread that entered Java (a progress or beat
+    // listener) and never comes back now that the VM is gone. Waiting for it would hold the exit
+    // forever, and freeing under it is not safe: then everything is left to the process's end.
+    if (tk_engine::closeEngineGateWithin(kExitCallWait)) {
+        tearDown();
+    } else {
+        debugMsg("Exit: engine calls still running, the engine is left as it stands\n");
+    }
+}

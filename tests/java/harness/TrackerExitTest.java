@@ -12,14 +12,16 @@ import java.util.concurrent.atomic.AtomicLong;
 import model.PlayerNative;
 
 /**
- * The deck beat tracker against the JVM's own life: each case runs in a JVM of its own (same
+ * The deck beat tracker and the whole-file calls against the JVM's own life: each case runs in a JVM of its own (same
  * options, -Xcheck:jni included), which says "EXIT-NOW" when it leaves, and must then end within
  * 5 s; a child that hangs before saying so is killed after 90 s. Cases:
  * - exit: System.exit while a 5-minute track is being tracked (the engine's teardown at process
  *   exit must not wait for a thread the dead VM holds);
  * - return: main returns without CleanupPlayer while the tracker runs (the VM must not wait for it);
  * - handler: the beat-list handler sets the volume of its own deck and loads another deck while the
- *   main thread switches the tracker off, and again while it reloads the deck; neither may deadlock.
+ *   main thread switches the tracker off, and again while it reloads the deck; neither may deadlock;
+ * - analysis: System.exit while a conversion and a tempo analysis each wait in their progress
+ *   listener (the teardown at exit must not wait for calls whose threads are in Java).
  *
  * Argument: dir=PATH, a scratch folder; PELLWARDEN_DEVICE_TABLE names dir/devices.table.
  */
@@ -41,7 +43,7 @@ public final class TrackerExitTest {
             "output name=\"Main\" channels=2 sink=discard pacing=realtime\n");
         Wav.write16(dir.resolve("long.wav"), RATE, 1, 300L * RATE, Wav.clicks(RATE, 120.0));
         Wav.write16(dir.resolve("short.wav"), RATE, 2, 5L * RATE, Wav.clicks(RATE, 120.0));
-        for (String c : new String[] {"exit", "return", "handler"}) {
+        for (String c : new String[] {"exit", "return", "handler", "analysis"}) {
             Check.test("case " + c + ": the JVM ends within 5 s of leaving", () -> runChild(c, dir));
         }
         Check.finish();
@@ -88,6 +90,10 @@ public final class TrackerExitTest {
             Check.equal(1L, p.InitPlayer(), "InitPlayer");
             Check.equal(1L, p.LoadUnicode(0, longTrack, 0, 0), "load the long track");
         });
+        if (which.equals("analysis")) {
+            analysisCase(p, longTrack, dir);
+            return;
+        }
         if (which.equals("handler")) {
             Check.test("handler: engine calls from the handler while the tracker is stopped",
                        () -> handlerCase(p, longTrack, shortTrack));
@@ -105,6 +111,36 @@ public final class TrackerExitTest {
         System.out.println("EXIT-NOW");
         if (which.equals("exit")) System.exit(0);
         // "return": no CleanupPlayer, the tracker still runs.
+    }
+
+    /** A listener that reports its first call, then keeps the analysing thread in Java. */
+    public static final class StuckListener {
+        final CountDownLatch called = new CountDownLatch(1);
+
+        public void setValue(int percent) throws InterruptedException {
+            called.countDown();
+            Thread.sleep(120_000);
+        }
+    }
+
+    static void analysisCase(PlayerNative p, String longTrack, Path dir) throws Exception {
+        StuckListener converting = new StuckListener();
+        StuckListener analysing = new StuckListener();
+        Thread convert = new Thread(() -> p.ConvertFile(longTrack, dir.resolve("converted.wav").toString(),
+                                                        converting, null, 1, 0));
+        Thread bpm = new Thread(() -> p.CalcBPMUnicode(longTrack, AnalysisExportsTest.direct(4), 1, analysing,
+                                                       null, 2, null));
+        convert.setDaemon(true);
+        bpm.setDaemon(true);
+        convert.start();
+        bpm.start();
+        Check.test("analysis: both calls are in their listeners", () -> {
+            Check.isTrue(converting.called.await(REPORT_WAIT_MS, TimeUnit.MILLISECONDS), "conversion progress");
+            Check.isTrue(analysing.called.await(REPORT_WAIT_MS, TimeUnit.MILLISECONDS), "analysis progress");
+        });
+        Check.finish();
+        System.out.println("EXIT-NOW");
+        System.exit(0);
     }
 
     /**
