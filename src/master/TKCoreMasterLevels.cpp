@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "MixDown.h"
 #include "Player.h"
@@ -50,6 +51,9 @@ unsigned int CTKCore::MasterLevelOfSum(float sum, float factor) {
 }
 
 int CTKCore::GetMasterLevels(unsigned int* levels, float factor) {
+    // A UI timer polls this: shutdown waits for it rather than free the decks it reads.
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return TK_OK;
     CPlayer* decks[3] = {};
     for (int i = 0; i < 3; ++i) decks[i] = getPlayerObject(kMeteredDecks[i]);
     if (!decks[0] && !decks[1] && !decks[2]) return TK_OK;  // not started: nothing written

@@ -1,9 +1,11 @@
 // Playing the sampler's slots: start and restart, volume, pitch, loop mode, position and length.
 //
-// Thread safety: unlocked, on the calling Java thread (see SamplerSlots.cpp). Channel handles of
+// Thread safety: unlocked, on the calling Java thread (see SamplerSlots.cpp); each is an engine call,
+// so shutdown never frees a slot's sound or channel under it. Channel handles of
 // the audio library stay valid after a one-shot ends, until the slot is unloaded or shutdown
 // forgets them.
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "Monitor.h"
 #include "SamplerSlot.h"
@@ -18,6 +20,8 @@ constexpr float kVolumeScale = 10000.0f;
 
 int CTKCore::PlaySample(int slot, bool paused) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return TK_ERR_NO_SYSTEM;
     debugMsg("\n==========\nPlaySample()\n==========\n");
     FMODSystem* system = samplerSystem();
     if (!system) return TK_ERR_NO_SYSTEM;
@@ -41,6 +45,8 @@ int CTKCore::PlaySample(int slot, bool paused) {
 
 int CTKCore::SetSampleVolume(int slot, int value) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nSetSampleVolume()\n==========\n");
     g_fSamplerVolumes[slot] = static_cast<float>(value) / kVolumeScale;  // not clamped
     FMOD::Channel* channel = g_samplerChannels[slot];
@@ -51,6 +57,8 @@ int CTKCore::SetSampleVolume(int slot, int value) {
 
 int CTKCore::SetSampleFrequencyPitch(int slot, float factor) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nSetSampleFrequencyPitch()\n==========\n");
     g_fSamplerFrequencyPitches[slot] = factor;
     FMOD::Channel* channel = g_samplerChannels[slot];
@@ -66,6 +74,8 @@ int CTKCore::SetSampleFrequencyPitch(int slot, float factor) {
 
 int CTKCore::SetSampleMode(int slot, bool loop) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nSetSampleMode()\n==========\n");
     if (!g_samplerSounds[slot]) return kSamplerEmptySlot;
     // On the sound: a playing channel keeps its mode until the next PlaySample.
@@ -75,6 +85,8 @@ int CTKCore::SetSampleMode(int slot, bool loop) {
 
 int CTKCore::SetSamplePosition(int slot, int ms) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nSetSamplePosition()\n==========\n");
     if (!g_samplerChannels[slot]) return kSamplerEmptySlot;
     ERRCHECK("SetSamplePosition", __FILE__, __LINE__,
@@ -84,6 +96,8 @@ int CTKCore::SetSamplePosition(int slot, int ms) {
 
 int CTKCore::GetSamplePosition(int slot, unsigned int* ms) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nGetSamplePosition()\n==========\n");
     FMOD::Channel* channel = g_samplerChannels[slot];
     if (!channel) return kSamplerEmptySlot;
@@ -100,6 +114,8 @@ int CTKCore::GetSamplePosition(int slot, unsigned int* ms) {
 
 int CTKCore::GetSampleLength(int slot, unsigned int* ms) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     if (!g_samplerSounds[slot]) return kSamplerEmptySlot;
     ERRCHECK("GetSampleLength", __FILE__, __LINE__, g_samplerSounds[slot]->getLength(ms, FMOD_TIMEUNIT_MS));
     return TK_OK;

@@ -1,11 +1,13 @@
 // The sampler's slots: their state, loading and unloading, and what shutdown leaves of them.
 //
-// Thread safety: LoadSample holds "Coreglobal" around its unload and create; every other sampler
-// operation runs unlocked on the calling Java thread and reads the slot tables directly, so calls
+// Thread safety: every sampler operation is an engine call (shutdown waits for it). LoadSample
+// holds "Coreglobal" around its unload and create; every other sampler operation runs unlocked
+// on the calling Java thread and reads the slot tables directly, so calls
 // for one slot must come from one thread at a time. The mixer threads never touch these tables.
 #include <cstring>
 
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "PlayerList.h"
 #include "SamplerSlot.h"
@@ -75,6 +77,8 @@ void forgetSamplerSlots() {
 int CTKCore::LoadSample(int slot, char* path, bool unicode, bool stream) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
     debugMsg("\n==========\nLoadSample()\n==========\n");
+    const tk_engine::EngineCall engineCall;  // outside "Coreglobal": the gate comes first
+    if (!engineCall.admitted()) return TK_ERR_NOT_STARTED;
     CRITSECT_SCOPE(m_csCoreGlobal);
     if (!CPlayerList::initialized.load(std::memory_order_acquire)) return TK_ERR_NOT_STARTED;
     UnloadSample(slot);
@@ -103,6 +107,8 @@ int CTKCore::LoadSample(int slot, char* path, bool unicode, bool stream) {
 
 int CTKCore::UnloadSample(int slot) {
     if (!samplerSlotValid(slot)) return kSamplerBadSlot;
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) return kSamplerEmptySlot;
     debugMsg("\n==========\nUnloadSample()\n==========\n");
     if (!g_samplerSounds[slot]) return kSamplerEmptySlot;
     if (g_samplerChannels[slot]) {

@@ -1,5 +1,5 @@
-// Shutdown while other threads are inside the engine: three threads drive two decks, one opens,
-// measures and closes sound files, while the main thread cycles shutdown and start-up 200 times
+// Shutdown while other threads are inside the engine: three threads drive two decks and read the
+// master meters, one opens, measures, analyses and closes sound files, one plays the sampler, while the main thread cycles shutdown and start-up 200 times
 // (loading both decks after each start-up, see kLoadEvery). Shutdown must wait for the calls under
 // way and refuse new ones, so no deck, sound or system is freed under a call. Run under the
 // AddressSanitizer and ThreadSanitizer builds, a use after free or a data race fails the run; here
@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kCycles = 200;
+constexpr int kEmptySamplerSlot = -24;
 constexpr int kDecks = 2;
 // Loading the decks is the dearest step of a cycle; under the thread sanitizer (some twenty times
 // slower) the decks are loaded after every eighth start-up only, so the run stays within minutes.
@@ -61,6 +62,7 @@ TEST_F(ShutdownRace, CallsDuringShutdownAndStartUpTouchNothingFreed) {
     std::atomic<int> firstUnexpected{0};  // the first answer outside its set, for the message
     std::atomic<long> deckCalls{0};
     std::atomic<long> fileCalls{0};
+    std::atomic<long> samplerCalls{0};
     auto expect = [&](int result, std::initializer_list<int> allowed) {
         if (std::set<int>(allowed).count(result) != 0) return;
         if (unexpected.fetch_add(1) == 0) firstUnexpected.store(result);
@@ -80,6 +82,8 @@ TEST_F(ShutdownRace, CallsDuringShutdownAndStartUpTouchNothingFreed) {
                 const int position = t_core.GetPosition(d);
                 if (position < 0 && position != TK_ERR_NOT_STARTED) expect(position, {});
                 expect(t_core.SetEqLow(d, value), {TK_OK, TK_ERR_NO_DECK, TK_ERR_FAILED});
+                unsigned int levels[2] = {};
+                expect(t_core.GetMasterLevels(levels, 1.0f), {TK_OK});
                 deckCalls.fetch_add(1);
             }
         });
@@ -104,7 +108,21 @@ TEST_F(ShutdownRace, CallsDuringShutdownAndStartUpTouchNothingFreed) {
             const int calc = t_core.CalcSongLength(song_.data(), &ms, false);
             expect(calc, {TK_OK, TK_ERR_NOT_STARTED});
             if (calc == TK_OK && ms != 2000) unexpected.fetch_add(1);
+            unsigned int start = 0, end = 0;
+            expect(t_core.CalcSilenceDB(song_.data(), &start, &end, -60.0f, false), {TK_OK, TK_ERR_NOT_STARTED});
             fileCalls.fetch_add(1);
+        }
+    });
+
+    callers.emplace_back([&] {
+        // The sampler's slot 0 is loaded after each start-up; before it, and while shutdown runs,
+        // it is an empty slot (or no output for a play).
+        while (!stop.load()) {
+            expect(t_core.PlaySample(0, false), {TK_OK, TK_ERR_NO_SYSTEM, kEmptySamplerSlot});
+            unsigned int ms = 0;
+            expect(t_core.GetSamplePosition(0, &ms), {TK_OK, kEmptySamplerSlot});
+            expect(t_core.SetSampleVolume(0, 5000), {TK_OK, kEmptySamplerSlot});
+            samplerCalls.fetch_add(1);
         }
     });
 
@@ -114,12 +132,15 @@ TEST_F(ShutdownRace, CallsDuringShutdownAndStartUpTouchNothingFreed) {
         ASSERT_FALSE(CPlayerList::initialized.load());
         ASSERT_EQ(t_core.InitPlayer(0, 1, 44100), 1);
         if (cycle % kLoadEvery == 0) loadDecks();
+        ASSERT_EQ(t_core.SetupSampler(slot_), TK_OK);
+        ASSERT_EQ(t_core.LoadSample(0, song_.data(), false, false), TK_OK);
     }
     stop.store(true);
     for (auto& caller : callers) caller.join();
     EXPECT_EQ(unexpected.load(), 0) << "first unexpected answer " << firstUnexpected.load();
     EXPECT_GT(deckCalls.load(), 0);
     EXPECT_GT(fileCalls.load(), 0);
+    EXPECT_GT(samplerCalls.load(), 0);
 }
 
 }  // namespace
