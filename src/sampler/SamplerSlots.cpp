@@ -63,6 +63,8 @@ void storePath(int slot, const char* path, bool unicode) {
 bool samplerSlotValid(int slot) { return slot >= 0 && slot < kTKSlotCount; }
 
 FMODSystem* samplerSystem() {
+    // Start-up writes the output slots before it marks the engine started; until then there is none.
+    if (!CPlayerList::initialized.load(std::memory_order_acquire)) return nullptr;
     if (g_iSamplerSoundcard < 0 || g_iSamplerSoundcard >= kTKSlotCount) return nullptr;
     return CTKCore::g_Systems[g_iSamplerSoundcard];
 }
