@@ -147,7 +147,11 @@ bool ITKOutputBuffer::holdsKeptAhead() {
 }
 
 int ITKOutputBuffer::objectRunner() {
+    uint64_t underrunsLogged = m_uiUnderruns.load(std::memory_order_acquire);
     while (isRunning().load(std::memory_order_acquire)) {
+        const uint64_t underruns = m_uiUnderruns.load(std::memory_order_acquire);
+        if (underruns > underrunsLogged) debugMsg("possible dropout!\n");
+        underrunsLogged = underruns;
         fillStep();
         usleep(sleepMilliseconds(m_uiFrames.load(std::memory_order_acquire),
                                  m_fSampleRate.load(std::memory_order_acquire)) *
@@ -174,7 +178,6 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
         // out is untouched: make it silence.
         if (r != -1) std::memset(out, 0, static_cast<size_t>(samples) * sizeof(float));
         m_uiUnderruns.fetch_add(1, std::memory_order_acq_rel);
-        debugMsg("possible dropout!\n");
     }
     return 0;
 }

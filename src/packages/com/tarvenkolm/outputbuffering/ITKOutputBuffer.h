@@ -21,7 +21,8 @@
 //
 // Callback safety
 // - readFromResampledBuffer (not bypassed) is one ring copy: no allocation, no blocking lock. A
-//   short ring gives a silent block and a "possible dropout!" line in the debug log.
+//   short ring gives a silent block, counted; the worker writes the "possible dropout!" line to
+//   the debug log at its next wake-up (the mixer thread never logs).
 #pragma once
 
 #include <atomic>
