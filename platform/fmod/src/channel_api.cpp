@@ -17,7 +17,7 @@ FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
     auto lock = pw::mix::queryLock(c->sourceLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     if (!c->source || !c->live()) return FMOD_ERR_INVALID_HANDLE;
-    return fn(*c->source);
+    return pw::guarded([&] { return fn(*c->source); });  // a stream's seek may allocate
 }
 
 }  // namespace
@@ -176,11 +176,13 @@ FMOD_RESULT FMOD::Channel::getSpectrum(float* spectrumarray, int numvalues, int 
                                        FMOD_DSP_FFT_WINDOW windowtype) {
     auto* c = pw::mix::resolveChannel(this);
     if (!c) return FMOD_ERR_INVALID_HANDLE;
-    // The ring is reallocated only under the graph lock while the channel is out of the mix.
-    auto lock = pw::mix::queryLock(c->system->graphLock);
-    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
-    if (!c->live()) return FMOD_ERR_INVALID_HANDLE;
-    return c->ring.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
+    return pw::guarded([&] {
+        // The ring is reallocated only under the graph lock while the channel is out of the mix.
+        auto lock = pw::mix::queryLock(c->system->graphLock);
+        if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+        if (!c->live()) return FMOD_ERR_INVALID_HANDLE;
+        return c->ring.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
+    });
 }
 
 FMOD_RESULT FMOD::Channel::getCurrentSound(Sound** sound) {
@@ -210,10 +212,12 @@ FMOD_RESULT FMOD::Channel::addDSP(DSP* dsp, DSPConnection** connection) {
     auto* s = c->system;
     if (!dsp || DSPImpl::cast(dsp)->system != s || DSPImpl::cast(dsp)->headOf == c) return FMOD_ERR_INVALID_PARAM;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
-    std::lock_guard<std::mutex> lock(s->graphLock);
-    pw::mix::attachUnit(s, c->chain, DSPImpl::cast(dsp));  // nearer the output than every earlier unit
-    if (connection) *connection = &DSPImpl::cast(dsp)->connection;
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->graphLock);
+        pw::mix::attachUnit(s, c->chain, DSPImpl::cast(dsp));  // nearer the output than every earlier unit
+        if (connection) *connection = &DSPImpl::cast(dsp)->connection;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::Channel::setPosition(unsigned int position, FMOD_TIMEUNIT postype) {
