@@ -176,13 +176,11 @@ FMOD_RESULT FMOD::Channel::getSpectrum(float* spectrumarray, int numvalues, int 
                                        FMOD_DSP_FFT_WINDOW windowtype) {
     auto* c = pw::mix::resolveChannel(this);
     if (!c) return FMOD_ERR_INVALID_HANDLE;
-    return pw::guarded([&] {
-        // The ring is reallocated only under the graph lock while the channel is out of the mix.
-        auto lock = pw::mix::queryLock(c->system->graphLock);
-        if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
-        if (!c->live()) return FMOD_ERR_INVALID_HANDLE;
-        return c->ring.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
-    });
+    // The ring is reallocated only under the graph lock while the channel is out of the mix.
+    auto lock = pw::mix::queryLock(c->system->graphLock);
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    if (!c->live()) return FMOD_ERR_INVALID_HANDLE;
+    return c->ring.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
 }
 
 FMOD_RESULT FMOD::Channel::getCurrentSound(Sound** sound) {

@@ -61,7 +61,7 @@ void PrefetchService::stop() {
         stopping_.store(true, std::memory_order_release);
         all.swap(workers_);
         for (auto& w : all)
-            if (w->feed) w->feed->wake();  // its wake lock is taken under no other
+            if (w->feed) w->feed->wake();  // a feed takes no other lock under its wake lock
     }
     for (auto& w : all) w->thread.join();
 }

@@ -22,12 +22,10 @@ FMOD_RESULT FMOD::System::getVersion(unsigned int* version) {
 FMOD_RESULT FMOD::System::getSpectrum(float* spectrumarray, int numvalues, int channeloffset,
                                       FMOD_DSP_FFT_WINDOW windowtype) {
     auto* s = SystemImpl::cast(this);
-    return pw::guarded([&] {
-        auto lock = pw::mix::queryLock(s->configLock);  // the ring changes only at init
-        if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
-        if (!s->initialised.load(std::memory_order_acquire)) return FMOD_ERR_UNINITIALIZED;
-        return s->outputRing.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
-    });
+    auto lock = pw::mix::queryLock(s->configLock);  // the ring changes only at init
+    if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
+    if (!s->initialised.load(std::memory_order_acquire)) return FMOD_ERR_UNINITIALIZED;
+    return s->outputRing.spectrum(spectrumarray, numvalues, channeloffset, windowtype);
 }
 
 FMOD_RESULT FMOD::System::getRecordNumDrivers(int* numdrivers) {

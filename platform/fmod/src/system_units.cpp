@@ -67,7 +67,7 @@ FMOD_RESULT FMOD::System::createDSPByType(FMOD_DSP_TYPE type, DSP** dsp) {
         maxFrames = s->initialised.load(std::memory_order_acquire) ? s->blockFrames : s->config.dspLength;
         rate = s->mixRate.load(std::memory_order_relaxed);
     }
-    return pw::guarded([&] {
+    return pw::guarded([&, type] {  // `type` by value, as `window` in spectrum.cpp
         auto effect = pw::fx::createEffect(type, rate, maxFrames);
         if (!effect) return FMOD_ERR_UNSUPPORTED;
         auto unit = std::make_unique<DSPImpl>();
