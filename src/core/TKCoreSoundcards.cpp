@@ -2,6 +2,9 @@
 // a multichannel card one per speaker pair plus one for all speakers), each an FMODSystem wrapper
 // over the card's own system with a role code and a display name. The same pass lists the
 // recording devices. Runs once per start-up, inside the load lock and "Coreglobal".
+//
+// Memory running out anywhere here answers -13 and the caller undoes the whole start-up: a card,
+// a slot name or a recorder silently missing would be worse than a start-up Java can try again.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -72,11 +75,17 @@ bool isMultichannelMode(FMOD_SPEAKERMODE mode) {
            mode == FMOD_SPEAKERMODE_5POINT1 || mode == FMOD_SPEAKERMODE_7POINT1;
 }
 
+// Notes an allocation failure of the layer in `noMemory`; returns the result as it is.
+FMOD_RESULT noted(FMOD_RESULT result, bool& noMemory) {
+    if (result == FMOD_ERR_MEMORY) noMemory = true;
+    return result;
+}
+
 // Loads the AAC codec plug-in into a system and unloads it again when it is too old. Returns true
 // when a plug-in of a usable version stays loaded. Results are deliberately not reported.
-bool loadAACPlugin(FMOD::System* system) {
+bool loadAACPlugin(FMOD::System* system, bool& noMemory) {
     unsigned int handle = 0;
-    if (system->loadPlugin(kAACPlugin, &handle, 0) != FMOD_OK) return false;
+    if (noted(system->loadPlugin(kAACPlugin, &handle, 0), noMemory) != FMOD_OK) return false;
     unsigned int version = 0;
     system->getPluginInfo(handle, nullptr, nullptr, 0, &version);
     if (version < kAACPluginMinVersion) {
@@ -104,32 +113,36 @@ unsigned int CTKCore::DSPBufferLengthForMS(unsigned int rate, unsigned int ms) {
 int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned int resampler, unsigned int rate) {
     int result = TK_OK;
     if (type == FMOD_OUTPUTTYPE_ASIO) return TK_OK;
+    bool noMemory = false;
+    auto memoryOut = [&noMemory](FMOD_RESULT r) { return noted(r, noMemory); };
 
     // The probe system only counts the drivers (and tells whether the AAC plug-in is usable).
     int drivers = 0;
     FMOD::System* probe = nullptr;
-    FMOD_RESULT r = FMOD_System_Create(&probe);
+    FMOD_RESULT r = memoryOut(FMOD_System_Create(&probe));
     ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, r);
     if (probe) {
-        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, probe->setPluginPath(kPluginPath));
-        g_bHaveAACPlugin = loadAACPlugin(probe);
+        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, memoryOut(probe->setPluginPath(kPluginPath)));
+        g_bHaveAACPlugin = loadAACPlugin(probe, noMemory);
         ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, probe->setOutput(type));
         debugMsg("System %d set to outputtype:%d!\n", g_soundcardcount, static_cast<int>(type));
-        probe->getNumDrivers(&drivers);
+        memoryOut(probe->getNumDrivers(&drivers));
         probe->release();
     }
+    if (noMemory) return TK_ERR_NO_MEMORY;
     debugMsg("count of soundcards: %d\n", drivers);
 
     for (int k = 0; k < drivers; ++k) {
         FMOD::System* card = nullptr;
-        r = FMOD_System_Create(&card);
+        r = memoryOut(FMOD_System_Create(&card));
         ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, r);
+        if (noMemory) return TK_ERR_NO_MEMORY;
         if (!card) continue;
         ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->setOutput(type));
-        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->setPluginPath(kPluginPath));
+        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, memoryOut(card->setPluginPath(kPluginPath)));
         ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->setSoftwareChannels(65));
-        loadAACPlugin(card);
-        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->setDriver(k));
+        loadAACPlugin(card, noMemory);
+        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, memoryOut(card->setDriver(k)));
 
         FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_PCM16;
         int outputChannels = 0;
@@ -140,7 +153,7 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
         method = resampler <= 2 ? static_cast<FMOD_DSP_RESAMPLER>(resampler) : FMOD_DSP_RESAMPLER_SPLINE;
 
         char name[kDriverNameSize] = {0};
-        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->getDriverInfo(k, name, kDriverNameSize, nullptr));
+        ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, memoryOut(card->getDriverInfo(k, name, kDriverNameSize, nullptr)));
         debugMsg("examining sound card: %s\n", name);
         if (strstr(name, "SigmaTel")) format = FMOD_SOUND_FORMAT_PCMFLOAT;
 
@@ -148,7 +161,7 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
         int minFrequency = 0;
         int maxFrequency = 0;
         FMOD_SPEAKERMODE unusedMode = FMOD_SPEAKERMODE_STEREO;
-        card->getDriverCaps(k, &caps, &minFrequency, &maxFrequency, &unusedMode);
+        memoryOut(card->getDriverCaps(k, &caps, &minFrequency, &maxFrequency, &unusedMode));
         int cardRate = static_cast<int>(rate);
         if (minFrequency > 0 && maxFrequency > 0) {
             if (cardRate < minFrequency) cardRate = minFrequency;
@@ -164,8 +177,12 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
 
         FMOD_SPEAKERMODE mode = FMOD_SPEAKERMODE_STEREO;
         FMOD_CAPS panelCaps = 0;
-        card->getDriverCaps(k, &panelCaps, nullptr, nullptr, &mode);
-        card->getDriverInfo(k, name, kDriverNameSize, nullptr);
+        memoryOut(card->getDriverCaps(k, &panelCaps, nullptr, nullptr, &mode));
+        memoryOut(card->getDriverInfo(k, name, kDriverNameSize, nullptr));
+        if (noMemory) {
+            card->release();
+            return TK_ERR_NO_MEMORY;
+        }
 
         bool controller = false;
         auto setFormatPlus = [&](int extra) {
@@ -207,7 +224,7 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
             debugMsg("\nSpeakerMode: %d %d %d\n", g_soundcardcount, static_cast<int>(mode), static_cast<int>(panelCaps));
             if (isMultichannelMode(mode)) {
                 ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, card->setSpeakerMode(mode));
-                r = card->init(65, FMOD_INIT_NORMAL, nullptr);
+                r = memoryOut(card->init(65, FMOD_INIT_NORMAL, nullptr));
                 ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, r);
                 if (r == FMOD_OK) {
                     initialised = true;
@@ -222,7 +239,7 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
                 continue;
             }
             debugMsg("Trying to initialize Stereo.\n");
-            r = card->init(65, FMOD_INIT_NORMAL, nullptr);
+            r = memoryOut(card->init(65, FMOD_INIT_NORMAL, nullptr));
             debugMsg("init done: %d\n", static_cast<int>(r));
             if (r == FMOD_OK) {
                 initialised = true;
@@ -233,6 +250,7 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
         }
         if (!initialised) {
             card->release();
+            if (noMemory) return TK_ERR_NO_MEMORY;
             continue;
         }
 
@@ -249,17 +267,17 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
             const int slot = g_soundcardcount;
             FMODSystem* wrapped = new (std::nothrow) FMODSystem(card);
             if (!wrapped) {
-                // Out of memory: the card keeps the slots it has; one without any is closed.
+                // The slots the card has are released with the rest of the start-up.
                 debugMsg("INFO: Soundcard %d: no memory for output slot %d\n", k, slot);
                 if (s == 0) {
                     card->close();
                     card->release();
                 }
-                break;
+                return TK_ERR_NO_MEMORY;
             }
             g_Systems[slot] = wrapped;
             char slotDriver[kDriverNameSize] = {0};
-            g_Systems[slot]->getDriverInfo(k, slotDriver, kDriverNameSize, nullptr);
+            memoryOut(g_Systems[slot]->getDriverInfo(k, slotDriver, kDriverNameSize, nullptr));
             g_outputstate[slot] = layout[s].role;
             char* slotName = g_soundcards[slot];
             if (layout[s].label == nullptr) {
@@ -272,27 +290,28 @@ int CTKCore::EnumerateSoundcards(FMOD_OUTPUTTYPE type, char* typeName, unsigned 
             debugMsg("INFO: System initialized: %s\n", slotName);
             ++g_soundcardcount;
         }
+        if (noMemory) return TK_ERR_NO_MEMORY;
     }
 
     // Recording devices are listed through the first output slot.
     FMODSystem* recorderSystem = g_Systems[g_asioSoundcardIndex + 1];
     if (!recorderSystem) return result;
     int recorders = 0;
-    ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, recorderSystem->getRecordNumDrivers(&recorders));
+    ERRCHECK("EnumerateSoundcards", __FILE__, __LINE__, memoryOut(recorderSystem->getRecordNumDrivers(&recorders)));
     for (int rec = 0; rec < recorders; ++rec) {
         if (g_recordercount >= kTKSlotCount) {
             debugMsg("INFO: Recorder %d skipped: all %d recorder entries are in use\n", rec, kTKSlotCount);
             break;
         }
         char name[kDriverNameSize] = {0};
-        if (recorderSystem->getRecordDriverInfo(rec, name, kDriverNameSize, nullptr) == FMOD_OK) {
+        if (memoryOut(recorderSystem->getRecordDriverInfo(rec, name, kDriverNameSize, nullptr)) == FMOD_OK) {
             char* entry = g_recorderdevices[g_recordercount];
             writeName(entry, "%d[%s] %d/%d-%s", g_recordercount, name, 2 * rec + 1, 2 * rec + 2, typeName);
             debugMsg("INFO: System initialized: %s\n", entry);
         }
         ++g_recordercount;
     }
-    return result;
+    return noMemory ? TK_ERR_NO_MEMORY : result;
 }
 
 char** CTKCore::GetSoundcards(int* count) {

@@ -64,12 +64,34 @@ void freeMasterLists() {
     g_masterGainList = nullptr;
 }
 
+// Closes and releases each output slot's card once; a card's further slots let go of it first.
+// Its units (the MasterGain units among them) go with it.
+void releaseOutputSlots() {
+    FMOD::System* closed[kTKSlotCount] = {};
+    int closedCount = 0;
+    for (int i = 0; i < CTKCore::g_soundcardcount && i < kTKSlotCount; ++i) {
+        FMODSystem* slot = CTKCore::g_Systems[i];
+        if (!slot) continue;
+        FMOD::System* system = slot->getFMODSystem();
+        if (system && std::find(closed, closed + closedCount, system) != closed + closedCount) {
+            slot->detach();
+        } else if (system) {
+            closed[closedCount++] = system;
+        }
+        delete slot;
+        CTKCore::g_Systems[i] = nullptr;
+    }
+}
+
 }  // namespace
 
 int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int rate) {
     // A failed start-up leaves nothing behind for the next one to replace. Called with both locks
     // held; leaves them.
     auto failStartUp = [this](int result) {
+        releaseOutputSlots();
+        g_soundcardcount = 0;
+        g_recordercount = 0;
         delete g_SilentSystem;
         g_SilentSystem = nullptr;
         freeNameTable(g_soundcards);
@@ -110,9 +132,12 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
         if (!g_SilentSystem) silent->release();
         return failStartUp(TK_ERR_NO_MEMORY);
     }
-    ERRCHECK("InitPlayer", __FILE__, __LINE__, g_SilentSystem->setPluginPath("./plugins"));
+    const FMOD_RESULT pluginPath = g_SilentSystem->setPluginPath("./plugins");
+    ERRCHECK("InitPlayer", __FILE__, __LINE__, pluginPath);
     unsigned int plugin = 0;
-    if (g_SilentSystem->loadPlugin("Trellisco.dylib", &plugin, 0) == FMOD_OK) {
+    const FMOD_RESULT loaded = g_SilentSystem->loadPlugin("Trellisco.dylib", &plugin, 0);
+    if (pluginPath == FMOD_ERR_MEMORY || loaded == FMOD_ERR_MEMORY) return failStartUp(TK_ERR_NO_MEMORY);
+    if (loaded == FMOD_OK) {
         unsigned int version = 0;
         g_SilentSystem->getPluginInfo(plugin, nullptr, nullptr, 0, &version);
         if (version < 0x10003) g_SilentSystem->unloadPlugin(plugin);
@@ -141,6 +166,7 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
         result = EnumerateSoundcards(FMOD_OUTPUTTYPE_AUTODETECT, typeName, resampler, rate);
     }
     debugMsg("EnumerateSoundcards done\n");
+    if (result == TK_ERR_NO_MEMORY) return failStartUp(result);
 
     FMOD_DSP_DESCRIPTION masterGain;
     memset(&masterGain, 0, sizeof masterGain);
@@ -149,21 +175,31 @@ int CTKCore::InitPlayer(unsigned int mode, unsigned int resampler, unsigned int 
     masterGain.channels = 0;
     masterGain.read = MasterGainFactor;
     masterGain.userdata = &g_fMasterGain;
+    // A card without its MasterGain unit would ignore the master volume: memory running out here
+    // fails the start-up instead (the units made so far go with their cards).
+    bool noMemory = false;
     CRITSECT_ENTER(g_csMasterBus);
-    for (int i = 0; i < g_soundcardcount; ++i) {
+    for (int i = 0; i < g_soundcardcount && !noMemory; ++i) {
         if (!g_Systems[i]) continue;
         FMOD::DSP* dsp = nullptr;
-        ERRCHECK("InitPlayer", __FILE__, __LINE__, g_Systems[i]->createDSP(&masterGain, &dsp));
+        const FMOD_RESULT made = g_Systems[i]->createDSP(&masterGain, &dsp);
+        ERRCHECK("InitPlayer", __FILE__, __LINE__, made);
+        noMemory = made == FMOD_ERR_MEMORY;
         FMOD::ChannelGroup* group = nullptr;
         ERRCHECK("InitPlayer", __FILE__, __LINE__, g_Systems[i]->getMasterChannelGroup(&group));
-        if (group && dsp) ERRCHECK("InitPlayer", __FILE__, __LINE__, group->addDSP(dsp, nullptr));
+        if (group && dsp) {
+            const FMOD_RESULT added = group->addDSP(dsp, nullptr);
+            ERRCHECK("InitPlayer", __FILE__, __LINE__, added);
+            noMemory = added == FMOD_ERR_MEMORY;
+        }
         if (dsp) {
             ERRCHECK("InitPlayer", __FILE__, __LINE__, dsp->setActive(true));
             ERRCHECK("InitPlayer", __FILE__, __LINE__, dsp->setBypass(false));
-            if (!keepUnit(g_masterGainList[i], dsp)) dsp->release();
+            noMemory = noMemory || !keepUnit(g_masterGainList[i], dsp);
         }
     }
     CRITSECT_LEAVE(g_csMasterBus);
+    if (noMemory) return failStartUp(TK_ERR_NO_MEMORY);
     debugMsg("MasterGain created!\n");
     // Without memory for it the engine runs without master recorder (its calls answer -28).
     m_pMixDown = new (std::nothrow) CMixDown();
@@ -231,22 +267,7 @@ void CTKCore::tearDown() {
     freeNameTable(g_recorderdevices);
     debugMsg("\n==========\ncleanUp done!\n==========\n");
 
-    // Each card's system is closed and released by the first slot that wraps it; the card's further
-    // slots let go of it first.
-    FMOD::System* closed[kTKSlotCount] = {};
-    int closedCount = 0;
-    for (int i = 0; i < g_soundcardcount && i < kTKSlotCount; ++i) {
-        FMODSystem* slot = g_Systems[i];
-        if (!slot) continue;
-        FMOD::System* system = slot->getFMODSystem();
-        if (system && std::find(closed, closed + closedCount, system) != closed + closedCount) {
-            slot->detach();
-        } else if (system) {
-            closed[closedCount++] = system;
-        }
-        delete slot;
-        g_Systems[i] = nullptr;
-    }
+    releaseOutputSlots();
     if (g_SilentSystem) {
         delete g_SilentSystem;
         g_SilentSystem = nullptr;

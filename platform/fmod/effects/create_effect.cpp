@@ -1,5 +1,3 @@
-#include <new>
-
 #include "effect_types.hpp"
 
 namespace pw::fx {
@@ -9,20 +7,15 @@ std::unique_ptr<Effect> createEffect(FMOD_DSP_TYPE type, int sampleRate, unsigne
     // `maxFrames` only has to be a real block length.
     if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate || maxFrames == 0)
         return nullptr;
-    try {
-        switch (type) {
-            case FMOD_DSP_TYPE_PARAMEQ: return makeParamEq(sampleRate);
-            case FMOD_DSP_TYPE_LOWPASS: return makeLowPass(sampleRate);
-            case FMOD_DSP_TYPE_HIGHPASS: return makeHighPass(sampleRate);
-            case FMOD_DSP_TYPE_ECHO: return makeEcho(sampleRate);
-            case FMOD_DSP_TYPE_FLANGE: return makeFlange(sampleRate);
-            case FMOD_DSP_TYPE_COMPRESSOR: return makeCompressor(sampleRate);
-            case FMOD_DSP_TYPE_NORMALIZE: return makeNormalize(sampleRate);
-            default: return nullptr;
-        }
-    } catch (const std::bad_alloc&) {
-        // The echo's delay line is several megabytes; running out is reported as "no unit".
-        return nullptr;
+    switch (type) {
+        case FMOD_DSP_TYPE_PARAMEQ: return makeParamEq(sampleRate);
+        case FMOD_DSP_TYPE_LOWPASS: return makeLowPass(sampleRate);
+        case FMOD_DSP_TYPE_HIGHPASS: return makeHighPass(sampleRate);
+        case FMOD_DSP_TYPE_ECHO: return makeEcho(sampleRate);
+        case FMOD_DSP_TYPE_FLANGE: return makeFlange(sampleRate);
+        case FMOD_DSP_TYPE_COMPRESSOR: return makeCompressor(sampleRate);
+        case FMOD_DSP_TYPE_NORMALIZE: return makeNormalize(sampleRate);
+        default: return nullptr;
     }
 }
 

@@ -43,7 +43,8 @@ public:
 constexpr int kMaxChannels = 8;
 
 // A new effect of a built-in type at its default parameters, sized for `sampleRate` and blocks of
-// at most `maxFrames` frames; null for a type that is not built in.
+// at most `maxFrames` frames; null for a type that is not built in. Throws bad_alloc (the echo's
+// delay line is several megabytes), which the layer's entry point answers as a memory error.
 std::unique_ptr<Effect> createEffect(FMOD_DSP_TYPE type, int sampleRate, unsigned maxFrames);
 
 }  // namespace pw::fx

@@ -17,7 +17,7 @@ FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
     auto lock = pw::mix::queryLock(c->sourceLock);
     if (!lock.owns_lock()) return FMOD_ERR_NOTREADY;
     if (!c->source || !c->live()) return FMOD_ERR_INVALID_HANDLE;
-    return fn(*c->source);
+    return pw::guarded([&] { return fn(*c->source); });  // a stream's seek may allocate
 }
 
 }  // namespace
@@ -210,10 +210,12 @@ FMOD_RESULT FMOD::Channel::addDSP(DSP* dsp, DSPConnection** connection) {
     auto* s = c->system;
     if (!dsp || DSPImpl::cast(dsp)->system != s || DSPImpl::cast(dsp)->headOf == c) return FMOD_ERR_INVALID_PARAM;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
-    std::lock_guard<std::mutex> lock(s->graphLock);
-    pw::mix::attachUnit(s, c->chain, DSPImpl::cast(dsp));  // nearer the output than every earlier unit
-    if (connection) *connection = &DSPImpl::cast(dsp)->connection;
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->graphLock);
+        pw::mix::attachUnit(s, c->chain, DSPImpl::cast(dsp));  // nearer the output than every earlier unit
+        if (connection) *connection = &DSPImpl::cast(dsp)->connection;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::Channel::setPosition(unsigned int position, FMOD_TIMEUNIT postype) {

@@ -39,10 +39,12 @@ FMOD_RESULT FMOD::ChannelGroup::addDSP(DSP* dsp, DSPConnection** connection) {
     auto* s = group->system;
     if (!dsp || DSPImpl::cast(dsp)->system != s) return FMOD_ERR_INVALID_PARAM;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
-    std::lock_guard<std::mutex> lock(s->graphLock);
-    pw::mix::attachUnit(s, group->chain, DSPImpl::cast(dsp));
-    if (connection) *connection = &DSPImpl::cast(dsp)->connection;
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->graphLock);
+        pw::mix::attachUnit(s, group->chain, DSPImpl::cast(dsp));
+        if (connection) *connection = &DSPImpl::cast(dsp)->connection;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::ChannelGroup::getDSPHead(DSP** dsp) {

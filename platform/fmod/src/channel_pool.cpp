@@ -98,7 +98,11 @@ void giveBackChannel(ChannelImpl* c) {
     c->userData.store(nullptr, std::memory_order_relaxed);
     Pool& p = pool();
     std::lock_guard<std::mutex> lock(p.mutex);
-    p.free.push_back(c->index);
+    try {
+        p.free.push_back(c->index);
+    } catch (const std::bad_alloc&) {
+        // Without memory to list it the body is simply never reused: stopping must not fail.
+    }
 }
 
 }  // namespace pw::mix

@@ -167,24 +167,26 @@ FMOD_RESULT FMOD::System::playDSP(FMOD_CHANNELINDEX channelid, DSP* dsp, bool pa
     auto* unit = pw::mix::DSPImpl::cast(dsp);
     if (unit->system != s) return FMOD_ERR_INVALID_PARAM;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
-    std::lock_guard<std::mutex> lock(s->graphLock);
-    if (!s->initialised.load(std::memory_order_acquire)) return FMOD_ERR_UNINITIALIZED;
-    // The head of a channel is nowhere else. Restarting the very channel it heads keeps that
-    // handle (startChannel retires it first).
-    const bool restartsOwnChannel =
-        channelid == FMOD_CHANNEL_REUSE && channel && *channel && unit->headOf == pw::mix::resolveChannel(*channel);
-    if (!restartsOwnChannel) pw::mix::detachUnit(s, unit);
-    const int generated = unit->description.channels > 0 ? unit->description.channels
-                                                         : std::min(s->layout.channels, pw::mix::kMaxInputs);
-    if (generated > pw::mix::kMaxInputs) return FMOD_ERR_TOOMANYCHANNELS;
-    pw::mix::StartArgs args;
-    args.index = channelid;
-    args.source = std::make_unique<pw::mix::DspSource>(unit, generated, s->blockFrames);
-    args.head = unit;
-    args.paused = paused;
-    args.volume = unit->defaultVolume.load(std::memory_order_relaxed);
-    args.pan = unit->defaultPan.load(std::memory_order_relaxed);
-    return pw::mix::startChannel(s, std::move(args), channel);
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->graphLock);
+        if (!s->initialised.load(std::memory_order_acquire)) return FMOD_ERR_UNINITIALIZED;
+        // The head of a channel is nowhere else. Restarting the very channel it heads keeps that
+        // handle (startChannel retires it first).
+        const bool restartsOwnChannel =
+            channelid == FMOD_CHANNEL_REUSE && channel && *channel && unit->headOf == pw::mix::resolveChannel(*channel);
+        if (!restartsOwnChannel) pw::mix::detachUnit(s, unit);
+        const int generated = unit->description.channels > 0 ? unit->description.channels
+                                                             : std::min(s->layout.channels, pw::mix::kMaxInputs);
+        if (generated > pw::mix::kMaxInputs) return FMOD_ERR_TOOMANYCHANNELS;
+        pw::mix::StartArgs args;
+        args.index = channelid;
+        args.source = std::make_unique<pw::mix::DspSource>(unit, generated, s->blockFrames);
+        args.head = unit;
+        args.paused = paused;
+        args.volume = unit->defaultVolume.load(std::memory_order_relaxed);
+        args.pan = unit->defaultPan.load(std::memory_order_relaxed);
+        return pw::mix::startChannel(s, std::move(args), channel);
+    });
 }
 
 namespace pw {

@@ -1,6 +1,7 @@
 // Attaching units to chains and taking them out again; running one unit over a block.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "system_impl.hpp"
@@ -41,7 +42,28 @@ void waitIdle(const std::atomic<int>& inflight) {
 }
 
 void publishChain(SystemImpl* system, Chain& chain) {
-    auto* fresh = new DspList{chain.units};
+    DspList* fresh = new (std::nothrow) DspList;
+    if (fresh) {
+        try {
+            fresh->units = chain.units;
+        } catch (const std::bad_alloc&) {
+            delete fresh;
+            fresh = nullptr;
+        }
+    }
+    const DspList* current = chain.snapshot.load(std::memory_order_seq_cst);
+    if (!fresh) {
+        // No memory for a new snapshot: the current one is taken out of the mix for a block and
+        // rewritten in place, which needs no allocation when the list did not grow.
+        if (!current ? !chain.units.empty() : current->units.capacity() < chain.units.size()) throw std::bad_alloc();
+        if (!current) return;
+        auto* reused = const_cast<DspList*>(current);
+        chain.snapshot.store(nullptr, std::memory_order_seq_cst);
+        system->reclaimer.waitForRunningBlock();
+        reused->units = chain.units;
+        chain.snapshot.store(reused, std::memory_order_seq_cst);
+        return;
+    }
     const DspList* old = chain.snapshot.exchange(fresh, std::memory_order_seq_cst);
     if (old) system->reclaimer.retire([old] { delete old; });
 }
@@ -64,10 +86,15 @@ void detachUnit(SystemImpl* system, DSPImpl* unit) {
 void attachUnit(SystemImpl* system, Chain& chain, DSPImpl* unit) {
     detachUnit(system, unit);
     chain.units.push_back(unit);  // nearest the output
+    try {
+        publishChain(system, chain);
+    } catch (const std::bad_alloc&) {
+        chain.units.pop_back();  // left detached
+        throw;
+    }
     unit->chain = &chain;
     unit->owner.store(&chain, std::memory_order_seq_cst);
     unit->active.store(true, std::memory_order_relaxed);
-    publishChain(system, chain);
 }
 
 void destroyUnit(SystemImpl* system, DSPImpl* unit) {

@@ -78,12 +78,13 @@ struct DSPImpl : FMOD::DSP {
 };
 
 // Graph lock held. Appends `unit` to the output end of `chain` (detaching it from wherever it was)
-// and activates it.
+// and activates it. Throws bad_alloc, the unit left detached.
 void attachUnit(SystemImpl* system, Chain& chain, DSPImpl* unit);
 // Graph lock held. Takes `unit` out of its chain, splicing the neighbours, and waits until no
 // callback of it runs. Harmless for a detached unit.
 void detachUnit(SystemImpl* system, DSPImpl* unit);
-// Graph lock held. Publishes a fresh snapshot of `chain.units`.
+// Graph lock held. Publishes a fresh snapshot of `chain.units`. Never fails when the list did not
+// grow (taking units out); throws bad_alloc, nothing changed, when a grown list has no memory.
 void publishChain(SystemImpl* system, Chain& chain);
 // Waits until no mixer pass is inside `unit` (or returns at once on the mixer thread).
 void waitIdle(const std::atomic<int>& inflight);

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <new>
+#include <thread>
 #include <vector>
 
 namespace pw::mix {
@@ -26,10 +28,24 @@ public:
     void blockStarted() { started_.fetch_add(1, std::memory_order_seq_cst); }
     void blockEnded() { ended_.fetch_add(1, std::memory_order_release); }
 
-    // Frees `deleter`'s object once no block that may use it is running.
+    // Frees `deleter`'s object once no block that may use it is running. Never fails: without
+    // memory to keep it for later, it waits for the running block and frees the object at once.
+    // (The deleters given are captureless or hold one pointer: std::function keeps them inline.)
     void retire(std::function<void()> deleter) {
-        pending_.push_back({started_.load(std::memory_order_seq_cst), std::move(deleter)});
+        Item item{started_.load(std::memory_order_seq_cst), std::move(deleter)};
+        try {
+            pending_.push_back(std::move(item));  // strong guarantee: `item` is kept if this throws
+        } catch (const std::bad_alloc&) {
+            waitForRunningBlock();
+            item.deleter();
+        }
         collect();
+    }
+
+    // Returns once the block running now (if any) has ended: what it could see is unused after.
+    void waitForRunningBlock() const {
+        const uint64_t started = started_.load(std::memory_order_seq_cst);
+        while (ended_.load(std::memory_order_acquire) < started) std::this_thread::yield();
     }
 
     // Frees what is safe to free now.

@@ -30,20 +30,22 @@ int recordDriverCount(FMOD::System* system) {
     return backend ? static_cast<int>(backend->recordDrivers().size()) : 0;
 }
 
-// Takes the matching sessions out of the table; the caller stops them without the lock.
+// Stops the matching sessions one by one, each taken out of the table first and stopped without
+// the lock. Allocates nothing, so that releasing a system or a sound always stops its recordings.
 template <typename Pred>
-std::vector<std::unique_ptr<RecordSession>> takeIf(Pred pred) {
-    std::vector<std::unique_ptr<RecordSession>> out;
-    std::lock_guard<std::mutex> lock(mutex());
-    for (auto it = sessions().begin(); it != sessions().end();) {
-        if (pred(it->first, *it->second)) {
-            out.push_back(std::move(it->second));
-            it = sessions().erase(it);
-        } else {
-            ++it;
+void stopIf(Pred pred) {
+    for (;;) {
+        std::unique_ptr<RecordSession> taken;
+        {
+            std::lock_guard<std::mutex> lock(mutex());
+            auto it = sessions().begin();
+            while (it != sessions().end() && !pred(it->first, *it->second)) ++it;
+            if (it == sessions().end()) return;
+            taken = std::move(it->second);
+            sessions().erase(it);
         }
+        taken->stop();
     }
-    return out;
 }
 
 }  // namespace
@@ -71,8 +73,7 @@ FMOD_RESULT recordStart(FMOD::System* system, int id, const std::shared_ptr<Soun
 
 FMOD_RESULT recordStop(FMOD::System* system, int id) {
     if (id < 0) return FMOD_ERR_INVALID_PARAM;
-    auto taken = takeIf([&](const Key& k, const RecordSession&) { return k.first == system && k.second == id; });
-    for (auto& s : taken) s->stop();
+    stopIf([&](const Key& k, const RecordSession&) { return k.first == system && k.second == id; });
     return FMOD_OK;
 }
 
@@ -95,13 +96,11 @@ FMOD_RESULT recordPosition(FMOD::System* system, int id, unsigned* position) {
 }
 
 void stopRecordingsOf(FMOD::System* system) {
-    auto taken = takeIf([&](const Key& k, const RecordSession&) { return k.first == system; });
-    for (auto& s : taken) s->stop();
+    stopIf([&](const Key& k, const RecordSession&) { return k.first == system; });
 }
 
 void stopRecordingsInto(const SoundImpl* sound) {
-    auto taken = takeIf([&](const Key&, const RecordSession& s) { return s.sound() == sound; });
-    for (auto& s : taken) s->stop();
+    stopIf([&](const Key&, const RecordSession& s) { return s.sound() == sound; });
 }
 
 }  // namespace pw::sound

@@ -7,9 +7,10 @@
 namespace pw::mix {
 
 void Resampler::allocate(int channels) {
+    const auto capacity = static_cast<unsigned>(kMaxRatio * kChunk) + 4;
+    fifo_.assign(static_cast<size_t>(capacity) * channels, 0.0f);  // may throw: nothing changed then
     channels_ = channels;
-    capacity_ = static_cast<unsigned>(kMaxRatio * kChunk) + 4;
-    fifo_.assign(static_cast<size_t>(capacity_) * channels, 0.0f);
+    capacity_ = capacity;
     reset();
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,20 @@ public:
 };
 
 // ---- Shared ------------------------------------------------------------------------------------
+
+// Runs the body of an entry point that may allocate: memory running out answers FMOD_ERR_MEMORY
+// (anything else thrown, FMOD_ERR_INTERNAL) instead of leaving the layer as an exception. Bodies
+// keep their state consistent when an allocation fails (RAII locks, nothing half inserted).
+template <typename Body>
+FMOD_RESULT guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return FMOD_ERR_MEMORY;
+    } catch (...) {
+        return FMOD_ERR_INTERNAL;
+    }
+}
 
 // Copies `text` into a caller's buffer of `size` bytes, cut to fit and always terminated; does
 // nothing for a null buffer or a size below 1 (copy_name.cpp).

@@ -1,4 +1,5 @@
 // FMOD::Sound: each call goes to the SoundImpl behind the handle (sound_impl.hpp).
+#include "services.hpp"
 #include "sound_impl.hpp"
 #include "sound_registry.hpp"
 
@@ -46,11 +47,14 @@ FMOD_RESULT Sound::getTag(const char* name, int index, FMOD_TAG* tag) {
     return SoundImpl::from(this)->getTag(name, index, tag);
 }
 
+// The decoders behind a stream may allocate.
 FMOD_RESULT Sound::readData(void* buffer, unsigned int lenbytes, unsigned int* read) {
-    return SoundImpl::from(this)->readData(buffer, lenbytes, read);
+    return pw::guarded([&] { return SoundImpl::from(this)->readData(buffer, lenbytes, read); });
 }
 
-FMOD_RESULT Sound::seekData(unsigned int pcm) { return SoundImpl::from(this)->seekData(pcm); }
+FMOD_RESULT Sound::seekData(unsigned int pcm) {
+    return pw::guarded([&] { return SoundImpl::from(this)->seekData(pcm); });
+}
 
 FMOD_RESULT Sound::setMode(FMOD_MODE mode) { return SoundImpl::from(this)->setMode(mode); }
 

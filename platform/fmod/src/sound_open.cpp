@@ -164,9 +164,9 @@ FMOD_RESULT createSound(FMOD::System* system, const char* name, FMOD_MODE mode, 
     // Without a loop bit a sound plays once.
     if (!(mode & (FMOD_LOOP_OFF | FMOD_LOOP_NORMAL | FMOD_LOOP_BIDI))) mode |= FMOD_LOOP_OFF;
 
-    std::shared_ptr<SoundImpl> created;
-    FMOD_RESULT r;
-    try {
+    return guarded([&] {
+        std::shared_ptr<SoundImpl> created;
+        FMOD_RESULT r;
         if (mode & FMOD_OPENUSER) {
             r = createUser(system, mode, exinfo, &created);
         } else {
@@ -175,14 +175,12 @@ FMOD_RESULT createSound(FMOD::System* system, const char* name, FMOD_MODE mode, 
             const std::string path = (mode & FMOD_UNICODE) ? utf16ToUtf8(name) : std::string(name);
             r = createFromName(system, path, mode, &created);
         }
-    } catch (const std::bad_alloc&) {
-        return FMOD_ERR_MEMORY;  // nothing escapes the layer as an exception
-    }
-    if (r != FMOD_OK) return r;  // `created`, if any, goes with its count
-    if (covers(exinfo, PW_FIELD_END(userdata))) created->setUserData(exinfo->userdata);
-    publish(created);
-    *sound = created.get();
-    return FMOD_OK;
+        if (r != FMOD_OK) return r;  // `created`, if any, goes with its count
+        if (covers(exinfo, PW_FIELD_END(userdata))) created->setUserData(exinfo->userdata);
+        publish(created);
+        *sound = created.get();
+        return FMOD_OK;
+    });
 }
 
 }  // namespace pw::sound

@@ -1,8 +1,6 @@
 #include "sound_prefetch.hpp"
 
 #include <chrono>
-#include <system_error>
-#include <vector>
 
 namespace pw::sound {
 
@@ -42,31 +40,29 @@ bool PrefetchService::add(std::shared_ptr<StreamFeed> feed) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!running_) return false;
     reapFinished();
-    auto worker = std::make_unique<Worker>();
-    worker->feed = std::move(feed);
-    Worker* w = worker.get();
+    // The worker is listed before its thread starts: no allocation can fail once it runs.
+    workers_.push_back(std::make_unique<Worker>());
+    Worker* w = workers_.back().get();
+    w->feed = std::move(feed);
     try {
         w->thread = std::thread([this, w] { run(w); });
-    } catch (const std::system_error&) {
+    } catch (...) {
+        workers_.pop_back();
         return false;
     }
-    workers_.push_back(std::move(worker));
     return true;
 }
 
 void PrefetchService::stop() {
-    std::list<std::unique_ptr<Worker>> all;
-    std::vector<std::shared_ptr<StreamFeed>> feeds;
+    std::list<std::unique_ptr<Worker>> all;  // allocates nothing: stopping never fails
     {
         std::lock_guard<std::mutex> lock(mutex_);
         running_ = false;
         stopping_.store(true, std::memory_order_release);
         all.swap(workers_);
         for (auto& w : all)
-            if (w->feed) feeds.push_back(w->feed);
+            if (w->feed) w->feed->wake();  // a feed takes no other lock under its wake lock
     }
-    for (auto& f : feeds) f->wake();
-    feeds.clear();
     for (auto& w : all) w->thread.join();
 }
 

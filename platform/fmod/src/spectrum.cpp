@@ -4,6 +4,8 @@
 #include <complex>
 #include <vector>
 
+#include "services.hpp"
+
 namespace pw::mix {
 
 namespace {
@@ -102,16 +104,20 @@ FMOD_RESULT SpectrumRing::spectrum(float* values, int numValues, int channel,
     if (!values || !validSpectrumRequest(numValues, window)) return FMOD_ERR_INVALID_PARAM;
     if (channel < 0 || channel >= channels_ || !samples_) return FMOD_ERR_INVALID_PARAM;
     const unsigned n = static_cast<unsigned>(numValues) * 2;
-    std::vector<float> frames(n);
-    const uint64_t end = written_.load(std::memory_order_acquire);
-    for (unsigned i = 0; i < n; ++i) {
-        if (end + i < n) continue;  // before the first frame written: silence (frames is zeroed)
-        const uint64_t pos = end + i - n;
-        frames[i] = samples_[static_cast<size_t>(pos % kFrames) * channels_ + channel].load(
-            std::memory_order_relaxed);
-    }
-    computeSpectrum(frames.data(), numValues, window, values);
-    return FMOD_OK;
+    // The frames and the transform's buffers are allocated per call. `window` is taken by value: a
+    // reference would make the checks above load the caller's out-of-range value from memory.
+    return guarded([&, window] {
+        std::vector<float> frames(n);
+        const uint64_t end = written_.load(std::memory_order_acquire);
+        for (unsigned i = 0; i < n; ++i) {
+            if (end + i < n) continue;  // before the first frame written: silence (frames is zeroed)
+            const uint64_t pos = end + i - n;
+            frames[i] = samples_[static_cast<size_t>(pos % kFrames) * channels_ + channel].load(
+                std::memory_order_relaxed);
+        }
+        computeSpectrum(frames.data(), numValues, window, values);
+        return FMOD_OK;
+    });
 }
 
 }  // namespace pw::mix

@@ -35,17 +35,13 @@ dev::Backend* SystemImpl::backend() {
 
 namespace {
 
-// configLock held. The driver list, read once per system (order is stable per process). Without
-// memory for it the list is empty this time and read again on the next call.
+// configLock held. The driver list, read once per system (order is stable per process). Throws
+// bad_alloc without memory for it; the list is read again on the next call then.
 const std::vector<pw::dev::OutputDriverInfo>& driversOf(SystemImpl* s) {
     if (!s->driversListed) {
         pw::dev::Backend* backend = s->backend();
-        try {
-            s->drivers = backend ? backend->outputDrivers() : std::vector<pw::dev::OutputDriverInfo>{};
-            s->driversListed = true;
-        } catch (const std::bad_alloc&) {
-            s->drivers.clear();
-        }
+        s->drivers = backend ? backend->outputDrivers() : std::vector<pw::dev::OutputDriverInfo>{};
+        s->driversListed = true;
     }
     return s->drivers;
 }
@@ -59,13 +55,11 @@ const std::vector<pw::dev::OutputDriverInfo>& driversOf(SystemImpl* s) {
 FMOD_RESULT FMOD_System_Create(FMOD::System** system) {
     if (!system) return FMOD_ERR_INVALID_PARAM;
     *system = nullptr;
-    try {
+    return pw::guarded([&] {
         *system = new SystemImpl();
-    } catch (const std::bad_alloc&) {
-        return FMOD_ERR_MEMORY;
-    }
-    pw::liveCounter(pw::testhooks::Kind::System).fetch_add(1, std::memory_order_relaxed);
-    return FMOD_OK;
+        pw::liveCounter(pw::testhooks::Kind::System).fetch_add(1, std::memory_order_relaxed);
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::setOutput(FMOD_OUTPUTTYPE output) {
@@ -95,44 +89,53 @@ FMOD_RESULT FMOD::System::getOutput(FMOD_OUTPUTTYPE* output) {
 
 FMOD_RESULT FMOD::System::getNumDrivers(int* numdrivers) {
     if (!numdrivers) return FMOD_ERR_INVALID_PARAM;
+    *numdrivers = 0;
     auto* s = SystemImpl::cast(this);
-    std::lock_guard<std::mutex> lock(s->configLock);
-    *numdrivers = static_cast<int>(driversOf(s).size());
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
+        *numdrivers = static_cast<int>(driversOf(s).size());
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::getDriverInfo(int id, char* name, int namelen, FMOD_GUID* guid) {
     auto* s = SystemImpl::cast(this);
     if (name && namelen <= 0) return FMOD_ERR_INVALID_PARAM;
-    std::lock_guard<std::mutex> lock(s->configLock);
-    const auto& drivers = driversOf(s);
-    if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
-    pw::copyName(drivers[id].name, name, namelen);
-    if (guid) std::memset(guid, 0, sizeof(*guid));
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
+        const auto& drivers = driversOf(s);
+        if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
+        pw::copyName(drivers[id].name, name, namelen);
+        if (guid) std::memset(guid, 0, sizeof(*guid));
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::getDriverCaps(int id, FMOD_CAPS* caps, int* minfrequency, int* maxfrequency,
                                         FMOD_SPEAKERMODE* controlpanelspeakermode) {
     auto* s = SystemImpl::cast(this);
-    std::lock_guard<std::mutex> lock(s->configLock);
-    const auto& drivers = driversOf(s);
-    if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
-    const auto& d = drivers[id];
-    if (caps) *caps = d.caps;
-    if (minfrequency) *minfrequency = d.minRate;
-    if (maxfrequency) *maxfrequency = d.maxRate;
-    if (controlpanelspeakermode) *controlpanelspeakermode = d.controlPanelMode;
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
+        const auto& drivers = driversOf(s);
+        if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
+        const auto& d = drivers[id];
+        if (caps) *caps = d.caps;
+        if (minfrequency) *minfrequency = d.minRate;
+        if (maxfrequency) *maxfrequency = d.maxRate;
+        if (controlpanelspeakermode) *controlpanelspeakermode = d.controlPanelMode;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::setDriver(int driver) {
     auto* s = SystemImpl::cast(this);
-    PW_CONFIGURE(s);
-    const int count = static_cast<int>(driversOf(s).size());
-    if (driver < -1 || (driver >= 0 && driver >= std::max(count, 1))) return FMOD_ERR_INVALID_PARAM;
-    s->config.driver = std::max(driver, 0);  // -1: the default, the first
-    return FMOD_OK;
+    return pw::guarded([&] {
+        PW_CONFIGURE(s);
+        const int count = static_cast<int>(driversOf(s).size());
+        if (driver < -1 || (driver >= 0 && driver >= std::max(count, 1))) return FMOD_ERR_INVALID_PARAM;
+        s->config.driver = std::max(driver, 0);  // -1: the default, the first
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::getDriver(int* driver) {

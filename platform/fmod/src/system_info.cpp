@@ -30,23 +30,28 @@ FMOD_RESULT FMOD::System::getSpectrum(float* spectrumarray, int numvalues, int c
 
 FMOD_RESULT FMOD::System::getRecordNumDrivers(int* numdrivers) {
     if (!numdrivers) return FMOD_ERR_INVALID_PARAM;
+    *numdrivers = 0;
     auto* s = SystemImpl::cast(this);
-    std::lock_guard<std::mutex> lock(s->configLock);
-    pw::dev::Backend* backend = s->backend();
-    *numdrivers = backend ? static_cast<int>(backend->recordDrivers().size()) : 0;
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
+        pw::dev::Backend* backend = s->backend();
+        *numdrivers = backend ? static_cast<int>(backend->recordDrivers().size()) : 0;
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT FMOD::System::getRecordDriverInfo(int id, char* name, int namelen, FMOD_GUID* guid) {
     auto* s = SystemImpl::cast(this);
     if (name && namelen <= 0) return FMOD_ERR_INVALID_PARAM;
-    std::lock_guard<std::mutex> lock(s->configLock);
-    pw::dev::Backend* backend = s->backend();
-    const auto drivers = backend ? backend->recordDrivers() : std::vector<pw::dev::RecordDriverInfo>{};
-    if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
-    pw::copyName(drivers[id].name, name, namelen);
-    if (guid) std::memset(guid, 0, sizeof(*guid));
-    return FMOD_OK;
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
+        pw::dev::Backend* backend = s->backend();
+        const auto drivers = backend ? backend->recordDrivers() : std::vector<pw::dev::RecordDriverInfo>{};
+        if (id < 0 || id >= static_cast<int>(drivers.size())) return FMOD_ERR_INVALID_PARAM;
+        pw::copyName(drivers[id].name, name, namelen);
+        if (guid) std::memset(guid, 0, sizeof(*guid));
+        return FMOD_OK;
+    });
 }
 
 namespace pw {

@@ -91,11 +91,7 @@ FMOD_RESULT initialise(FMOD::System* system, int maxchannels) {
 }  // namespace
 
 FMOD_RESULT FMOD::System::init(int maxchannels, FMOD_INITFLAGS, void*) {
-    try {
-        return initialise(this, maxchannels);
-    } catch (const std::bad_alloc&) {
-        return FMOD_ERR_MEMORY;
-    }
+    return pw::guarded([&] { return initialise(this, maxchannels); });
 }
 
 FMOD_RESULT FMOD::System::close() {

@@ -40,13 +40,11 @@ LoadedPlugin* findPlugin(SystemImpl* s, unsigned handle) {
 FMOD_RESULT FMOD::System::setPluginPath(const char* path) {
     if (!path) return FMOD_ERR_INVALID_PARAM;
     auto* s = SystemImpl::cast(this);
-    std::lock_guard<std::mutex> lock(s->configLock);
-    try {
+    return pw::guarded([&] {
+        std::lock_guard<std::mutex> lock(s->configLock);
         s->config.pluginPath = path;
-    } catch (const std::bad_alloc&) {
-        return FMOD_ERR_MEMORY;
-    }
-    return FMOD_OK;
+        return FMOD_OK;
+    });
 }
 
 namespace {

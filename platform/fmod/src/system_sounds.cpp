@@ -27,34 +27,35 @@ FMOD_RESULT System::createStream(const char* name_or_data, FMOD_MODE mode, FMOD_
 }
 
 FMOD_RESULT System::playSound(FMOD_CHANNELINDEX channelid, Sound* sound, bool paused, Channel** channel) {
-    std::shared_ptr<SoundImpl> impl = pw::sound::lookup(sound);
-    if (!impl) {
-        // The channel handed in for reuse is left as it is.
-        return FMOD_ERR_INVALID_PARAM;
-    }
-    if (impl->kind() == SoundImpl::Kind::Container) return FMOD_ERR_UNSUPPORTED;  // play its sub-sounds
-    if (impl->kind() == SoundImpl::Kind::Memory)
-        return pw::systemPlaySource(this, channelid, std::make_unique<pw::sound::MemorySource>(impl), paused, channel);
+    return pw::guarded([&] {
+        std::shared_ptr<SoundImpl> impl = pw::sound::lookup(sound);
+        if (!impl) {
+            // The channel handed in for reuse is left as it is.
+            return FMOD_ERR_INVALID_PARAM;
+        }
+        if (impl->kind() == SoundImpl::Kind::Container) return FMOD_ERR_UNSUPPORTED;  // play its sub-sounds
+        if (impl->kind() == SoundImpl::Kind::Memory)
+            return pw::systemPlaySource(this, channelid, std::make_unique<pw::sound::MemorySource>(impl), paused,
+                                        channel);
 
-    std::shared_ptr<pw::sound::PrefetchService> prefetch = pw::sound::prefetchFor(this);
-    if (!prefetch) return FMOD_ERR_MEMORY;
-    std::shared_ptr<pw::sound::StreamFeed> feed;
-    std::unique_ptr<pw::sound::StreamSource> source;
-    try {
-        source = pw::sound::makeStreamSource(impl, &feed);
+        std::shared_ptr<pw::sound::PrefetchService> prefetch = pw::sound::prefetchFor(this);
+        if (!prefetch) return FMOD_ERR_MEMORY;
+        std::shared_ptr<pw::sound::StreamFeed> feed;
+        // The ring is sized from the sound's rate and channels.
+        std::unique_ptr<pw::sound::StreamSource> source = pw::sound::makeStreamSource(impl, &feed);
         // The worker gets the feed first, so that the feed outlives the source however the
         // channel ends (the source only marks it dead).
         if (!prefetch->add(feed)) return FMOD_ERR_MEMORY;
-    } catch (const std::bad_alloc&) {
-        return FMOD_ERR_MEMORY;  // the ring is sized from the sound's rate and channels
-    }
-    return pw::systemPlaySource(this, channelid, std::move(source), paused, channel);
+        return pw::systemPlaySource(this, channelid, std::move(source), paused, channel);
+    });
 }
 
 FMOD_RESULT System::recordStart(int id, Sound* sound, bool loop) {
-    std::shared_ptr<SoundImpl> impl = pw::sound::lookup(sound);
-    if (!impl) return FMOD_ERR_INVALID_PARAM;
-    return pw::sound::recordStart(this, id, impl, loop);
+    return pw::guarded([&] {
+        std::shared_ptr<SoundImpl> impl = pw::sound::lookup(sound);
+        if (!impl) return FMOD_ERR_INVALID_PARAM;
+        return pw::sound::recordStart(this, id, impl, loop);
+    });
 }
 
 FMOD_RESULT System::recordStop(int id) { return pw::sound::recordStop(this, id); }
@@ -66,20 +67,25 @@ FMOD_RESULT System::getRecordPosition(int id, unsigned int* position) {
 }
 
 FMOD_RESULT System::getNumCDROMDrives(int* numdrives) {
-    const size_t n = pw::sound::drivesOf(this).size();
-    if (numdrives) *numdrives = static_cast<int>(n);
-    return FMOD_OK;
+    if (numdrives) *numdrives = 0;
+    return pw::guarded([&] {
+        const size_t n = pw::sound::drivesOf(this).size();
+        if (numdrives) *numdrives = static_cast<int>(n);
+        return FMOD_OK;
+    });
 }
 
 FMOD_RESULT System::getCDROMDriveName(int drive, char* drivename, int drivenamelen, char* scsiname, int scsinamelen,
                                       char* devicename, int devicenamelen) {
-    const std::vector<pw::cd::DriveEntry> drives = pw::sound::drivesOf(this);
-    if (drive < 0 || static_cast<size_t>(drive) >= drives.size()) return FMOD_ERR_INVALID_PARAM;
-    const pw::cd::DriveEntry& d = drives[static_cast<size_t>(drive)];
-    pw::copyName(d.name, drivename, drivenamelen);
-    pw::copyName(d.name, scsiname, scsinamelen);
-    pw::copyName(d.devicePath, devicename, devicenamelen);
-    return FMOD_OK;
+    return pw::guarded([&] {
+        const std::vector<pw::cd::DriveEntry> drives = pw::sound::drivesOf(this);
+        if (drive < 0 || static_cast<size_t>(drive) >= drives.size()) return FMOD_ERR_INVALID_PARAM;
+        const pw::cd::DriveEntry& d = drives[static_cast<size_t>(drive)];
+        pw::copyName(d.name, drivename, drivenamelen);
+        pw::copyName(d.name, scsiname, scsinamelen);
+        pw::copyName(d.devicePath, devicename, devicenamelen);
+        return FMOD_OK;
+    });
 }
 
 }  // namespace FMOD
