@@ -167,15 +167,46 @@ unsigned long drawableOf(JNIEnv* env, GetAwtFunction getAwt, jobject frame) {
     return drawable;
 }
 
+// frame.getGraphicsConfiguration().getDefaultTransform().getScaleX(); 1 when any step fails.
+double scaleOf(JNIEnv* env, jobject frame) {
+    Local component(env, env->FindClass("java/awt/Component"));
+    Local configurationClass(env, env->FindClass("java/awt/GraphicsConfiguration"));
+    Local transformClass(env, env->FindClass("java/awt/geom/AffineTransform"));
+    if (!component.get() || !configurationClass.get() || !transformClass.get()) {
+        clearedException(env);
+        return 1.0;
+    }
+    jmethodID getConfiguration = env->GetMethodID(static_cast<jclass>(component.get()),
+                                                  "getGraphicsConfiguration",
+                                                  "()Ljava/awt/GraphicsConfiguration;");
+    jmethodID getTransform = env->GetMethodID(static_cast<jclass>(configurationClass.get()),
+                                              "getDefaultTransform", "()Ljava/awt/geom/AffineTransform;");
+    jmethodID getScaleX = env->GetMethodID(static_cast<jclass>(transformClass.get()), "getScaleX", "()D");
+    if (!getConfiguration || !getTransform || !getScaleX) {
+        clearedException(env);
+        return 1.0;
+    }
+    Local configuration(env, env->CallObjectMethod(frame, getConfiguration));
+    if (clearedException(env) || !configuration.get()) return 1.0;
+    Local transform(env, env->CallObjectMethod(configuration.get(), getTransform));
+    if (clearedException(env) || !transform.get()) return 1.0;
+    const jdouble scale = env->CallDoubleMethod(transform.get(), getScaleX);
+    if (clearedException(env) || !(scale > 0.0)) return 1.0;
+    return scale;
+}
+
 }  // namespace
 
-unsigned long mainWindowDrawable(JNIEnv* env) {
-    if (!env || isHeadless(env)) return 0;
+MainWindow mainWindow(JNIEnv* env) {
+    MainWindow window;
+    if (!env || isHeadless(env)) return window;
     Local frame(env, findMainFrame(env));
-    if (!frame.get()) return 0;
+    if (!frame.get()) return window;
     GetAwtFunction getAwt = getAwtFunction(env);
-    if (!getAwt) return 0;
-    return drawableOf(env, getAwt, frame.get());
+    if (!getAwt) return window;
+    window.drawable = drawableOf(env, getAwt, frame.get());
+    window.scale = scaleOf(env, frame.get());
+    return window;
 }
 
 }  // namespace desktop

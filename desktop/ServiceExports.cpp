@@ -2,8 +2,8 @@
 // the system UI mode, and the changelog address. None raises a Java exception; a null path is
 // ignored.
 //
-// Thread safety: any Java thread. RevealInFinder blocks until the file manager answers (10 s at
-// most) or the default handler has been started; the rest return at once.
+// Thread safety: any Java thread. RevealInFinder blocks until the file manager answers or the
+// default handler has been started, a second at most; the rest return at once.
 #include <cstdio>
 #include <string>
 

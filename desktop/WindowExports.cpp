@@ -1,8 +1,9 @@
 // The window exports of Sablethorn: full screen and animated resizes of the main window.
 //
 // Every call does nothing when there is no main window (headless JVM, no display, no showing
-// frame). Requests wait until the window manager has carried them out, so calls made one after
-// another see each other's results.
+// frame). Sizes from Java are in Java's units, turned into pixels with the window's scale; a
+// frame larger than the work area of its monitor is fitted to it. Requests wait until the window
+// manager has carried them out, so calls made one after another see each other's results.
 //
 // Thread safety: any Java thread, the event dispatch thread included. Calls serialise on
 // windowLock() and block the caller for the animation (about 130 ms) and the window manager's
@@ -31,23 +32,35 @@ struct FullscreenSave {
 };
 FullscreenSave g_fullscreen;
 
+// Runs operation(x, window, scale) on the main window, scale being its pixels per Java unit.
 template <class Operation>
 void withMainWindow(JNIEnv* env, Operation operation) {
     std::lock_guard<std::mutex> lock(windowLock());
-    const unsigned long drawable = mainWindowDrawable(env);
-    if (!drawable) return;
+    const MainWindow main = mainWindow(env);
+    if (!main.drawable) return;
     XConnection* x = XConnection::instance();
     if (!x) return;
-    TopLevel window(*x, drawable);
+    TopLevel window(*x, main.drawable);
     if (!window.valid()) return;
-    operation(*x, window);
+    operation(*x, window, main.scale);
+}
+
+// The client area `client`, moved and shrunk as little as needed for its frame to fit the work
+// area of `monitor`: a size saved on a larger screen still gives a window on this one.
+Rect fittedToWorkArea(const XConnection& x, const TopLevel& window, const Rect& monitor,
+                      const Rect& client) {
+    return fitFrameInto(client, window.extents(), workAreaOf(x, monitor));
 }
 
 void resizeKeepingTop(JNIEnv* env, jint width, jint height) {
-    withMainWindow(env, [&](XConnection&, TopLevel& window) {
+    withMainWindow(env, [&](XConnection& x, TopLevel& window, double scale) {
         window.activate();
         Rect client;
-        if (window.geometry(&client)) window.animateTo(keepTopLeft(client, width, height));
+        if (!window.geometry(&client)) return;
+        const std::vector<Rect> monitors = listMonitors(x);
+        const Rect& monitor = monitors[static_cast<std::size_t>(monitorIndexFor(monitors, client))];
+        const Rect wanted = keepTopLeft(client, toPixels(width, scale), toPixels(height, scale));
+        window.animateTo(fittedToWorkArea(x, window, monitor, wanted));
     });
 }
 
@@ -55,7 +68,7 @@ void resizeKeepingTop(JNIEnv* env, jint width, jint height) {
 
 JNIEXPORT void JNICALL Java_com_tarvenkolm_sablethorn_Sablethorn_ShowFullscreen(JNIEnv* env, jclass,
                                                                                 jboolean on) {
-    withMainWindow(env, [&](XConnection& x, TopLevel& window) {
+    withMainWindow(env, [&](XConnection& x, TopLevel& window, double) {
         if (!on) {
             if (!g_fullscreen.saved) return;
             if (!g_fullscreen.wasFullscreen) window.setFullscreen(false, Rect{});
@@ -92,8 +105,11 @@ JNIEXPORT void JNICALL Java_com_tarvenkolm_sablethorn_Sablethorn_SetFrameSizeAni
     }
     // The whole frame, decorations included, width by height in the lower-left corner of the
     // primary monitor.
-    withMainWindow(env, [&](XConnection& x, TopLevel& window) {
+    withMainWindow(env, [&](XConnection& x, TopLevel& window, double scale) {
         window.activate();
-        window.animateTo(frameAtLowerLeft(listMonitors(x).front(), window.extents(), width, height));
+        const Rect primary = listMonitors(x).front();
+        const Rect wanted = frameAtLowerLeft(primary, window.extents(), toPixels(width, scale),
+                                             toPixels(height, scale));
+        window.animateTo(fittedToWorkArea(x, window, primary, wanted));
     });
 }

@@ -1,10 +1,13 @@
 // A stand-in for the desktop's file manager on a private session bus: it owns
 // org.freedesktop.FileManager1 and appends every call it receives, "<method> <uri>" per line, to
-// the log file named by its argument. Prints "ready" once the name is owned; ends on SIGTERM.
+// the log file named by its first argument as soon as it arrives, and answers it after the delay in
+// milliseconds given as the second (0 when absent). Prints "ready" once the name is owned; ends on
+// SIGTERM.
 #include <gio/gio.h>
 #include <glib-unix.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -16,6 +19,12 @@ const char kIntrospection[] =
     "</interface></node>";
 
 const char* g_logPath = nullptr;
+guint g_answerDelayMs = 0;
+
+gboolean answer(gpointer invocation) {
+    g_dbus_method_invocation_return_value(static_cast<GDBusMethodInvocation*>(invocation), nullptr);
+    return G_SOURCE_REMOVE;
+}
 
 struct StandIn {
     GDBusNodeInfo* info;
@@ -33,7 +42,11 @@ void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gc
         std::fclose(log);
     }
     g_variant_iter_free(uris);
-    g_dbus_method_invocation_return_value(invocation, nullptr);
+    if (g_answerDelayMs == 0) {
+        answer(invocation);
+    } else {
+        g_timeout_add(g_answerDelayMs, answer, invocation);
+    }
 }
 
 void onBus(GDBusConnection* connection, const gchar*, gpointer data) {
@@ -61,11 +74,12 @@ gboolean onTerm(gpointer loop) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s LOG\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s LOG [ANSWER_DELAY_MS]\n", argv[0]);
         return 2;
     }
     g_logPath = argv[1];
+    if (argc == 3) g_answerDelayMs = static_cast<guint>(std::strtoul(argv[2], nullptr, 10));
     StandIn standIn{g_dbus_node_info_new_for_xml(kIntrospection, nullptr),
                     g_main_loop_new(nullptr, FALSE)};
     g_unix_signal_add(SIGTERM, onTerm, standIn.loop);

@@ -104,3 +104,41 @@ TEST(MonitorChoice, LargestShareWinsAndPrimaryBreaksTies) {
 }
 
 }  // namespace
+
+TEST(FramePlacement, FitIntoWorkArea) {
+    struct Case {
+        const char* name;
+        Rect client;
+        Extents extents;
+        Rect area;
+        Rect fitted;
+    } cases[] = {
+        {"fits: unchanged", {100, 100, 400, 300}, {1, 1, 20, 1}, {0, 0, 1280, 800}, {100, 100, 400, 300}},
+        {"larger both ways: fills the area", {0, 0, 4000, 3000}, {1, 1, 20, 1}, {0, 0, 1280, 800},
+         {1, 20, 1278, 779}},
+        {"crosses the right edge: moved left", {1000, 50, 500, 300}, {2, 2, 20, 2}, {0, 0, 1280, 800},
+         {778, 50, 500, 300}},
+        {"crosses the bottom edge: moved up", {10, 700, 400, 300}, {0, 0, 0, 0}, {0, 0, 1280, 800},
+         {10, 500, 400, 300}},
+        {"above and left of the area: moved in", {-50, -50, 200, 100}, {1, 1, 20, 1}, {1200, 30, 720, 1050},
+         {1201, 50, 200, 100}},
+        {"panel at the top: work area below it", {1300, 0, 600, 2000}, {1, 1, 20, 1}, {1200, 30, 720, 1050},
+         {1300, 50, 600, 1029}},
+        {"area smaller than the decorations", {5, 5, 300, 300}, {10, 10, 30, 10}, {0, 0, 15, 20}, {10, 30, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(desktop::fitFrameInto(c.client, c.extents, c.area), c.fitted);
+    }
+}
+
+TEST(Units, PixelsAndIntersections) {
+    EXPECT_EQ(desktop::toPixels(500, 1.0), 500);
+    EXPECT_EQ(desktop::toPixels(500, 2.0), 1000);
+    EXPECT_EQ(desktop::toPixels(333, 1.5), 500);  // 499.5 rounds to the nearest pixel
+    EXPECT_EQ(desktop::toPixels(-7, 2.0), -14);
+    EXPECT_EQ(desktop::toPixels(2000000000, 4.0), 2147483647);
+    EXPECT_EQ(desktop::intersection({0, 0, 1920, 1080}, {1200, 30, 800, 2000}), (Rect{1200, 30, 720, 1050}));
+    const Rect apart = desktop::intersection({0, 0, 100, 100}, {200, 0, 100, 100});
+    EXPECT_EQ(apart.width * apart.height, 0);
+}

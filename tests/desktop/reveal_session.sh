@@ -1,7 +1,8 @@
 #!/bin/bash
-# reveal_session.sh service|fallback STAND_IN COMMAND...: run under dbus-run-session. COMMAND gets
-# mode=, log= and dir= arguments and runs in dir.
+# reveal_session.sh service|slow|fallback STAND_IN COMMAND...: run under dbus-run-session. COMMAND
+# gets mode=, log= and dir= arguments and runs in dir.
 # - service: the stand-in file manager owns org.freedesktop.FileManager1 and logs its calls.
+# - slow: the same, but the stand-in answers each call only after 30 s.
 # - fallback: no file manager on the bus; the default handler of folders is a recorder script,
 #   found through private XDG folders, that logs the URI it was started with.
 set -u
@@ -20,8 +21,10 @@ log=$work/calls.log
 mkdir -p "$work/files" "$work/data/applications" "$work/config" "$work/system-data"
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config XDG_DATA_DIRS=$work/system-data
 
-if [ "$mode" = service ]; then
-  "$stand_in" "$log" >"$work/stand-in.out" &
+if [ "$mode" != fallback ]; then
+  delay=0
+  [ "$mode" = slow ] && delay=30000
+  "$stand_in" "$log" "$delay" >"$work/stand-in.out" &
   pid=$!
   for _ in $(seq 400); do grep -q ready "$work/stand-in.out" 2>/dev/null && break; sleep 0.05; done
 else

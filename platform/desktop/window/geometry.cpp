@@ -1,6 +1,8 @@
 #include "geometry.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace desktop {
 
@@ -61,6 +63,37 @@ Rect frameAtLowerLeft(const Rect& monitor, const Extents& extents, int width, in
     const int bottom = monitor.y + monitor.height;
     return {monitor.x + extents.left, bottom - extents.bottom - clientHeight, clientWidth,
             clientHeight};
+}
+
+int toPixels(int units, double scale) {
+    const double pixels = std::round(static_cast<double>(units) * scale);
+    return static_cast<int>(std::clamp(pixels, static_cast<double>(std::numeric_limits<int>::min()),
+                                       static_cast<double>(std::numeric_limits<int>::max())));
+}
+
+Rect intersection(const Rect& a, const Rect& b) {
+    const long long left = std::max(a.x, b.x);
+    const long long top = std::max(a.y, b.y);
+    const long long right = std::min<long long>(static_cast<long long>(a.x) + a.width,
+                                                static_cast<long long>(b.x) + b.width);
+    const long long bottom = std::min<long long>(static_cast<long long>(a.y) + a.height,
+                                                 static_cast<long long>(b.y) + b.height);
+    if (right <= left || bottom <= top) return {static_cast<int>(left), static_cast<int>(top), 0, 0};
+    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+            static_cast<int>(bottom - top)};
+}
+
+Rect fitFrameInto(const Rect& client, const Extents& extents, const Rect& area) {
+    Rect out = client;
+    out.width = std::max(std::min(client.width, area.width - extents.left - extents.right), 1);
+    out.height = std::max(std::min(client.height, area.height - extents.top - extents.bottom), 1);
+    // Right and bottom edges first, so that a frame too large even at one pixel keeps its
+    // top-left corner (and its title bar) inside the area.
+    out.x = std::min(out.x, area.x + area.width - extents.right - out.width);
+    out.y = std::min(out.y, area.y + area.height - extents.bottom - out.height);
+    out.x = std::max(out.x, area.x + extents.left);
+    out.y = std::max(out.y, area.y + extents.top);
+    return out;
 }
 
 }  // namespace desktop

@@ -47,4 +47,15 @@ Rect keepTopLeft(const Rect& client, int width, int height);
 // its lower-left corner on the lower-left corner of `monitor`. Sizes never go below one pixel.
 Rect frameAtLowerLeft(const Rect& monitor, const Extents& extents, int width, int height);
 
+// Pixels for a length of `units` in Java's units at `scale` pixels per unit, to the nearest pixel.
+int toPixels(int units, double scale);
+
+// The part of `a` inside `b`; width and height 0 when they do not meet.
+Rect intersection(const Rect& a, const Rect& b);
+
+// The client rectangle nearest to `client` whose whole frame (decorations included) lies inside
+// `area`: the size shrunk to what the area holds, then the window moved in from the edges it
+// crosses. A client that already fits is returned unchanged.
+Rect fitFrameInto(const Rect& client, const Extents& extents, const Rect& area);
+
 }  // namespace desktop

@@ -1,5 +1,6 @@
 #include "monitors.hpp"
 
+#include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
@@ -30,6 +31,18 @@ std::vector<Rect> listMonitors(const XConnection& x) {
         primary.push_back({0, 0, DisplayWidth(x.display(), screen), DisplayHeight(x.display(), screen)});
     }
     return primary;
+}
+
+Rect workAreaOf(const XConnection& x, const Rect& monitor) {
+    // Four values (x, y, width, height) per desktop.
+    const std::vector<unsigned long> areas = x.property32(x.root(), "_NET_WORKAREA", XA_CARDINAL);
+    const std::vector<unsigned long> current = x.property32(x.root(), "_NET_CURRENT_DESKTOP", XA_CARDINAL);
+    const std::size_t desktop = current.size() == 1 ? current[0] : 0;
+    if (areas.size() < 4 * (desktop + 1)) return monitor;
+    const unsigned long* a = &areas[4 * desktop];
+    const Rect area = intersection(monitor, {static_cast<int>(a[0]), static_cast<int>(a[1]),
+                                             static_cast<int>(a[2]), static_cast<int>(a[3])});
+    return area.width > 0 && area.height > 0 ? area : monitor;
 }
 
 }  // namespace desktop

@@ -11,8 +11,10 @@ namespace {
 
 constexpr const char* kService = "org.freedesktop.FileManager1";
 constexpr const char* kObjectPath = "/org/freedesktop/FileManager1";
-// A file manager started by bus activation may take a few seconds to answer its first call.
-constexpr int kCallTimeoutMs = 10000;
+// How long the caller (often the event thread) waits for the file manager's answer. A file
+// manager that is busy, or that the bus is still starting, may answer much later: the call is
+// then already in its queue (the bus holds it for a service being started) and counts as made.
+constexpr int kCallTimeoutMs = 700;
 
 struct GObjectUnref {
     void operator()(gpointer p) const { g_object_unref(p); }
@@ -63,25 +65,29 @@ bool callFileManager(const char* method, const char* uri) {
     }
     std::unique_ptr<DBusMessage, MessageUnref> reply(
         dbus_connection_send_with_reply_and_block(bus.get(), call.get(), kCallTimeoutMs, &error));
+    // No answer in time is not a refusal: the bus answers at once when there is no such service.
+    const bool taken = reply || dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY);
     dbus_error_free(&error);
-    return reply != nullptr;
+    return taken;
 }
 
 // Opens the folder the way the desktop's "open" does, in a child process: GIO's launcher announces
 // launches on the session bus through GDBus, which must stay out of this process (see above).
+// The child is not waited for: the folder's handler may be the very file manager that does not
+// answer. GLib starts it through an intermediate process it reaps at once, so nothing is left to
+// reap here. True when the child was started.
 bool openWithDefaultHandler(GFile* folder) {
     TextPtr uri(g_file_get_uri(folder));
     char program[] = "gio";
     char verb[] = "open";
     char* argv[] = {program, verb, uri.get(), nullptr};
-    int status = 0;
     GError* error = nullptr;
-    const bool ran = g_spawn_sync(nullptr, argv, nullptr,
-                                  static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                                           G_SPAWN_STDERR_TO_DEV_NULL),
-                                  nullptr, nullptr, nullptr, nullptr, &status, &error);
+    const bool started = g_spawn_async(nullptr, argv, nullptr,
+                                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                                                G_SPAWN_STDERR_TO_DEV_NULL),
+                                       nullptr, nullptr, nullptr, &error);
     g_clear_error(&error);
-    return ran && g_spawn_check_wait_status(status, nullptr);
+    return started;
 }
 
 }  // namespace

@@ -2,15 +2,16 @@
 // service on the session bus (a folder is opened, a file is shown selected in its folder), or,
 // when no file manager answers there, the folder opened with its default handler.
 //
-// Thread safety: any thread; blocks until the file manager has answered the call (bounded by the
-// call timeout) or the handler has been started.
+// Thread safety: any thread; blocks for a second at most, whatever the file manager does: until
+// it has answered the call or the wait for its answer has run out (the call then counts as
+// made), or until the handler's process has been started.
 #pragma once
 
 namespace desktop {
 
 enum class RevealRoute {
-    FileManager,     // the FileManager1 service took the call
-    DefaultHandler,  // the folder was opened with its default handler
+    FileManager,     // the FileManager1 service took the call, or has it and has not answered yet
+    DefaultHandler,  // the folder's default handler was started
     Nothing,         // no such file, or neither way worked
 };
 

@@ -172,6 +172,30 @@ void TopLevel::animateTo(const Rect& target) {
         Rect now;
         return geometry(&now) && now == target;
     });
+    announcePlace();
+}
+
+void TopLevel::announcePlace() {
+    XWindowAttributes attributes;
+    Rect now;
+    if (!XGetWindowAttributes(m_x.display(), m_client, &attributes) || !geometry(&now)) {
+        m_x.sync();
+        return;
+    }
+    XEvent event{};
+    event.xconfigure.type = ConfigureNotify;
+    event.xconfigure.event = m_client;
+    event.xconfigure.window = m_client;
+    // The outer corner, border included, as the ICCCM has window managers report it.
+    event.xconfigure.x = now.x - attributes.border_width;
+    event.xconfigure.y = now.y - attributes.border_width;
+    event.xconfigure.width = now.width;
+    event.xconfigure.height = now.height;
+    event.xconfigure.border_width = attributes.border_width;
+    event.xconfigure.above = None;
+    event.xconfigure.override_redirect = attributes.override_redirect;
+    XSendEvent(m_x.display(), m_client, False, StructureNotifyMask, &event);
+    m_x.sync();
 }
 
 template <class Done>

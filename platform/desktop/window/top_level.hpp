@@ -42,13 +42,18 @@ public:
     void setFullscreen(bool on, const Rect& monitor);
 
     // Moves and resizes the client area in steps that end exactly on `target`, then waits until
-    // the window is there.
+    // the window is there and tells the window's owner where it is (see announcePlace).
     void animateTo(const Rect& target);
 
 private:
     bool viewable() const;
     void sendToRoot(const char* type, long l0, long l1, long l2, long l3, long l4);
     void moveResize(const Rect& r);
+    // A synthetic ConfigureNotify with the client's place in root coordinates, what a window
+    // manager sends after moving a window. A window manager carrying out a client's move and
+    // resize together sends only the real one, whose coordinates are relative to its frame, and
+    // toolkits then keep the position they had.
+    void announcePlace();
     template <class Done>
     bool waitUntil(Done done) const;
 

@@ -16,7 +16,8 @@ import java.util.List;
 
 /**
  * RevealInFinder on a private session bus. mode=service: a stand-in FileManager1 service records
- * every call in log=PATH. mode=fallback: no such service; the folder's default handler (a
+ * every call in log=PATH. mode=slow: the same stand-in, answering each call only after 30 s.
+ * mode=fallback: no such service; the folder's default handler (a
  * recorder script) writes the URI it was started with to log=PATH. Files are made in dir=DIR,
  * which is also the working directory, so relative paths resolve there.
  */
@@ -69,6 +70,29 @@ public final class RevealTest {
                 Sablethorn.RevealInFinder("");
                 Sablethorn.RevealInFinder(null);
                 equal(0, read(logFile).size(), "calls " + read(logFile));
+            });
+        } else if (mode.equals("slow")) {
+            // The file manager takes each call at once but answers only after 30 s.
+            test("a file manager that does not answer holds no caller", () -> {
+                logFile.delete();
+                for (File f : new File[] {plain, folder}) {
+                    long start = System.nanoTime();
+                    Sablethorn.RevealInFinder(f.getAbsolutePath());
+                    long ms = (System.nanoTime() - start) / 1_000_000;
+                    System.out.println("reveal of " + f.getName() + " returned after " + ms + " ms");
+                    isTrue(ms < 1000, "returned after " + ms + " ms");
+                }
+                List<String> lines = read(logFile);
+                for (int i = 0; i < 200 && lines.size() < 2; i++) {
+                    Thread.sleep(10);
+                    lines = read(logFile);
+                }
+                equal(2, lines.size(), "calls " + lines);
+                if (lines.size() != 2) return;
+                equal("ShowItems", lines.get(0).split(" ", 2)[0], "method for the file");
+                expectUri(lines.get(0).split(" ", 2)[1], plain);
+                equal("ShowFolders", lines.get(1).split(" ", 2)[0], "method for the folder");
+                expectUri(lines.get(1).split(" ", 2)[1], folder);
             });
         } else {
             test("without a file manager the folder opens with its default handler", () -> {

@@ -16,10 +16,7 @@ import java.awt.Robot;
 import java.awt.event.ComponentAdapter;
 import java.awt.event.ComponentEvent;
 import java.awt.image.BufferedImage;
-import java.io.BufferedReader;
 import java.io.File;
-import java.io.InputStreamReader;
-import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 import javax.imageio.ImageIO;
@@ -176,29 +173,13 @@ public final class WindowTest {
                              Integer.parseInt(v[3]));
     }
 
-    /** The client area as the X server has it (xwininfo): the panel fills it. */
+    /** The client area as the X server has it: the panel fills it. */
     private static Rectangle contentOnScreen() throws Exception {
-        int[] v = new int[4];
-        String[] keys = {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"};
-        for (String line : run("xwininfo", "-name", TITLE)) {
-            for (int i = 0; i < keys.length; i++) {
-                if (line.trim().startsWith(keys[i])) v[i] = Integer.parseInt(line.trim().substring(keys[i].length()).trim());
-            }
-        }
-        return new Rectangle(v[0], v[1], v[2], v[3]);
+        return ServerView.client(TITLE);
     }
 
-    /** The whole frame: the client area and the window manager's _NET_FRAME_EXTENTS around it. */
     private static Rectangle frameOnScreen() throws Exception {
-        Rectangle client = contentOnScreen();
-        int[] e = new int[4];  // left, right, top, bottom
-        for (String line : run("xprop", "-name", TITLE, "_NET_FRAME_EXTENTS")) {
-            int eq = line.indexOf('=');
-            if (eq < 0) continue;
-            String[] parts = line.substring(eq + 1).split(",");
-            for (int i = 0; i < 4 && i < parts.length; i++) e[i] = Integer.parseInt(parts[i].trim());
-        }
-        return new Rectangle(client.x - e[0], client.y - e[2], client.width + e[0] + e[1], client.height + e[2] + e[3]);
+        return ServerView.frame(TITLE);
     }
 
     /** Places the frame so that its content is `target`, through AWT. */
@@ -235,17 +216,7 @@ public final class WindowTest {
     }
 
     private static String xpropState() throws Exception {
-        return String.join(" ", run("xprop", "-name", TITLE, "_NET_WM_STATE"));
-    }
-
-    private static List<String> run(String... command) throws Exception {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        List<String> lines = new ArrayList<>();
-        try (BufferedReader r = new BufferedReader(new InputStreamReader(p.getInputStream(), StandardCharsets.UTF_8))) {
-            for (String line; (line = r.readLine()) != null;) lines.add(line);
-        }
-        p.waitFor();
-        return lines;
+        return String.join(" ", ServerView.run("xprop", "-name", TITLE, "_NET_WM_STATE"));
     }
 
     /** Writes the monitor's pixels to `file` and checks that the window's colour fills it. */
@@ -265,16 +236,7 @@ public final class WindowTest {
         }
     }
 
-    interface Condition {
-        boolean holds() throws Exception;
-    }
-
-    /** Polls until the condition holds; the window manager and AWT both work asynchronously. */
-    private static void waitFor(String what, Condition condition) throws Exception {
-        for (int i = 0; i < 400; i++) {
-            if (condition.holds()) return;
-            Thread.sleep(10);
-        }
-        System.out.println("(still waiting for " + what + " after 4 s)");
+    private static void waitFor(String what, ServerView.Condition condition) throws Exception {
+        ServerView.waitFor(what, condition);
     }
 }
