@@ -169,8 +169,9 @@ public:
     const char* queryXMLDescription() const { return m_szDescription; }
 
     // Appends `frameCount` interleaved 16-bit frames of the file's channel count. Format 1: to the
-    // file, counting the bytes fwrite reports, never beyond the 32-bit size limit. Format -1: as
-    // floats (value / 131072) to the memory blocks. Anything else: nothing. Returns 1.
+    // file, counting the bytes fwrite reports, never beyond the 32-bit size limit; after a failed
+    // write nothing more (close then answers -29). Format -1: as floats (value / 131072) in place
+    // of the previous memory block. Anything else: nothing. Returns 1.
     int writeToFileEx(const short* frames, unsigned int frameCount);
 
     // Writes the 44-byte header at offset 0 (then returns to the end of the file). 1; -28 for a
