@@ -16,8 +16,10 @@
 // Thread safety
 // - Control operations (setup, openFile, start, pause, close, setGain, getLevels, the queries,
 //   writeToFileEx for conversion) run on the caller's thread; the caller keeps the control
-//   operations of one recorder from overlapping. close and setup join the writer, so they block
-//   for up to one writer pass (about 1 ms plus one file write).
+//   operations of one recorder from overlapping. close and setup join the writer after it has
+//   written everything captured so far, so they block for as long as that takes: a millisecond
+//   or two on a healthy disk, seconds on a stalled one. Callers must not hold a lock others need
+//   meanwhile (the master recording's entry points do not hold "Coreglobal" for it).
 // - The writer thread and the capture callbacks never take an engine lock; the only lock they
 //   share is the process-wide "SampleQueue", held just long enough to move a queue index.
 // - Gains, levels, the block length and the running flag are atomics read without a lock.
@@ -40,6 +42,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -79,13 +82,22 @@ struct MIXDOWN_FILE {
     unsigned char* encoderOutputBuffer = nullptr;
     unsigned long encoderValue = 0;
     int32_t encoderLoaded = 0;      // ucLoadEncoder's answer at construction
-    std::vector<std::vector<float>> memoryBlocks;  // format -1: what was written, as floats
+    // Format -1: the most recent block written, as floats. Nothing reads the memory format's data,
+    // so each block replaces the one before (its storage reused) and memory stays bounded
+    // whatever the length.
+    std::vector<std::vector<float>> memoryBlocks;
     CMixDown* owner = nullptr;      // the recorder writing this file; set by setup
     // The data size at which the file stops growing: whole frames whose RIFF size still fits 32
     // bits. Set by openFile.
     uint32_t dataLimit = 0;
     // Set while a 2-channel WAV file is open: the capture callback queues only then.
     std::atomic<bool> capturing{false};
+    // Capture callbacks between their test of `capturing` and the end of their queueing, so that
+    // close can wait until every block captured before capture stopped is in the queue.
+    std::atomic<int> capturesInFlight{0};
+    // A write to the file failed (a full disk, say): the file stops growing, so that it holds an
+    // unbroken start of the recording, and close answers -29.
+    bool writeFailed = false;
 };
 
 // User data of one capture unit. Filled by setup before the unit is made and left alone until the
@@ -134,8 +146,12 @@ public:
     int start();
     // Bypasses the units and zeroes the levels; the file stays open and the writer keeps polling.
     int pause();
-    // Bypasses the units, joins the writer, rewrites the WAV header with the final size and closes
-    // the file. 1, or -29 when the header rewrite or the close failed. Idle recorder: 1.
+    // Stops capture, lets the writer write every block captured before that and joins it, then
+    // finishes the WAV file: flushes it, counts the whole frames it really holds (a full disk may
+    // have kept less than was written), cuts off a partial frame, rewrites the header with that
+    // size and closes it. 1 only when all data reached the file and the header was written; -29
+    // otherwise, with the header still describing what the file holds. Idle recorder: 1.
+    // Blocks for as long as the writer needs to write what is queued (a slow disk: seconds).
     int close();
 
     // Each gain clamped to 0..2.0 (a NaN passes and records silence). Returns 1.
@@ -153,8 +169,9 @@ public:
     const char* queryXMLDescription() const { return m_szDescription; }
 
     // Appends `frameCount` interleaved 16-bit frames of the file's channel count. Format 1: to the
-    // file, counting the bytes fwrite reports, never beyond the 32-bit size limit. Format -1: as
-    // floats (value / 131072) to the memory blocks. Anything else: nothing. Returns 1.
+    // file, counting the bytes fwrite reports, never beyond the 32-bit size limit; after a failed
+    // write nothing more (close then answers -29). Format -1: as floats (value / 131072) in place
+    // of the previous memory block. Anything else: nothing. Returns 1.
     int writeToFileEx(const short* frames, unsigned int frameCount);
 
     // Writes the 44-byte header at offset 0 (then returns to the end of the file). 1; -28 for a
@@ -175,6 +192,9 @@ public:
     // Lowers the file's data limit (never raises it beyond what 32-bit sizes allow), so the size
     // cap can be tested without gigabytes of data. Call after openFile.
     void setDataLimitForTesting(uint32_t bytes);
+    // Called on the writer thread before each append to the file, so a test can stall the writer
+    // as a slow disk would. Set it only while no writer runs; empty (the default) does nothing.
+    void setWriteHookForTesting(std::function<void()> hook) { m_writeHookForTesting = std::move(hook); }
 
 private:
     friend struct MixDownTestPeer;
@@ -183,6 +203,7 @@ private:
     // the front block of each queue has been consumed.
     struct WriterState {
         std::unique_ptr<int16_t[]> buffer;
+        std::unique_ptr<float[]> silence;  // bufferFrames stereo frames of 0, two sources only
         uint32_t bufferFrames = 0;
         uint32_t offset1 = 0;
         uint32_t offset2 = 0;
@@ -192,6 +213,14 @@ private:
     size_t writerPass(WriterState& state);
     size_t writeOneSource(WriterState& state);
     size_t writeTwoSources(WriterState& state);
+    // Two sources, one queue empty: the other's blocks against silence.
+    size_t writeUnpaired(WriterState& state);
+    // Passes until the queues are empty; only once nothing feeds them any more.
+    void writeRemaining(WriterState& state);
+    void appendToFile(const int16_t* frames, uint32_t frameCount);
+    // Clears `capturing` and waits until no capture callback is still queueing.
+    void stopCapture();
+    int finishWavFile();
     void stopWriter();
     void releaseUnits();
     void setUnitsBypass(bool bypass);
@@ -217,6 +246,7 @@ private:
     pthread_t m_writer{};
     bool m_bWriterExists = false;  // a writer was created and not yet joined
     std::atomic<bool> m_bRunning{false};
+    std::function<void()> m_writeHookForTesting;
 };
 
 // Forwards to the owner's writeToFileEx; -28 for a null record or one without owner.

@@ -367,7 +367,8 @@ public:
 private:
     // CleanUp's work once the engine gate is closed.
     void tearDown();
-    // Runs call(recorder) on the master recorder under "Coreglobal" (TKCoreMixDown.cpp).
+    // Runs call(recorder) on the master recorder under its own lock, "Coreglobal" held only to
+    // find it (TKCoreMixDown.cpp).
     template <typename Call>
     int withMixDown(Call call);
 };

@@ -3,6 +3,10 @@
 // MixDownWriter.cpp.
 #include "MixDown.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -105,6 +109,7 @@ int CMixDown::openFile(const char* path, unsigned int format, unsigned int /*bit
         m_file.memoryBlocks.clear();
         m_file.file = file;
         m_file.dataBytes = 0;
+        m_file.writeFailed = false;
         m_file.channels = fileChannels;
         // The header must describe what is appended, and that is always 16-bit samples.
         m_file.bits = kWavBits;
@@ -153,7 +158,7 @@ int CMixDown::writeToFileEx(const short* frames, unsigned int frameCount) {
     if (frames == nullptr || frameCount == 0 || m_file.channels <= 0) return 1;
     const uint64_t samples = static_cast<uint64_t>(frameCount) * static_cast<uint64_t>(m_file.channels);
     if (m_file.format == kMixDownFormatWav) {
-        if (m_file.file == nullptr) return 1;
+        if (m_file.file == nullptr || m_file.writeFailed) return 1;
         const uint64_t frameBytes = static_cast<uint64_t>(m_file.channels) * kWavSampleBytes;
         // The file stops growing at whole frames before its 32-bit sizes would wrap.
         uint64_t room = m_file.dataLimit > m_file.dataBytes ? m_file.dataLimit - m_file.dataBytes : 0;
@@ -165,17 +170,24 @@ int CMixDown::writeToFileEx(const short* frames, unsigned int frameCount) {
         }
         if (bytes == 0) return 1;
         const size_t written = std::fwrite(frames, 1, static_cast<size_t>(bytes), m_file.file);
-        // Only what reached the file is counted, so the header describes the file as it is.
+        // What fwrite took may still sit in its buffer: close counts what reached the disk.
         m_file.dataBytes += static_cast<uint32_t>(written);
+        if (written != bytes || std::ferror(m_file.file)) {
+            // Nothing more is appended: later data after a gap would splice the recording. The
+            // file keeps the unbroken part, and close makes its header say so.
+            m_file.writeFailed = true;
+            debugMsg("MixDown: writing the WAV file failed (%s), the recording stops here\n", std::strerror(errno));
+        }
         return 1;
     }
     if (m_file.format == kMixDownFormatMemory) {
         try {
-            std::vector<float> block(static_cast<size_t>(samples));
+            if (m_file.memoryBlocks.empty()) m_file.memoryBlocks.emplace_back();
+            std::vector<float>& block = m_file.memoryBlocks.front();
+            block.resize(static_cast<size_t>(samples));
             for (size_t i = 0; i < block.size(); ++i) {
                 block[i] = static_cast<float>(frames[i]) * (1.0f / 65536.0f) * 0.5f;
             }
-            m_file.memoryBlocks.push_back(std::move(block));
         } catch (const std::bad_alloc&) {
             debugMsg("Memory allocation error!");
         }
@@ -215,30 +227,75 @@ int CMixDown::pause() {
 }
 
 int CMixDown::close() {
-    m_file.capturing.store(false, std::memory_order_release);
+    // Capture stops first, so that the writer, before it ends, can write everything captured.
+    stopCapture();
     setUnitsBypass(true);
     zeroLevels();
     stopWriter();
 
     int result = 1;
     if (m_file.file != nullptr) {
-        // Always rewritten, data or not: the final sizes are what makes the file readable.
-        if (m_file.format == kMixDownFormatWav) result = WriteWavHeader(&m_file);
+        // Always finished, data or not: the final sizes are what makes the file readable.
+        if (m_file.format == kMixDownFormatWav) result = finishWavFile();
         if (std::fclose(m_file.file) != 0) {
             debugMsg("MixDown: closing the WAV file failed\n");
             result = kMixDownErrCreateFile;
         }
         m_file.file = nullptr;
         m_file.dataBytes = 0;
+        m_file.writeFailed = false;
     }
+    // Each recording reports its own drops, once.
     const uint64_t dropped =
-        (m_queue1 ? m_queue1->droppedBlocks() : 0) + (m_queue2 ? m_queue2->droppedBlocks() : 0);
+        (m_queue1 ? m_queue1->takeDroppedBlocks() : 0) + (m_queue2 ? m_queue2->takeDroppedBlocks() : 0);
     if (dropped > 0) {
         debugMsg("MixDown: %llu captured blocks dropped, the writer fell behind\n",
                  static_cast<unsigned long long>(dropped));
     }
     zeroLevels();
     return result;
+}
+
+void CMixDown::stopCapture() {
+    // Sequentially consistent on both sides (DSPCallback raises the count, then tests the flag):
+    // either a callback sees the flag cleared and queues nothing, or this sees it in flight and
+    // waits the few microseconds its queueing takes.
+    m_file.capturing.store(false, std::memory_order_seq_cst);
+    while (m_file.capturesInFlight.load(std::memory_order_seq_cst) != 0) usleep(50);
+}
+
+int CMixDown::finishWavFile() {
+    FILE* file = m_file.file;
+    bool complete = !m_file.writeFailed;
+    // Data still in the stream's buffer goes now; on a full disk some of it does not.
+    if (std::fflush(file) != 0) complete = false;
+    // A stream that failed once refuses every seek until its error is cleared; the file itself
+    // is fine, and its header can still be rewritten.
+    std::clearerr(file);
+
+    // The data the file really holds: whole frames after the header, within the size cap.
+    const uint64_t frameBytes = static_cast<uint64_t>(m_file.channels) * kWavSampleBytes;
+    uint64_t held = 0;
+    struct stat st;
+    if (fstat(fileno(file), &st) == 0 && st.st_size > static_cast<off_t>(kMixDownWavHeaderBytes)) {
+        held = static_cast<uint64_t>(st.st_size) - kMixDownWavHeaderBytes;
+    }
+    held -= held % frameBytes;
+    if (held > m_file.dataLimit) held = m_file.dataLimit - m_file.dataLimit % frameBytes;
+    if (held != m_file.dataBytes) {
+        debugMsg("MixDown: %u data bytes written, %llu reached the file\n", m_file.dataBytes,
+                 static_cast<unsigned long long>(held));
+        complete = false;
+    }
+    m_file.dataBytes = static_cast<uint32_t>(held);
+    // A partial frame at the end would make the file longer than its header says.
+    if (ftruncate(fileno(file), static_cast<off_t>(kMixDownWavHeaderBytes + held)) != 0) complete = false;
+
+    const int header = WriteWavHeader(&m_file);
+    const bool written = header == 1 && std::fflush(file) == 0;
+    if (!written) debugMsg("MixDown: the final WAV header did not reach the file\n");
+    if (!complete) debugMsg("MixDown: the WAV file holds only %llu data bytes\n", static_cast<unsigned long long>(held));
+    return written && complete ? 1 : kMixDownErrCreateFile;
 }
 
 void CMixDown::stopWriter() {

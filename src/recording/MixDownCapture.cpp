@@ -36,11 +36,12 @@ int CMixDown::setup(FMODSystem* system1, int role1, FMOD::DSP** unit1, FMODSyste
     m_file.owner = this;
 
     if (system1 != nullptr) {
-        // The writer reads the queues that are about to be rebuilt: stop it (the file stays open
-        // and start resumes). Then the earlier units go, so that only the new ones feed the
-        // queues and none can call into storage that is replaced below.
-        stopWriter();
+        // The earlier units go first, so that only the new ones feed the queues and none can
+        // call into storage that is replaced below. Then the writer, which reads the queues that
+        // are about to be rebuilt, writes what they hold and stops (the file stays open and start
+        // resumes).
         releaseUnits();
+        stopWriter();
 
         const bool twoSources = system2 != nullptr && system2 != system1;
         if (!m_queue1) m_queue1 = std::make_unique<MixDownSampleQueue>();
@@ -142,11 +143,16 @@ FMOD_RESULT CMixDown::DSPCallback(FMOD_DSP_STATE* state, float* in, float* out, 
     MIXDOWN_CAPTURE* context = static_cast<MIXDOWN_CAPTURE*>(userData);
     if (context == nullptr) return FMOD_OK;
     if (context->file == nullptr) return FMOD_ERR_MEMORY;
+    MIXDOWN_FILE& file = *context->file;
+    // Counted in flight before the test, so that close, once it has cleared the flag, can wait
+    // for a block this callback is still queueing (see CMixDown::stopCapture).
+    file.capturesInFlight.fetch_add(1, std::memory_order_seq_cst);
     // Nothing is captured before openFile or after close.
-    if (!context->file->capturing.load(std::memory_order_acquire)) return FMOD_OK;
-
     MixDownSampleQueue* queue = context->source == 2 ? context->queue2 : context->queue1;
-    if (queue == nullptr || !queue->isAllocated()) return FMOD_OK;
+    if (!file.capturing.load(std::memory_order_seq_cst) || queue == nullptr || !queue->isAllocated()) {
+        file.capturesInFlight.fetch_sub(1, std::memory_order_release);
+        return FMOD_OK;
+    }
 
     // Fold into the queue's spare slot and publish it; a block longer than a slot goes in pieces,
     // each carrying its own length.
@@ -159,6 +165,7 @@ FMOD_RESULT CMixDown::DSPCallback(FMOD_DSP_STATE* state, float* in, float* out, 
         queue->append(frames);
         done += frames;
     }
-    context->file->blockFrames.store(length, std::memory_order_relaxed);
+    file.blockFrames.store(length, std::memory_order_relaxed);
+    file.capturesInFlight.fetch_sub(1, std::memory_order_release);
     return FMOD_OK;
 }

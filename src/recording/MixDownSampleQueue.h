@@ -65,6 +65,8 @@ public:
     void clear();
 
     uint64_t droppedBlocks() const { return m_dropped.load(std::memory_order_relaxed); }
+    // The drops counted so far, and the count starts again (each recording reports its own).
+    uint64_t takeDroppedBlocks() { return m_dropped.exchange(0, std::memory_order_relaxed); }
 
 private:
     size_t countLocked() const { return (m_tail + m_slots - m_head) % m_slots; }

@@ -1,6 +1,8 @@
 // CMixDown's writer thread: drains the capture queues every millisecond, applies the gains, mixes
 // two sources into one, converts to 16-bit and appends to the file. The only thread that writes
-// the file between start and close.
+// the file between start and close. Asked to stop, it first writes everything still queued: a
+// disk that stalled for seconds leaves that much audio waiting, and all of it belongs to the
+// recording.
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +29,11 @@ void* CMixDown::writeDownThread(void* recorder) {
             self->writerPass(state);
             usleep(kPollMicroseconds);
         }
+        // Whoever stopped the writer stopped what feeds the queues first (close stops capture,
+        // setup releases the units): what is queued now is the rest of the recording.
+        self->writeRemaining(state);
     }
-    // Blocks captured after the last pass are not written; the next recording starts empty.
+    // Only a writer without its buffer leaves blocks behind; the next recording starts empty.
     if (self->m_queue1) self->m_queue1->clear();
     if (self->m_queue2) self->m_queue2->clear();
     return nullptr;
@@ -44,11 +49,39 @@ bool CMixDown::prepareWriter(WriterState& state) const {
     state.offset1 = 0;
     state.offset2 = 0;
     state.buffer.reset();
+    state.silence.reset();
     if (frames == 0) return true;  // before the first setup: the passes only sleep
-    state.buffer.reset(new (std::nothrow) int16_t[static_cast<size_t>(frames) * MixDownSampleQueue::kChannels]);
+    const size_t samples = static_cast<size_t>(frames) * MixDownSampleQueue::kChannels;
+    state.buffer.reset(new (std::nothrow) int16_t[samples]);
     if (!state.buffer) return false;
+    if (m_capture1.queue2 != nullptr) {
+        state.silence.reset(new (std::nothrow) float[samples]());
+        if (!state.silence) return false;
+    }
     state.bufferFrames = frames;
     return true;
+}
+
+void CMixDown::writeRemaining(WriterState& state) {
+    if (!m_queue1 || !m_queue1->isAllocated() || !state.buffer) return;
+    const bool twoSources = m_capture1.queue2 != nullptr;
+    // Every pass empties at least one queue, and nothing adds to them any more.
+    while (m_queue1->size() > 0 || (twoSources && m_queue2->size() > 0)) {
+        if (!twoSources) {
+            writeOneSource(state);
+            continue;
+        }
+        writeTwoSources(state);
+        // Two cards never stop on the same block: the one ahead ends against silence.
+        writeUnpaired(state);
+    }
+}
+
+void CMixDown::appendToFile(const int16_t* frames, uint32_t frameCount) {
+    // Capture blocks are stereo; a file opened for another channel count gets none of them.
+    if (m_file.channels != MixDownSampleQueue::kChannels) return;
+    if (m_writeHookForTesting) m_writeHookForTesting();
+    writeToFile(&m_file, frames, frameCount);
 }
 
 size_t CMixDown::writerPass(WriterState& state) {
@@ -58,8 +91,6 @@ size_t CMixDown::writerPass(WriterState& state) {
 
 size_t CMixDown::writeOneSource(WriterState& state) {
     MixDownSampleQueue& queue = *m_queue1;
-    // Capture blocks are stereo; a file opened for another channel count gets none of them.
-    const bool stereoFile = m_file.channels == MixDownSampleQueue::kChannels;
     size_t written = 0;
     for (size_t n = queue.size(); n > 0; --n) {
         const MixDownSampleQueue::Block block = queue.front();
@@ -71,7 +102,7 @@ size_t CMixDown::writeOneSource(WriterState& state) {
             m_fLevels[0].store(levels[0], std::memory_order_relaxed);
             m_fLevels[1].store(levels[1], std::memory_order_relaxed);
         }
-        if (stereoFile) writeToFile(&m_file, state.buffer.get(), frames);
+        appendToFile(state.buffer.get(), frames);
         queue.popFront();
         written += frames;
     }
@@ -81,7 +112,6 @@ size_t CMixDown::writeOneSource(WriterState& state) {
 size_t CMixDown::writeTwoSources(WriterState& state) {
     MixDownSampleQueue& queue1 = *m_queue1;
     MixDownSampleQueue& queue2 = *m_queue2;
-    const bool stereoFile = m_file.channels == MixDownSampleQueue::kChannels;
     size_t written = 0;
     // Blocks are consumed as two streams: each chunk is as long as what is left of the shorter
     // front block, so sources whose blocks differ in length are mixed frame against frame and
@@ -101,7 +131,7 @@ size_t CMixDown::writeTwoSources(WriterState& state) {
                               m_fGain2.load(std::memory_order_relaxed), state.buffer.get(), levels);
             m_fLevels[0].store(levels[0], std::memory_order_relaxed);
             m_fLevels[1].store(levels[1], std::memory_order_relaxed);
-            if (stereoFile) writeToFile(&m_file, state.buffer.get(), frames);
+            appendToFile(state.buffer.get(), frames);
             written += frames;
         }
         state.offset1 += frames;
@@ -113,6 +143,34 @@ size_t CMixDown::writeTwoSources(WriterState& state) {
         if (state.offset2 >= b.frames) {
             queue2.popFront();
             state.offset2 = 0;
+        }
+    }
+    return written;
+}
+
+size_t CMixDown::writeUnpaired(WriterState& state) {
+    const bool first = m_queue1->size() > 0;
+    MixDownSampleQueue& queue = first ? *m_queue1 : *m_queue2;
+    uint32_t& offset = first ? state.offset1 : state.offset2;
+    size_t written = 0;
+    while (queue.size() > 0) {
+        const MixDownSampleQueue::Block block = queue.front();
+        const uint32_t left = block.frames > offset ? block.frames - offset : 0;
+        const uint32_t frames = std::min(left, state.bufferFrames);
+        if (frames > 0) {
+            const float* samples = block.samples + static_cast<size_t>(offset) * MixDownSampleQueue::kChannels;
+            float levels[2] = {m_fLevels[0].load(std::memory_order_relaxed),
+                               m_fLevels[1].load(std::memory_order_relaxed)};
+            mixDownConvertTwo(first ? samples : state.silence.get(), first ? state.silence.get() : samples, frames,
+                              m_fGain1.load(std::memory_order_relaxed), m_fGain2.load(std::memory_order_relaxed),
+                              state.buffer.get(), levels);
+            appendToFile(state.buffer.get(), frames);
+            written += frames;
+        }
+        offset += frames;
+        if (offset >= block.frames) {
+            queue.popFront();
+            offset = 0;
         }
     }
     return written;

@@ -9,9 +9,11 @@
 // - A destination name that cannot be represented as it was given (more than 254 UTF-16 units, an
 //   unpaired surrogate) is refused with -29 rather than written under another name; so is the
 //   source itself as destination.
-// - A file that cannot be written completely is removed and the conversion answers -29; a source
-//   that fails to decode part way is removed and answers -5. A cancelled conversion keeps a valid
-//   WAV file of what was converted and answers 1.
+// - A file that cannot be written completely is removed and the conversion answers -29.
+// - A source that fails to decode part way (a damaged or cut-off file: a decode error, or an end
+//   before the length the source declared) keeps what was decoded as a valid WAV file and answers
+//   -5: the user keeps the audio, and is told it is not the whole source.
+// - A cancelled conversion keeps a valid WAV file of what was converted and answers 1.
 //
 // Thread safety: no engine lock. Runs on the calling Java thread (the listener is called there),
 // with its own sound and its own recorder; the cancel word may be written by any Java thread.
@@ -187,19 +189,18 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
     const size_t readBytes = frameBytes * kReadFrames;
     std::unique_ptr<unsigned char[]> raw(new (std::nothrow) unsigned char[readBytes]);
     std::unique_ptr<int16_t[]> pcm(new (std::nothrow) int16_t[static_cast<size_t>(kReadFrames) * f.channels]);
-    bool failed = !raw || !pcm;
+    const bool noMemory = !raw || !pcm;
+    bool decodeFailed = false;
     bool writeFailed = false;
     bool complete = false;
     unsigned long long bytesSoFar = 0;
     int lastPercent = -1;
-    while (!failed) {
+    while (!noMemory) {
         unsigned int got = 0;
         const FMOD_RESULT r = sound->readData(raw.get(), static_cast<unsigned int>(readBytes), &got);
-        if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) {
-            ERRCHECK("ConvertFile", __FILE__, __LINE__, r);
-            failed = true;
-            break;
-        }
+        // A read that fails may still have delivered frames before the damage: they are kept.
+        decodeFailed = r != FMOD_OK && r != FMOD_ERR_FILE_EOF;
+        if (decodeFailed) ERRCHECK("ConvertFile", __FILE__, __LINE__, r);
         const unsigned frames = static_cast<unsigned>(got / frameBytes);
         if (frames > 0) {
             const size_t samples = static_cast<size_t>(frames) * f.channels;
@@ -212,6 +213,7 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
             }
         }
         bytesSoFar += got;
+        if (decodeFailed) break;
         if (f.length > 0) {
             const double percent = static_cast<double>(bytesSoFar) / frameBytes / f.length * 100.0;
             lastPercent = percent >= 100.0 ? 100 : static_cast<int>(percent);
@@ -227,16 +229,24 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
             break;
         }
     }
+    const unsigned long long framesSoFar = bytesSoFar / frameBytes;
+    if (complete && f.length > 0 && framesSoFar < f.length) {
+        // The source ends before the length it declared: its data stops short (a cut-off file).
+        debugMsg("ConvertFile: the source ended at frame %llu of %u\n", framesSoFar, f.length);
+        decodeFailed = true;
+        complete = false;
+    }
     if (complete && lastPercent != 100) progress.report(100);
-    if (!raw || !pcm) debugMsg("Memory allocation error!");
+    if (noMemory) debugMsg("Memory allocation error!");
 
     const int closed = recorder->close();
     recorder.reset();
     _closeFmodSound(sound);
-    if (failed || writeFailed || closed != 1) {
-        // What is on disk is not the whole source: nothing is left that looks like a finished file.
+    if (noMemory || writeFailed || closed != 1) {
+        // What is on disk is not what was decoded: nothing is left that looks like a finished file.
         if (format == kMixDownFormatWav) removeWritten(target);
-        return writeFailed || closed != 1 ? kMixDownErrCreateFile : TK_ERR_FAILED;
+        return noMemory ? TK_ERR_FAILED : kMixDownErrCreateFile;
     }
-    return 1;
+    // A valid WAV file of everything that decoded stays; the answer says the source was damaged.
+    return decodeFailed ? TK_ERR_FAILED : 1;
 }

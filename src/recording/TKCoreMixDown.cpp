@@ -1,14 +1,21 @@
 // The master recording: the engine's one CMixDown, recording the mix of the output slots on which
 // two chosen decks play. setup makes the capture units and attaches each at system level, after
-// the slot's whole mix; the other operations drive the recorder under "Coreglobal".
+// the slot's whole mix; the other operations drive the recorder.
 //
 // Thread safety
-// - Every operation that acts holds "Coreglobal" across its recorder call (setup included: the
-//   recorder's control operations must not overlap, and shutdown deletes the recorder under the
-//   same lock). close joins the writer while holding it; the writer never takes it.
+// - Every operation that acts holds "MasterRecorder" across its recorder call, which keeps the
+//   recorder's control operations from overlapping. "Coreglobal" is held only for the started
+//   test, the recorder pointer and (setup) the deck lookup, never across the recorder call:
+//   close, setup and openFile wait for the writer to write what is queued, seconds on a slow
+//   disk, and meanwhile every deck entry point must keep answering.
+// - Lock order: the engine gate, "MasterRecorder", "Coreglobal".
+// - The recorder outlives every call that found it: shutdown deletes it only after the engine
+//   gate has let the admitted calls finish.
 // - The queries take no lock: the texts are fixed at construction and live as long as the
 //   recorder, which only shutdown deletes.
+#include "CritSect.h"
 #include "DebugLog.h"
+#include "EngineCalls.h"
 #include "FMODSystem.h"
 #include "MixDown.h"
 #include "Player.h"
@@ -16,6 +23,9 @@
 #include "TKCore.h"
 
 namespace {
+
+// Serialises the master recorder's control operations (see above).
+CritSect g_csMasterRecorder("MasterRecorder");
 
 bool engineStarted() { return CPlayerList::initialized.load(std::memory_order_acquire); }
 
@@ -32,26 +42,31 @@ bool mainSlotOf(CPlayer* deck, FMODSystem** system, int* role) {
 }  // namespace
 
 int CTKCore::MixDown_setup(int deckA, int deckB) {
-    if (!engineStarted()) {
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted() || !engineStarted()) {
         debugMsg("Init the library first!");
         return TK_ERR_NOT_STARTED;
     }
-    CRITSECT_SCOPE(m_csCoreGlobal);
-    CPlayerList* registry = CPlayerList::getInstance();
-    CPlayer* a = registry ? registry->getChannelObject(deckA) : nullptr;
-    CPlayer* b = registry ? registry->getChannelObject(deckB) : nullptr;
-    if (!a || !b) return kMixDownErrNoSource;
-
+    CRITSECT_SCOPE(g_csMasterRecorder);
     FMODSystem* systemA = nullptr;
     FMODSystem* systemB = nullptr;
     int roleA = 0;
     int roleB = 0;
-    if (!mainSlotOf(a, &systemA, &roleA) || !mainSlotOf(b, &systemB, &roleB)) return TK_ERR_NO_SYSTEM;
-    if (!m_pMixDown) return kMixDownErrNoSource;
+    CMixDown* recorder = nullptr;
+    {
+        CRITSECT_SCOPE(m_csCoreGlobal);
+        CPlayerList* registry = CPlayerList::getInstance();
+        CPlayer* a = registry ? registry->getChannelObject(deckA) : nullptr;
+        CPlayer* b = registry ? registry->getChannelObject(deckB) : nullptr;
+        if (!a || !b) return kMixDownErrNoSource;
+        if (!mainSlotOf(a, &systemA, &roleA) || !mainSlotOf(b, &systemB, &roleB)) return TK_ERR_NO_SYSTEM;
+        recorder = m_pMixDown;
+    }
+    if (!recorder) return kMixDownErrNoSource;
 
     FMOD::DSP* unitA = nullptr;
     FMOD::DSP* unitB = nullptr;
-    const int result = m_pMixDown->setup(systemA, roleA, &unitA, systemB, roleB, &unitB);
+    const int result = recorder->setup(systemA, roleA, &unitA, systemB, roleB, &unitB);
     // Each unit sees its system's whole output mix.
     if (systemA && unitA) ERRCHECK("MixDown_setup", __FILE__, __LINE__, systemA->addDSP(unitA, nullptr));
     if (systemB && unitB) ERRCHECK("MixDown_setup", __FILE__, __LINE__, systemB->addDSP(unitB, nullptr));
@@ -60,13 +75,23 @@ int CTKCore::MixDown_setup(int deckA, int deckB) {
 
 template <typename Call>
 int CTKCore::withMixDown(Call call) {
-    CRITSECT_SCOPE(m_csCoreGlobal);
-    if (!engineStarted()) {
+    const tk_engine::EngineCall engineCall;
+    if (!engineCall.admitted()) {
         debugMsg("Init the library first!");
         return TK_ERR_NOT_STARTED;
     }
-    if (!m_pMixDown) return kMixDownErrNoSource;
-    return call(*m_pMixDown);
+    CRITSECT_SCOPE(g_csMasterRecorder);
+    CMixDown* recorder = nullptr;
+    {
+        CRITSECT_SCOPE(m_csCoreGlobal);
+        if (!engineStarted()) {
+            debugMsg("Init the library first!");
+            return TK_ERR_NOT_STARTED;
+        }
+        recorder = m_pMixDown;
+    }
+    if (!recorder) return kMixDownErrNoSource;
+    return call(*recorder);
 }
 
 int CTKCore::MixDown_openFile(char* path, int format, int bitrate, int extra, char* text1, char* text2) {

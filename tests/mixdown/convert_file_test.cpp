@@ -169,6 +169,49 @@ TEST_F(ConvertFile, RefusalsLeaveNoFileBehind) {
     EXPECT_EQ(entries(files_.path()), 4);
 }
 
+// A FLAC file cut short: what decodes is kept as a valid WAV, sample for sample what the reference
+// decoder makes of the same file, and the answer says the source failed part way. Half the file
+// ends where the decoder loses sync (a decode error); 45 % ends on a clean frame boundary, where
+// the data simply stops before the length the header declares.
+TEST_F(ConvertFile, ACutFlacKeepsWhatDecodedAndAnswersMinusFive) {
+    if (!soundopen::haveTool("flac") || !soundopen::haveTool("sox")) GTEST_SKIP() << "tools missing";
+    ASSERT_EQ(initResult_, 1);
+    const std::string wav = file("long.wav");
+    const std::string full = file("full.flac");
+    // -D: no dither, so the file and where the cut falls in it are the same on every run.
+    ASSERT_TRUE(soundopen::run("sox -D -n -r 44100 -c 2 -b 16 '" + wav + "' synth 20 sine 440 sine 1000 gain -6"));
+    ASSERT_TRUE(soundopen::run("flac -s -f -o '" + full + "' '" + wav + "'"));
+    for (const int percent : {50, 45}) {
+        SCOPED_TRACE(std::to_string(percent) + " %");
+        const std::string cut = file("cut" + std::to_string(percent) + ".flac");
+        const std::string raw = file("reference" + std::to_string(percent) + ".raw");
+        ASSERT_TRUE(fs::copy_file(full, cut));
+        fs::resize_file(cut, fs::file_size(full) * percent / 100);
+        // -F: decode through the damage, as far as the data goes (flac answers 1 for the damage).
+        soundopen::run("flac -d -F -s -f --force-raw-format --endian=little --sign=signed -o '" + raw + "' '" +
+                       cut + "'");
+        const std::vector<uint8_t> ref = readFile(raw);
+        ASSERT_GT(ref.size(), 44100u * 4 * 8);  // 9 or 10 s survive the cut
+
+        const std::string target = file("cut" + std::to_string(percent) + ".wav");
+        EXPECT_EQ(convert(cut, target), -5);
+        const std::vector<uint8_t> out = readFile(target);
+        ASSERT_GE(out.size(), 44u);
+        EXPECT_EQ(u32At(out, 4), out.size() - 8);
+        EXPECT_EQ(u32At(out, 40), out.size() - 44);
+        EXPECT_EQ((out.size() - 44) % 4, 0u);
+        const size_t frames = (out.size() - 44) / 4;
+        // Everything the reference decoder gets, but the block (4096 frames) the cut runs through.
+        EXPECT_GE(frames + 4096, ref.size() / 4) << frames << " frames against " << ref.size() / 4;
+        ASSERT_LE(frames, ref.size() / 4);
+        size_t differing = 0;
+        for (size_t i = 0; i < frames * 2; ++i) {
+            differing += mixdowntest::s16At(out, 44 + 2 * i) != mixdowntest::s16At(ref, 2 * i);
+        }
+        EXPECT_EQ(differing, 0u) << "of " << frames * 2 << " samples";
+    }
+}
+
 TEST(ConvertFileIdle, BeforeStartUpTheAnswerIsMinusOne) {
     std::vector<char> from = soundopen::utf16("/tmp/a.wav");
     std::vector<char> to = soundopen::utf16("/tmp/b.wav");

@@ -9,8 +9,10 @@
 // blocks are in what the card received as well, and are taken out before the tone is checked.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -105,6 +107,33 @@ std::vector<float> channelOf(const std::vector<float>& stereo, int channel) {
     return one;
 }
 
+// Sample for sample, the recording is what the card received at half amplitude (a stereo pair is
+// recorded so), truncated to 16 bits; frames where the server ran dry are only in the sink. Every
+// recorded frame must be found there, in one run. Returns the frames matched.
+size_t expectRecordedFromSink(const Wav& w, const std::vector<float>& heard) {
+    std::vector<float> recorded;
+    for (size_t f = 0; f < w.samples[0].size(); ++f) {
+        recorded.push_back(float(w.samples[0][f]));
+        recorded.push_back(float(w.samples[1][f]));
+    }
+    recorded = pw::test::withoutSilentFrames(recorded, 2);
+    const std::vector<float> sink = pw::test::withoutSilentFrames(heard, 2);
+    auto matches = [&](size_t r, size_t s) {
+        return std::fabs(double(recorded[r]) - 0.5 * sink[s]) <= 1.0 / 32768;
+    };
+    size_t offset = 0;
+    for (bool found = false; !found && offset + 512 < sink.size(); offset += found ? 0 : 2) {
+        found = true;
+        for (size_t i = 0; i < 512 && found; ++i) found = matches(i, offset + i);
+    }
+    const size_t overlap = std::min(recorded.size(), sink.size() - std::min(offset, sink.size()));
+    EXPECT_EQ(overlap, recorded.size());  // every recorded frame was found at the sink
+    size_t differing = 0;
+    for (size_t i = 0; i < overlap; ++i) differing += matches(i, offset + i) ? 0 : 1;
+    EXPECT_EQ(differing, 0u) << "of " << overlap / 2 << " frames";
+    return overlap / 2;
+}
+
 double peak(const std::vector<double>& x) {
     double p = 0;
     for (double v : x) p = std::max(p, std::fabs(v));
@@ -173,29 +202,8 @@ TEST_F(MixDownPulse, TwoDecksRecordedForThirtySecondsMatchWhatTheSinkReceived) {
     const double seconds = double(w.samples[0].size()) / kRate;
     EXPECT_GE(seconds, 29.0);
     EXPECT_LE(seconds, 32.0);
-    // Sample for sample, the recording is what the card received at half amplitude (a stereo pair
-    // is recorded so), truncated to 16 bits; frames where the server ran dry are only in the sink.
-    std::vector<float> recorded;
-    for (size_t f = 0; f < w.samples[0].size(); ++f) {
-        recorded.push_back(float(w.samples[0][f]));
-        recorded.push_back(float(w.samples[1][f]));
-    }
-    recorded = pw::test::withoutSilentFrames(recorded, 2);
+    EXPECT_GE(expectRecordedFromSink(w, heard), size_t(kRate) * 29);
     const std::vector<float> sink = pw::test::withoutSilentFrames(heard, 2);
-    auto matches = [&](size_t r, size_t s) {
-        return std::fabs(double(recorded[r]) - 0.5 * sink[s]) <= 1.0 / 32768;
-    };
-    size_t offset = 0;
-    for (bool found = false; !found && offset + 512 < sink.size(); offset += found ? 0 : 2) {
-        found = true;
-        for (size_t i = 0; i < 512 && found; ++i) found = matches(i, offset + i);
-    }
-    const size_t overlap = std::min(recorded.size(), sink.size() - offset);
-    EXPECT_EQ(overlap, recorded.size());  // every recorded frame was found at the sink
-    EXPECT_GE(overlap / 2, size_t(kRate) * 29);
-    size_t differing = 0;
-    for (size_t i = 0; i < overlap; ++i) differing += matches(i, offset + i) ? 0 : 1;
-    EXPECT_EQ(differing, 0u) << "of " << overlap / 2 << " frames";
 
     for (const auto& [channel, hz] : {std::pair{0, kHzA}, {1, kHzB}}) {
         SCOPED_TRACE(channel);
@@ -205,9 +213,64 @@ TEST_F(MixDownPulse, TwoDecksRecordedForThirtySecondsMatchWhatTheSinkReceived) {
         const std::vector<double> tone = withoutSilentRuns(rec);
         EXPECT_NEAR(pw::test::toneHz(std::vector<float>(tone.begin(), tone.end()), kRate), hz, 0.5);
         const std::vector<float> received = channelOf(sink, channel);
-        const double db = 20 * std::log10(pw::test::rms(channelOf(recorded, channel)) / pw::test::rms(received));
+        const double db = 20 * std::log10(pw::test::rms(std::vector<float>(tone.begin(), tone.end())) /
+                                          pw::test::rms(received));
         EXPECT_NEAR(db, -6.02, 0.5);
     }
+}
+
+// The disk stalls for 2.5 s from the first second of a master recording of both decks on one card
+// (one source), and the recording is closed 2.5 s in, in the middle of the stall. Everything
+// captured until the close is in the file, sample for sample what the card played; and while the
+// close waits for the disk, a deck call on another thread answers at once.
+TEST_F(MixDownPulse, AStalledDiskAtCloseLosesNothingAndFreezesNoDeck) {
+    using Clock = std::chrono::steady_clock;
+    pw::test::SourceCapture monitor("card1.monitor", 2, kRate);
+    ASSERT_TRUE(monitor.ok()) << monitor.error();
+    play(0, "a.wav");
+    play(1, "b.wav");
+    ASSERT_EQ(t_core.MixDown_setup(0, 1), 1);
+    std::string path = file("stalled.wav");
+    ASSERT_EQ(t_core.MixDown_openFile(path.data(), 1, 128, 0, nullptr, nullptr), 1);
+    const Clock::time_point started = Clock::now();
+    const Clock::time_point stallFrom = started + std::chrono::milliseconds(1000);
+    const Clock::time_point stallUntil = started + std::chrono::milliseconds(3500);
+    t_core.m_pMixDown->setWriteHookForTesting([=] {
+        const Clock::time_point now = Clock::now();
+        if (now >= stallFrom && now < stallUntil) std::this_thread::sleep_until(stallUntil);
+    });
+    ASSERT_EQ(t_core.MixDown_start(), 1);
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(2500));
+    std::atomic<int> closed{0};
+    std::thread closer([&closed] { closed = t_core.MixDown_close(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The close now waits for the disk; the decks must not.
+    double slowestMs = 0;
+    for (int i = 0; i < 20; ++i) {
+        const Clock::time_point before = Clock::now();
+        EXPECT_GT(t_core.GetPosition(0), 0);
+        slowestMs = std::max(slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool closeWasWaiting = closed.load() == 0;
+    closer.join();
+    EXPECT_TRUE(closeWasWaiting);  // the deck calls were made while the close waited
+    EXPECT_LT(slowestMs, 100.0);
+    EXPECT_EQ(closed.load(), 1);
+    t_core.m_pMixDown->setWriteHookForTesting(nullptr);
+    const std::vector<float> heard = monitor.waitFrames(monitor.capturedFrames() + size_t(kRate) * 2, 60.0);
+
+    const Wav w = readWav(path);
+    expectValid(w);
+    ASSERT_EQ(w.samples.size(), 2u);
+    // Captured from start to close: 2.5 s, less the few blocks a loaded machine may take to begin.
+    const double seconds = double(w.samples[0].size()) / kRate;
+    std::printf("slowest deck call during the close: %.1f ms; recorded: %.3f s\n", slowestMs, seconds);
+    EXPECT_GE(seconds, 2.3);
+    EXPECT_LE(seconds, 2.8);
+    expectRecordedFromSink(w, heard);
+    EXPECT_TRUE(splices(w.samples[0], kHzA).empty());
+    EXPECT_TRUE(splices(w.samples[1], kHzB).empty());
 }
 
 TEST_F(MixDownPulse, ADeckRecordedAloneHoldsThatDeckOnly) {
