@@ -85,8 +85,9 @@ SNDFILE* openLocked(const std::string& path, SF_INFO* info) {
     return sf_open_fd(fd, SFM_READ, info, SF_TRUE);
 }
 
-// Granule position (the frame count up to its end) of the second-to-last Ogg page, read from the
-// file's tail; 0 when the file has fewer than two pages there.
+// Granule position (the frame count up to its end) of the second-to-last whole Ogg page, read from
+// the file's tail; 0 when the file has fewer than two pages there. A page cut off by the end of
+// the file (a file cut short) holds no packet the decoder can finish, so it does not count.
 uint64_t penultimateGranule(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
@@ -111,6 +112,14 @@ uint64_t penultimateGranule(const std::string& path) {
             granule = (granule << 8) | tail[i + 6 + static_cast<size_t>(b)];
         if (granule < 0)
             continue;  // a page where no packet ends
+        const size_t segments = tail[i + 26];
+        if (i + 27 + segments > got)
+            continue;
+        size_t pageBytes = 27 + segments;
+        for (size_t k = 0; k < segments; ++k)
+            pageBytes += tail[i + 27 + k];
+        if (i + pageBytes > got)
+            continue;
         previous = last;
         last = granule;
     }
@@ -139,6 +148,22 @@ uint64_t countFrames(SNDFILE* file, int channels) {
     }
 }
 
+// True when the handle decodes the last frame of `frames`. A FLAC file cut short (an interrupted
+// copy or download) keeps the length of its header, and only the data shows that it ends sooner.
+bool decodesLastFrame(SNDFILE* file, sf_count_t frames, int channels) {
+    if (frames == 0)
+        return true;
+    std::vector<short> last(static_cast<size_t>(channels));
+    return sf_seek(file, frames - 1, SEEK_SET) == frames - 1 && sf_readf_short(file, last.data(), 1) == 1;
+}
+
+// Closes `file` and opens the path again: a handle at its first frame, with no decoder state
+// left from seeks or reads.
+SNDFILE* reopen(SNDFILE* file, const std::string& path, SF_INFO* info) {
+    sf_close(file);
+    return openLocked(path, info);
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isMpeg) {
@@ -151,8 +176,7 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     const int major = sfinfo.format & SF_FORMAT_TYPEMASK;
     if (major == SF_FORMAT_MPEG && isMpeg)
         *isMpeg = true;
-    if (major == SF_FORMAT_MPEG || sfinfo.channels <= 0 || sfinfo.samplerate <= 0 || sfinfo.frames < 0 ||
-        sfinfo.frames == SF_COUNT_MAX) {
+    if (major == SF_FORMAT_MPEG || sfinfo.channels <= 0 || sfinfo.samplerate <= 0 || sfinfo.frames < 0) {
         sf_close(file);
         return nullptr;
     }
@@ -160,18 +184,27 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.channels = sfinfo.channels;
     info.rate = sfinfo.samplerate;
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
-    if (info.lengthFrames > fileBytes(path) * kMaxFramesPerByte) {
-        // The header claims more than the file could hold: the data says how long it is. The
-        // count runs on this handle, and a fresh one starts the stream at its first frame.
-        info.lengthFrames = countFrames(file, sfinfo.channels);
-        sf_close(file);
-        file = openLocked(path, &sfinfo);
-        if (!file)
-            return nullptr;
+    // The data says how long the stream is when the header cannot: no length at all (an Ogg file
+    // cut before its last page), more than the file could hold, or a FLAC file whose last frame
+    // is not there. The count runs on the first handle, and a fresh one starts the stream.
+    bool moved = false;  // the handle has left the first frame
+    bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte;
+    if (!countData && major == SF_FORMAT_FLAC) {
+        moved = true;
+        countData = !decodesLastFrame(file, sfinfo.frames, sfinfo.channels);
     }
+    if (countData) {
+        if (moved && !(file = reopen(file, path, &sfinfo)))
+            return nullptr;
+        info.lengthFrames = countFrames(file, sfinfo.channels);
+        moved = true;
+    }
+    if (moved && !(file = reopen(file, path, &sfinfo)))
+        return nullptr;
     info.lengthExact = true;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));
+    decoder->lengthCounted_ = countData;
     if (info.type == FMOD_SOUND_TYPE_OGGVORBIS)
         decoder->vorbisLastPage_ = std::min<uint64_t>(penultimateGranule(path), info.lengthFrames);
     return decoder;
@@ -261,6 +294,15 @@ bool SndfileDecoder::seek(uint64_t frame) {
         return false;
     if (info_.type == FMOD_SOUND_TYPE_OGGVORBIS)
         return seekVorbis(frame);
+    if (lengthCounted_ && frame == info_.lengthFrames && frame > 0) {
+        // The end of a file cut short lies in a block of which only part is there: the library
+        // cannot seek into it, so the frame before it is sought and read.
+        std::vector<short> last(static_cast<size_t>(info_.channels));
+        if (sf_seek(file_, static_cast<sf_count_t>(frame - 1), SEEK_SET) < 0 || sf_readf_short(file_, last.data(), 1) != 1)
+            return false;
+        position_ = frame;
+        return true;
+    }
     if (sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) < 0)
         return false;
     position_ = frame;

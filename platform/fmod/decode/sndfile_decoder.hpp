@@ -33,6 +33,7 @@ private:
     uint64_t position_ = 0;
     std::string path_;
     uint64_t vorbisLastPage_ = 0;  // first frame of the final Ogg page (Vorbis only)
+    bool lengthCounted_ = false;   // the length is the data's, not the header's
 };
 
 }  // namespace pw::decode

@@ -1,0 +1,109 @@
+// Files cut short, as an interrupted download or copy leaves them: each format opens, quick and
+// accurate, with the length of what the usual command-line decoder gets out of the same bytes,
+// the same samples, and seeks that land where a linear read puts them, up to the very end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "decode_fixture.hpp"
+
+namespace pw::decode::test {
+namespace {
+
+struct TruncatedCase {
+    const char* name;
+    const char* file;
+    const char* encode;     // shell command from in.wav to `file`
+    const char* reference;  // shell command from cut.<ext> to ref.raw (16-bit little-endian)
+    // Largest length difference to the reference decode (frames); samples must agree up to this
+    // many steps (Vorbis: libsndfile and the decoder tool round floats to 16 bits their own way).
+    uint64_t lengthSlack;
+    int sampleTolerance;
+    // After a seek, samples equal a linear read, except where the 32-bit mpg123 rounds isolated
+    // samples one step apart (the position stays exact).
+    int seekTolerance = 0;
+};
+
+constexpr int kMp3SeekTolerance = sizeof(void*) == 8 ? 0 : 1;
+
+const TruncatedCase kCases[] = {
+    {"wav", "x.wav", "cp in.wav x.wav", "sox cut.wav -t raw -e signed -b 16 -L ref.raw", 0, 0},
+    {"flac", "x.flac", "flac -s in.wav -o x.flac",
+     "flac -s -d -F --force-raw-format --endian=little --sign=signed cut.flac -o ref.raw", 0, 0},
+    {"vorbis", "x.ogg", "oggenc -Q -q 5 in.wav -o x.ogg", "oggdec -Q -R -o ref.raw cut.ogg", 0, 1},
+    {"mp3", "x.mp3", "lame --quiet -b 192 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw", 0, 0, kMp3SeekTolerance},
+    {"mp3_vbr", "x.mp3", "lame --quiet -V 2 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw", 0, 0, kMp3SeekTolerance},
+};
+
+// Largest difference between the 16-bit samples the two strings have in common.
+int maxDifference(const Bytes& a, const Bytes& b) {
+    int worst = 0;
+    for (size_t i = 0; i + 1 < a.size() && i + 1 < b.size(); i += 2) {
+        const int x = static_cast<int16_t>(a[i] | a[i + 1] << 8);
+        const int y = static_cast<int16_t>(b[i] | b[i + 1] << 8);
+        worst = std::max(worst, std::abs(x - y));
+    }
+    return worst;
+}
+
+class TruncatedFiles : public ::testing::TestWithParam<TruncatedCase> {
+protected:
+    void SetUp() override {
+        const TruncatedCase& c = GetParam();
+        const std::string in = "cd " + dir_.path() + " && ";
+        writeFile(dir_.file("in.raw"), tonePcm16(2, 44100 * 20, 44100, 36));
+        ASSERT_TRUE(run(in + "sox -t raw -e signed -b 16 -c 2 -r 44100 -L in.raw in.wav"));
+        ASSERT_TRUE(run(in + c.encode));
+        const Bytes whole = readFile(dir_.file(c.file));
+        const std::string ext = std::string(c.file).substr(1);
+        path_ = dir_.file("cut" + ext);
+        writeFile(path_, Bytes(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 2 / 5)));
+        run(in + c.reference);  // decoders of damaged files may well exit with an error status
+        reference_ = readFile(dir_.file("ref.raw"));
+        ASSERT_GT(reference_.size(), 44100u * 4 * 5) << "the reference decoder got too little from " << path_;
+    }
+
+    TempDir dir_;
+    std::string path_;
+    Bytes reference_;
+};
+
+TEST_P(TruncatedFiles, OpensWithTheLengthAndSamplesTheDataHolds) {
+    const TruncatedCase& c = GetParam();
+    const uint64_t frames = reference_.size() / 4;
+    for (const bool accurate : {false, true}) {
+        SCOPED_TRACE(accurate ? "accurate open" : "quick open");
+        std::unique_ptr<Decoder> d;
+        ASSERT_EQ(openFile(path_, accurate, {}, &d), FMOD_OK);
+        ASSERT_EQ(d->info().channels, 2);
+        const uint64_t length = d->info().lengthFrames;
+        EXPECT_LE(length, frames + c.lengthSlack) << "reference " << frames << " frames";
+        EXPECT_GE(length + c.lengthSlack, frames) << "reference " << frames << " frames";
+        const Bytes all = readAll(*d, 2048);
+        EXPECT_EQ(all.size(), length * 4) << "a read to the end gives the length";
+        EXPECT_LE(maxDifference(all, reference_), c.sampleTolerance);
+
+        // Where the analyses seek: the silence analysis reads the last chunk first, then
+        // earlier ones; a deck seeks anywhere.
+        const uint64_t targets[] = {length - 2048 - 4, length / 2, length - 1, length - 5000, 3, length};
+        for (uint64_t target : targets) {
+            ASSERT_TRUE(d->seek(target)) << "seek to " << target << " of " << length;
+            const Bytes got = readSome(*d, 3000);
+            const uint64_t expect = std::min<uint64_t>(3000, length - target);
+            ASSERT_EQ(got.size(), expect * 4) << "at " << target;
+            const Bytes want(all.begin() + static_cast<long>(target * 4),
+                             all.begin() + static_cast<long>((target + expect) * 4));
+            EXPECT_LE(maxDifference(got, want), c.seekTolerance) << "after a seek to " << target;
+        }
+        EXPECT_FALSE(d->seek(length + 1));
+    }
+}
+
+void PrintTo(const TruncatedCase& c, std::ostream* os) { *os << c.name; }
+
+INSTANTIATE_TEST_SUITE_P(Formats, TruncatedFiles, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<TruncatedCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+}  // namespace pw::decode::test
