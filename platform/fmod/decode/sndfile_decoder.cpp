@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "flac_cut_view.hpp"
+
 namespace pw::decode {
 
 namespace {
@@ -75,10 +77,15 @@ void describe(int format, StreamInfo* info) {
 // serialised (reads and seeks on an open handle need no lock). The file is opened here and handed
 // over as a descriptor: libsndfile keeps a copy of a path it opens in a buffer of its own, and
 // refuses paths longer than that (1024 bytes) that the platform takes.
-SNDFILE* openLocked(const std::string& path, SF_INFO* info) {
+SNDFILE* openLocked(const std::string& path, SF_INFO* info, FlacCutView* view = nullptr) {
     static std::mutex openMutex;
     std::lock_guard<std::mutex> lock(openMutex);
     std::memset(info, 0, sizeof *info);
+    if (view) {
+        static SF_VIRTUAL_IO io = FlacCutView::callbacks();
+        view->seek(0, SEEK_SET);
+        return sf_open_virtual(&io, SFM_READ, info, view);
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     // The descriptor belongs to the handle from here on: sf_close, or a failed open, closes it.
@@ -199,16 +206,30 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
         info.lengthFrames = countFrames(file, sfinfo.channels);
         moved = true;
     }
-    if (moved && !(file = reopen(file, path, &sfinfo)))
+    // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is read
+    // through a view in which they describe the data that is there.
+    std::unique_ptr<FlacCutView> view;
+    if (countData && major == SF_FORMAT_FLAC)
+        view = FlacCutView::make(path, info.lengthFrames);
+    if (view) {
+        sf_close(file);
+        if (!(file = openLocked(path, &sfinfo, view.get())))
+            return nullptr;
+    } else if (moved && !(file = reopen(file, path, &sfinfo))) {
         return nullptr;
+    }
     info.lengthExact = true;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));
     decoder->lengthCounted_ = countData;
+    decoder->view_ = std::move(view);
     if (info.type == FMOD_SOUND_TYPE_OGGVORBIS)
         decoder->vorbisLastPage_ = std::min<uint64_t>(penultimateGranule(path), info.lengthFrames);
     return decoder;
 }
+
+SndfileDecoder::SndfileDecoder(SNDFILE* file, const StreamInfo& info, const std::string& path)
+    : file_(file), info_(info), path_(path) {}
 
 SndfileDecoder::~SndfileDecoder() { sf_close(file_); }
 
