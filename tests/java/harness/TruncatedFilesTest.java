@@ -124,8 +124,8 @@ public final class TruncatedFilesTest {
                 Check.equal(want.beats().size(), got.beats().size(), "beats listed");
                 for (int i = 0; i < Math.min(want.beats().size(), got.beats().size()); i++)
                     AnalysisExportsTest.isNear(want.beats().get(i), got.beats().get(i), 0.012, "beat " + i);
-                for (double t : got.beats())
-                    Check.isTrue(t * 1000 <= referenceMs, "beat at " + t + " s beyond the audio's " + referenceMs + " ms");
+                double lastBeat = got.beats().isEmpty() ? 0 : got.beats().get(got.beats().size() - 1);
+                Check.isTrue(lastBeat * 1000 <= referenceMs, "beat at " + lastBeat + " s, past the audio's " + referenceMs + " ms");
 
                 Check.equal(1L, got.silenceStatus(), "CalcSilenceDBUnicode");
                 Check.equal(want.silenceStatus(), got.silenceStatus(), "silence status as the reference's");
