@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode_fixture.hpp"
+#include "mpeg_info_frame.hpp"
 
 namespace pw::decode::test {
 namespace {
@@ -24,6 +25,7 @@ struct TruncatedCase {
     // After a seek, samples equal a linear read, except where the 32-bit mpg123 rounds isolated
     // samples one step apart (the position stays exact).
     int seekTolerance = 0;
+    int channels = 2;
 };
 
 constexpr int kMp3SeekTolerance = sizeof(void*) == 8 ? 0 : 1;
@@ -35,6 +37,12 @@ const TruncatedCase kCases[] = {
     {"vorbis", "x.ogg", "oggenc -Q -q 5 in.wav -o x.ogg", "oggdec -Q -R -o ref.raw cut.ogg", 0, 1},
     {"mp3", "x.mp3", "lame --quiet -b 192 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw", 0, 0, kMp3SeekTolerance},
     {"mp3_vbr", "x.mp3", "lame --quiet -V 2 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw", 0, 0, kMp3SeekTolerance},
+    // The info record sits after side information whose size depends on version and mode.
+    {"mp3_mono", "x.mp3", "lame --quiet -m m -b 96 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw", 0, 0, 1, 1},
+    {"mp3_22k_mono", "x.mp3", "lame --quiet -m m --resample 22.05 -b 64 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw",
+     0, 0, 1, 1},
+    {"mp3_22k_stereo", "x.mp3", "lame --quiet --resample 22.05 -b 64 in.wav x.mp3", "mpg123 -q -s cut.mp3 > ref.raw",
+     0, 0, 1},
 };
 
 // Largest difference between the 16-bit samples the two strings have in common.
@@ -61,33 +69,41 @@ protected:
         writeFile(dir_.file("in.raw"), pcm);
         ASSERT_TRUE(run(in + "sox -t raw -e signed -b 16 -c 2 -r 44100 -L in.raw in.wav"));
         ASSERT_TRUE(run(in + c.encode));
-        const Bytes whole = readFile(dir_.file(c.file));
+        whole_ = dir_.file(c.file);
+        const Bytes whole = readFile(whole_);
         const std::string ext = std::string(c.file).substr(1);
         path_ = dir_.file("cut" + ext);
         writeFile(path_, Bytes(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 2 / 5)));
         run(in + c.reference);  // decoders of damaged files may well exit with an error status
         reference_ = readFile(dir_.file("ref.raw"));
-        ASSERT_GT(reference_.size(), 44100u * 4 * 5) << "the reference decoder got too little from " << path_;
+        ASSERT_GT(reference_.size(), 22050u * 2 * 5) << "the reference decoder got too little from " << path_;
     }
 
     TempDir dir_;
+    std::string whole_;
     std::string path_;
     Bytes reference_;
 };
 
 TEST_P(TruncatedFiles, OpensWithTheLengthAndSamplesTheDataHolds) {
     const TruncatedCase& c = GetParam();
-    const uint64_t frames = reference_.size() / 4;
+    const size_t fb = 2 * static_cast<size_t>(c.channels);
+    const uint64_t frames = reference_.size() / fb;
+    // Only the cut MP3 files are taken for cut short by the test that makes a quick open count
+    // frames: whole files keep their quick length.
+    const bool mp3 = std::string(c.name).rfind("mp3", 0) == 0;
+    EXPECT_FALSE(mpegFileCutShort(whole_));
+    EXPECT_EQ(mpegFileCutShort(path_), mp3);
     for (const bool accurate : {false, true}) {
         SCOPED_TRACE(accurate ? "accurate open" : "quick open");
         std::unique_ptr<Decoder> d;
         ASSERT_EQ(openFile(path_, accurate, {}, &d), FMOD_OK);
-        ASSERT_EQ(d->info().channels, 2);
+        ASSERT_EQ(d->info().channels, c.channels);
         const uint64_t length = d->info().lengthFrames;
         EXPECT_LE(length, frames + c.lengthSlack) << "reference " << frames << " frames";
         EXPECT_GE(length + c.lengthSlack, frames) << "reference " << frames << " frames";
         const Bytes all = readAll(*d, 2048);
-        EXPECT_EQ(all.size(), length * 4) << "a read to the end gives the length";
+        EXPECT_EQ(all.size(), length * fb) << "a read to the end gives the length";
         EXPECT_LE(maxDifference(all, reference_), c.sampleTolerance);
 
         // Where the analyses seek: the silence analysis reads the last chunk first, then each
@@ -99,12 +115,53 @@ TEST_P(TruncatedFiles, OpensWithTheLengthAndSamplesTheDataHolds) {
             ASSERT_TRUE(d->seek(target)) << "seek to " << target << " of " << length;
             const Bytes got = readSome(*d, 3000);
             const uint64_t expect = std::min<uint64_t>(3000, length - target);
-            ASSERT_EQ(got.size(), expect * 4) << "at " << target;
-            const Bytes want(all.begin() + static_cast<long>(target * 4),
-                             all.begin() + static_cast<long>((target + expect) * 4));
+            ASSERT_EQ(got.size(), expect * fb) << "at " << target;
+            const Bytes want(all.begin() + static_cast<long>(target * fb),
+                             all.begin() + static_cast<long>((target + expect) * fb));
             EXPECT_LE(maxDifference(got, want), c.seekTolerance) << "after a seek to " << target;
         }
         EXPECT_FALSE(d->seek(length + 1));
+    }
+}
+
+// The byte count of the info record, wherever the frame's layout puts it.
+TEST(MpegInfoFrame, DeclaredBytesOfEachLayout) {
+    struct Row {
+        const char* what;
+        unsigned char header[4];
+        size_t at;  // where the record starts
+        const char* tag;
+        uint32_t flags;
+        uint64_t expected;
+    };
+    const Row rows[] = {
+        {"MPEG-1 stereo, frames and bytes", {0xFF, 0xFB, 0x90, 0x00}, 36, "Xing", 3, 123456},
+        {"MPEG-1 stereo, bytes only", {0xFF, 0xFB, 0x90, 0x00}, 36, "Info", 2, 123456},
+        {"MPEG-1 stereo, frames only", {0xFF, 0xFB, 0x90, 0x00}, 36, "Xing", 1, 0},
+        {"MPEG-1 mono", {0xFF, 0xFB, 0x90, 0xC0}, 21, "Info", 3, 123456},
+        {"MPEG-2 stereo", {0xFF, 0xF3, 0x90, 0x00}, 21, "Xing", 3, 123456},
+        {"MPEG-2 mono", {0xFF, 0xF3, 0x90, 0xC0}, 13, "Xing", 3, 123456},
+        {"MPEG-1 mono, record where stereo keeps it", {0xFF, 0xFB, 0x90, 0xC0}, 36, "Xing", 3, 0},
+        {"VBRI", {0xFF, 0xFB, 0x90, 0x00}, 36, "VBRI", 0, 123456},
+        {"layer II", {0xFF, 0xFD, 0x90, 0x00}, 36, "Xing", 3, 0},
+    };
+    for (const Row& row : rows) {
+        Bytes frame(417, 0);
+        std::copy(row.header, row.header + 4, frame.begin());
+        std::copy(row.tag, row.tag + 4, frame.begin() + static_cast<long>(row.at));
+        auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                frame[at + static_cast<size_t>(i)] = static_cast<unsigned char>(v >> (24 - 8 * i));
+        };
+        if (std::string(row.tag) == "VBRI") {
+            put32(row.at + 10, 123456);
+            put32(row.at + 14, 999);  // frames
+        } else {
+            put32(row.at + 4, row.flags);
+            put32(row.at + 8, (row.flags & 1) ? 999 : 123456);
+            put32(row.at + 12, 123456);
+        }
+        EXPECT_EQ(declaredStreamBytes(frame.data(), frame.size()), row.expected) << row.what;
     }
 }
 
