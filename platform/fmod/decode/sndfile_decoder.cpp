@@ -164,13 +164,6 @@ bool decodesLastFrame(SNDFILE* file, sf_count_t frames, int channels) {
     return sf_seek(file, frames - 1, SEEK_SET) == frames - 1 && sf_readf_short(file, last.data(), 1) == 1;
 }
 
-// Closes `file` and opens the path again: a handle at its first frame, with no decoder state
-// left from seeks or reads.
-SNDFILE* reopen(SNDFILE* file, const std::string& path, SF_INFO* info) {
-    sf_close(file);
-    return openLocked(path, info);
-}
-
 }  // namespace
 
 std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isMpeg) {
@@ -193,30 +186,29 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
     // The data says how long the stream is when the header cannot: no length at all (an Ogg file
     // cut before its last page), more than the file could hold, or a FLAC file whose last frame
-    // is not there. The count runs on the first handle, and a fresh one starts the stream.
-    bool moved = false;  // the handle has left the first frame
+    // is not there (a FLAC file cut short keeps its header's length).
     bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte;
-    if (!countData && major == SF_FORMAT_FLAC) {
-        moved = true;
+    const bool probed = !countData && major == SF_FORMAT_FLAC;
+    if (probed)
         countData = !decodesLastFrame(file, sfinfo.frames, sfinfo.channels);
-    }
     if (countData) {
-        if (moved && !(file = reopen(file, path, &sfinfo)))
-            return nullptr;
+        if (probed) {
+            sf_close(file);
+            if (!(file = openLocked(path, &sfinfo)))
+                return nullptr;
+        }
         info.lengthFrames = countFrames(file, sfinfo.channels);
-        moved = true;
     }
     // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is read
     // through a view in which they describe the data that is there.
     std::unique_ptr<FlacCutView> view;
     if (countData && major == SF_FORMAT_FLAC)
         view = FlacCutView::make(path, info.lengthFrames);
-    if (view) {
+    // A handle that has been read or sought is replaced by a fresh one at the first frame.
+    if (countData || probed) {
         sf_close(file);
         if (!(file = openLocked(path, &sfinfo, view.get())))
             return nullptr;
-    } else if (moved && !(file = reopen(file, path, &sfinfo))) {
-        return nullptr;
     }
     info.lengthExact = true;
     describe(sfinfo.format, &info);
