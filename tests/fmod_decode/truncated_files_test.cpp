@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode_fixture.hpp"
+#include "flac_tail.hpp"
 #include "mpeg_info_frame.hpp"
 
 namespace pw::decode::test {
@@ -28,6 +29,7 @@ struct TruncatedCase {
     int channels = 2;
 };
 
+constexpr int kFrames = 44100 * 20;  // of the whole file
 constexpr int kMp3SeekTolerance = sizeof(void*) == 8 ? 0 : 1;
 
 const TruncatedCase kCases[] = {
@@ -64,7 +66,7 @@ protected:
         // Silence first, then music: the encoded data is not evenly spread over the file, so a
         // decoder that estimates positions from the header's figures looks for the cut file's
         // last frames past its end.
-        Bytes pcm = tonePcm16(2, 44100 * 20, 44100, 36);
+        Bytes pcm = tonePcm16(2, kFrames, 44100, 36);
         std::fill(pcm.begin(), pcm.begin() + 44100 * 4 * 2, 0);
         writeFile(dir_.file("in.raw"), pcm);
         ASSERT_TRUE(run(in + "sox -t raw -e signed -b 16 -c 2 -r 44100 -L in.raw in.wav"));
@@ -89,11 +91,13 @@ TEST_P(TruncatedFiles, OpensWithTheLengthAndSamplesTheDataHolds) {
     const TruncatedCase& c = GetParam();
     const size_t fb = 2 * static_cast<size_t>(c.channels);
     const uint64_t frames = reference_.size() / fb;
-    // Only the cut MP3 files are taken for cut short by the test that makes a quick open count
-    // frames: whole files keep their quick length.
-    const bool mp3 = std::string(c.name).rfind("mp3", 0) == 0;
+    // Only the cut files are taken for cut short by the tests that make an open count frames:
+    // whole files keep the length of their headers, at no cost.
+    const std::string name = c.name;
     EXPECT_FALSE(mpegFileCutShort(whole_));
-    EXPECT_EQ(mpegFileCutShort(path_), mp3);
+    EXPECT_EQ(mpegFileCutShort(path_), name.rfind("mp3", 0) == 0);
+    EXPECT_TRUE(flacDataHoldsLength(whole_, kFrames));
+    EXPECT_EQ(flacDataHoldsLength(path_, kFrames), name != "flac");
     for (const bool accurate : {false, true}) {
         SCOPED_TRACE(accurate ? "accurate open" : "quick open");
         std::unique_ptr<Decoder> d;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "flac_cut_view.hpp"
+#include "flac_tail.hpp"
 
 namespace pw::decode {
 
@@ -155,15 +156,6 @@ uint64_t countFrames(SNDFILE* file, int channels) {
     }
 }
 
-// True when the handle decodes the last frame of `frames`. A FLAC file cut short (an interrupted
-// copy or download) keeps the length of its header, and only the data shows that it ends sooner.
-bool decodesLastFrame(SNDFILE* file, sf_count_t frames, int channels) {
-    if (frames == 0)
-        return true;
-    std::vector<short> last(static_cast<size_t>(channels));
-    return sf_seek(file, frames - 1, SEEK_SET) == frames - 1 && sf_readf_short(file, last.data(), 1) == 1;
-}
-
 }  // namespace
 
 std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isMpeg) {
@@ -186,26 +178,17 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
     // The data says how long the stream is when the header cannot: no length at all (an Ogg file
     // cut before its last page), more than the file could hold, or a FLAC file whose last frame
-    // is not there (a FLAC file cut short keeps its header's length).
-    bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte;
-    const bool probed = !countData && major == SF_FORMAT_FLAC;
-    if (probed)
-        countData = !decodesLastFrame(file, sfinfo.frames, sfinfo.channels);
-    if (countData) {
-        if (probed) {
-            sf_close(file);
-            if (!(file = openLocked(path, &sfinfo)))
-                return nullptr;
-        }
-        info.lengthFrames = countFrames(file, sfinfo.channels);
-    }
-    // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is read
-    // through a view in which they describe the data that is there.
+    // ends before it (a FLAC file cut short keeps its header's length). The count runs on this
+    // handle, and a fresh one starts the stream at its first frame.
+    const bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte ||
+                           (major == SF_FORMAT_FLAC && !flacDataHoldsLength(path, info.lengthFrames));
     std::unique_ptr<FlacCutView> view;
-    if (countData && major == SF_FORMAT_FLAC)
-        view = FlacCutView::make(path, info.lengthFrames);
-    // A handle that has been read or sought is replaced by a fresh one at the first frame.
-    if (countData || probed) {
+    if (countData) {
+        info.lengthFrames = countFrames(file, sfinfo.channels);
+        // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is
+        // read through a view in which they describe the data that is there.
+        if (major == SF_FORMAT_FLAC)
+            view = FlacCutView::make(path, info.lengthFrames);
         sf_close(file);
         if (!(file = openLocked(path, &sfinfo, view.get())))
             return nullptr;
