@@ -42,10 +42,11 @@ public final class TruncatedFilesTest {
 
     /** What one file gives through every path that opens files. */
     record Figures(int handleMs, int quickMs, long bpmStatus, float bpm, List<Double> beats, long silenceStatus,
-                   int silenceStart, int silenceEnd, long gainStatus, float gain, long deckStatus, int deckMs) {
+                   int silenceStart, int silenceEnd, long gainStatus, float gain, long deckStatus, int deckMs,
+                   long sampleStatus, int sampleMs) {
         String summary() {
-            return String.format("length %d/%d ms, deck %d %d ms, BPM %d %.3f, %d beats to %.3f s, silence %d %d-%d ms,"
-                + " gain %d %.2f dB", handleMs, quickMs, deckStatus, deckMs, bpmStatus, bpm, beats.size(),
+            return String.format("length %d/%d ms, deck %d %d ms, sample %d %d ms, BPM %d %.3f, %d beats to %.3f s, silence %d %d-%d ms,"
+                + " gain %d %.2f dB", handleMs, quickMs, deckStatus, deckMs, sampleStatus, sampleMs, bpmStatus, bpm, beats.size(),
                 beats.isEmpty() ? 0.0 : beats.get(beats.size() - 1), silenceStatus, silenceStart, silenceEnd, gainStatus, gain);
         }
     }
@@ -74,8 +75,16 @@ public final class TruncatedFilesTest {
             p.GetLength(0, deckMs, 1);
             p.Unload(0);
         }
+        // A sample is decoded whole into memory when it loads.
+        long sampleStatus = p.LoadSampleUnicode(3, path);
+        IntBuffer sampleMs = direct(4).asIntBuffer().put(0, -1);
+        if (sampleStatus == 1) {
+            p.GetSampleLength(3, sampleMs);
+            p.UnloadSample(3);
+        }
         return new Figures(handleMs.get(0), quick.getInt(0), bpmStatus, bpm.getFloat(0), times, silenceStatus,
-            silence.getInt(0), silence.getInt(4), gainStatus, gain.getFloat(0), deckStatus, deckMs.getInt(0));
+            silence.getInt(0), silence.getInt(4), gainStatus, gain.getFloat(0), deckStatus, deckMs.getInt(0),
+            sampleStatus, sampleMs.get(0));
     }
 
     /** Largest difference between the samples two WAV files have in common, in 16-bit steps. */
@@ -94,7 +103,10 @@ public final class TruncatedFilesTest {
         Path click = dir.resolve("click.wav");
         AnalysisExportsTest.clickTrack(click, 120.0);
         PlayerNative p = new PlayerNative();
-        Check.test("start-up", () -> Check.equal(1L, p.InitPlayer(), "InitPlayer"));
+        Check.test("start-up", () -> {
+            Check.equal(1L, p.InitPlayer(), "InitPlayer");
+            Check.equal(1L, p.SetupSampler(0), "SetupSampler");
+        });
 
         for (Format f : FORMATS) {
             Path whole = dir.resolve("whole." + f.name());
@@ -118,6 +130,8 @@ public final class TruncatedFilesTest {
                 Check.equal(referenceMs, got.quickMs(), "quick length");
                 Check.equal(1L, got.deckStatus(), "deck load");
                 Check.equal(referenceMs, got.deckMs(), "deck length");
+                Check.equal(1L, got.sampleStatus(), "sample load");
+                Check.equal(referenceMs, got.sampleMs(), "sample length");
 
                 Check.equal(1L, got.bpmStatus(), "CalcBPMUnicode");
                 AnalysisExportsTest.isNear(want.bpm(), got.bpm(), 0.01, "BPM");
