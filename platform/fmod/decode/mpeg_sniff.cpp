@@ -62,6 +62,17 @@ bool parseMpegHeader(const unsigned char* p, MpegFrameHeader* out) {
     return true;
 }
 
+size_t id3v2TagBytes(const unsigned char* head) {
+    if (head[0] != 'I' || head[1] != 'D' || head[2] != '3')
+        return 0;
+    // A 28-bit synch-safe size after the 10-byte header (plus a footer if flagged).
+    size_t bytes = 10 + ((static_cast<size_t>(head[6] & 0x7F) << 21) | (static_cast<size_t>(head[7] & 0x7F) << 14) |
+                         (static_cast<size_t>(head[8] & 0x7F) << 7) | static_cast<size_t>(head[9] & 0x7F));
+    if (head[5] & 0x10)
+        bytes += 10;
+    return bytes;
+}
+
 bool findMpegFrames(const unsigned char* data, size_t size, size_t searchLimit, int needFrames) {
     for (size_t start = 0; start < searchLimit && start + 4 <= size; ++start) {
         MpegFrameHeader first;
@@ -92,15 +103,8 @@ bool looksLikeMpegAudio(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         return false;
-    std::vector<unsigned char> head(10);
-    size_t skip = 0;
-    if (std::fread(head.data(), 1, 10, f) == 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
-        // ID3v2: a 28-bit synch-safe size after the 10-byte header (plus a footer if flagged).
-        skip = 10 + ((static_cast<size_t>(head[6] & 0x7F) << 21) | (static_cast<size_t>(head[7] & 0x7F) << 14) |
-                     (static_cast<size_t>(head[8] & 0x7F) << 7) | static_cast<size_t>(head[9] & 0x7F));
-        if (head[5] & 0x10)
-            skip += 10;
-    }
+    unsigned char head[10] = {0};
+    const size_t skip = std::fread(head, 1, 10, f) == 10 ? id3v2TagBytes(head) : 0;
     std::vector<unsigned char> data(kReadLimit);
     size_t got = 0;
     if (std::fseek(f, static_cast<long>(skip), SEEK_SET) == 0)

@@ -19,6 +19,10 @@ struct MpegFrameHeader {
 // Parses four header bytes; false for anything not a usable frame header (free format included).
 bool parseMpegHeader(const unsigned char* p, MpegFrameHeader* out);
 
+// Bytes of the ID3v2 tag that starts with the ten bytes at `head`, header and footer included;
+// 0 when they start no tag.
+size_t id3v2TagBytes(const unsigned char* head);
+
 // True when `data` holds, from some offset in its first `searchLimit` bytes, `needFrames`
 // consecutive consistent frames (fewer when the data ends cleanly after the last one).
 bool findMpegFrames(const unsigned char* data, size_t size, size_t searchLimit, int needFrames);

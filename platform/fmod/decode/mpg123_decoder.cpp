@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "mpeg_info_frame.hpp"
+
 namespace pw::decode {
 
 namespace {
@@ -59,6 +61,20 @@ mpg123_handle* openHandle(const std::string& path, long rate = 0, int channels =
     return h;
 }
 
+// Frames a handle decodes from where it is to the end.
+uint64_t decodedFrames(mpg123_handle* h, int channels) {
+    std::vector<unsigned char> discard(65536);
+    const size_t frameBytes = 2 * static_cast<size_t>(channels);
+    uint64_t bytes = 0;
+    for (;;) {
+        size_t done = 0;
+        const int rc = mpg123_read(h, discard.data(), discard.size(), &done);
+        bytes += done;
+        if ((rc != MPG123_OK && rc != MPG123_NEW_FORMAT) || (rc == MPG123_OK && done == 0))
+            return bytes / frameBytes;
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accurate) {
@@ -85,7 +101,16 @@ std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accur
     // file whose length it extrapolated from the file size.
     bool exact = false;
     off_t length = -1;
-    if (accurate) {
+    if (mpegFileCutShort(path)) {
+        // The frame count in the first frame is that of the whole file. A scan finds fewer frames,
+        // gives up the gapless end the file declares and then counts the encoder delay as well,
+        // which a read still drops: the length is what a read gives.
+        HandleCloser counter{openHandle(path, rate, channels)};
+        if (!counter.h)
+            return nullptr;
+        length = static_cast<off_t>(decodedFrames(counter.h, channels));
+        exact = true;
+    } else if (accurate) {
         // The scan runs on a handle of its own: rewinding after a scan leaves the synthesis
         // filter with the file's last frames in it, and the first samples read would differ by a
         // rounding step from a fresh decode.

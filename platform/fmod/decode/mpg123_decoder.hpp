@@ -14,7 +14,8 @@ namespace pw::decode {
 class Mpg123Decoder final : public Decoder {
 public:
     // `accurate` scans the whole file for an exact length; otherwise the length is the library's
-    // estimate (exact only when the file carries a frame count). Null when mpg123 refuses the file.
+    // estimate (exact only when the file carries a frame count). A file cut short (fewer bytes than
+    // its first frame declares) is decoded once to count its frames. Null when mpg123 refuses it.
     static std::unique_ptr<Decoder> open(const std::string& path, bool accurate);
     ~Mpg123Decoder() override;
 

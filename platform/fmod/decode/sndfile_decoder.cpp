@@ -10,6 +10,9 @@
 #include <mutex>
 #include <vector>
 
+#include "flac_cut_view.hpp"
+#include "flac_tail.hpp"
+
 namespace pw::decode {
 
 namespace {
@@ -75,18 +78,24 @@ void describe(int format, StreamInfo* info) {
 // serialised (reads and seeks on an open handle need no lock). The file is opened here and handed
 // over as a descriptor: libsndfile keeps a copy of a path it opens in a buffer of its own, and
 // refuses paths longer than that (1024 bytes) that the platform takes.
-SNDFILE* openLocked(const std::string& path, SF_INFO* info) {
+SNDFILE* openLocked(const std::string& path, SF_INFO* info, FlacCutView* view = nullptr) {
     static std::mutex openMutex;
     std::lock_guard<std::mutex> lock(openMutex);
     std::memset(info, 0, sizeof *info);
+    if (view) {
+        static SF_VIRTUAL_IO io = FlacCutView::callbacks();
+        view->seek(0, SEEK_SET);
+        return sf_open_virtual(&io, SFM_READ, info, view);
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     // The descriptor belongs to the handle from here on: sf_close, or a failed open, closes it.
     return sf_open_fd(fd, SFM_READ, info, SF_TRUE);
 }
 
-// Granule position (the frame count up to its end) of the second-to-last Ogg page, read from the
-// file's tail; 0 when the file has fewer than two pages there.
+// Granule position (the frame count up to its end) of the second-to-last whole Ogg page, read from
+// the file's tail; 0 when the file has fewer than two pages there. A page cut off by the end of
+// the file (a file cut short) holds no packet the decoder can finish, so it does not count.
 uint64_t penultimateGranule(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
@@ -111,6 +120,14 @@ uint64_t penultimateGranule(const std::string& path) {
             granule = (granule << 8) | tail[i + 6 + static_cast<size_t>(b)];
         if (granule < 0)
             continue;  // a page where no packet ends
+        const size_t segments = tail[i + 26];
+        if (i + 27 + segments > got)
+            continue;
+        size_t pageBytes = 27 + segments;
+        for (size_t k = 0; k < segments; ++k)
+            pageBytes += tail[i + 27 + k];
+        if (i + pageBytes > got)
+            continue;
         previous = last;
         last = granule;
     }
@@ -151,8 +168,7 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     const int major = sfinfo.format & SF_FORMAT_TYPEMASK;
     if (major == SF_FORMAT_MPEG && isMpeg)
         *isMpeg = true;
-    if (major == SF_FORMAT_MPEG || sfinfo.channels <= 0 || sfinfo.samplerate <= 0 || sfinfo.frames < 0 ||
-        sfinfo.frames == SF_COUNT_MAX) {
+    if (major == SF_FORMAT_MPEG || sfinfo.channels <= 0 || sfinfo.samplerate <= 0 || sfinfo.frames < 0) {
         sf_close(file);
         return nullptr;
     }
@@ -160,22 +176,35 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.channels = sfinfo.channels;
     info.rate = sfinfo.samplerate;
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
-    if (info.lengthFrames > fileBytes(path) * kMaxFramesPerByte) {
-        // The header claims more than the file could hold: the data says how long it is. The
-        // count runs on this handle, and a fresh one starts the stream at its first frame.
+    // The data says how long the stream is when the header cannot: no length at all (an Ogg file
+    // cut before its last page), more than the file could hold, or a FLAC file whose last frame
+    // ends before it (a FLAC file cut short keeps its header's length). The count runs on this
+    // handle, and a fresh one starts the stream at its first frame.
+    const bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte ||
+                           (major == SF_FORMAT_FLAC && !flacDataHoldsLength(path, info.lengthFrames));
+    std::unique_ptr<FlacCutView> view;
+    if (countData) {
         info.lengthFrames = countFrames(file, sfinfo.channels);
+        // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is
+        // read through a view in which they describe the data that is there.
+        if (major == SF_FORMAT_FLAC)
+            view = FlacCutView::make(path, info.lengthFrames);
         sf_close(file);
-        file = openLocked(path, &sfinfo);
-        if (!file)
+        if (!(file = openLocked(path, &sfinfo, view.get())))
             return nullptr;
     }
     info.lengthExact = true;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));
+    decoder->lengthCounted_ = countData;
+    decoder->view_ = std::move(view);
     if (info.type == FMOD_SOUND_TYPE_OGGVORBIS)
         decoder->vorbisLastPage_ = std::min<uint64_t>(penultimateGranule(path), info.lengthFrames);
     return decoder;
 }
+
+SndfileDecoder::SndfileDecoder(SNDFILE* file, const StreamInfo& info, const std::string& path)
+    : file_(file), info_(info), path_(path) {}
 
 SndfileDecoder::~SndfileDecoder() { sf_close(file_); }
 
@@ -261,6 +290,15 @@ bool SndfileDecoder::seek(uint64_t frame) {
         return false;
     if (info_.type == FMOD_SOUND_TYPE_OGGVORBIS)
         return seekVorbis(frame);
+    if (lengthCounted_ && frame == info_.lengthFrames && frame > 0) {
+        // The end of a file cut short lies in a block of which only part is there: the library
+        // cannot seek into it, so the frame before it is sought and read.
+        std::vector<short> last(static_cast<size_t>(info_.channels));
+        if (sf_seek(file_, static_cast<sf_count_t>(frame - 1), SEEK_SET) < 0 || sf_readf_short(file_, last.data(), 1) != 1)
+            return false;
+        position_ = frame;
+        return true;
+    }
     if (sf_seek(file_, static_cast<sf_count_t>(frame), SEEK_SET) < 0)
         return false;
     position_ = frame;

@@ -11,6 +11,8 @@ typedef struct sf_private_tag SNDFILE;
 
 namespace pw::decode {
 
+class FlacCutView;
+
 class SndfileDecoder final : public Decoder {
 public:
     // Returns null when libsndfile does not take the file, or when the file is MPEG audio
@@ -23,8 +25,7 @@ public:
     bool seek(uint64_t frame) override;
 
 private:
-    SndfileDecoder(SNDFILE* file, const StreamInfo& info, const std::string& path)
-        : file_(file), info_(info), path_(path) {}
+    SndfileDecoder(SNDFILE* file, const StreamInfo& info, const std::string& path);
     bool seekVorbis(uint64_t frame);
 
     SNDFILE* file_;
@@ -33,6 +34,8 @@ private:
     uint64_t position_ = 0;
     std::string path_;
     uint64_t vorbisLastPage_ = 0;  // first frame of the final Ogg page (Vorbis only)
+    bool lengthCounted_ = false;   // the length is the data's, not the header's
+    std::unique_ptr<FlacCutView> view_;  // what file_ reads through, for a FLAC file cut short
 };
 
 }  // namespace pw::decode
