@@ -131,7 +131,8 @@ private:
     float m_fLastB;
     bool m_bFadeNext;  // a jump whose region was not loaded yet still fades in (render thread)
     // The unused rest (under one stride) of the last prefetch read, in m_pWork, when a call's end
-    // cut the copy short; m_uiCarryFrom is its first frame. Render thread only.
+    // or a region's end cut the copy short; m_uiCarryFrom is its first frame. The next read that
+    // goes on without a jump starts with it; a jump or seek drops it. Render thread only.
     unsigned int m_uiCarryOffset;
     unsigned int m_uiCarryBytes;
     unsigned int m_uiCarryFrom;
