@@ -195,7 +195,11 @@ int BufferingSound::seekData(unsigned int pcm) {
     const int64_t ahead = aheadWords;
     if (words >= needle && words < needle + ahead) {
         ReadBufferForward(nullptr, static_cast<uint64_t>(words - needle), false);
-    } else if (words < needle && words > needle - behind) {
+    } else if (words < needle && words >= needle - behind) {
+        // The bottom is the oldest frame held: a target there is inside. Taken for outside, a
+        // loop that starts where the ring was reset (a loop from the start of the sound, where
+        // nothing is ever fetched behind) would reset the ring at every wrap, and each lap would
+        // run long by the silence the worker takes to refill it.
         ReadBufferBackward(nullptr, static_cast<uint64_t>(needle - words), false);
     } else {
         m_pendingWords.store(words, std::memory_order_release);

@@ -35,6 +35,7 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_uiCarryBytes(0),
       m_uiCarryFrom(0),
       m_bCarryForward(true),
+      m_uiSkipBytes(0),
       m_uiFadeFrame(0),
       m_fFadeA(0.0f),
       m_fFadeB(0.0f) {
@@ -89,8 +90,10 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
     if (!dst && bytes > 0) return FMOD_ERR_INVALID_PARAM;
     bool jumped = false;
     if (m_bPendingSeek.exchange(false, std::memory_order_acq_rel)) {
-        m_pBuffer->seekData(m_uiPosition.load(std::memory_order_acquire));
+        const unsigned int target = m_uiPosition.load(std::memory_order_acquire);
+        m_pBuffer->seekData(target);
         m_uiCarryBytes = 0;
+        skipToSeekTarget(target);
         jumped = true;
         m_fLastA = m_fLastB = 0.0f;  // a seek fades in from silence
     }
@@ -99,8 +102,20 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
     return readLoop(dst, bytes, read, corrector, jumped);
 }
 
+void LoopSound::skipToSeekTarget(unsigned int pcm) {
+    m_uiSkipBytes = m_pBuffer->isReverse() ? 0 : (pcm - m_pBuffer->landingFrame(pcm)) * frameBytes();
+}
+
 int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector) {
-    m_uiCarryBytes = 0;  // under a stride of a loop's last read: dropped when the loop ends
+    // While a far seek is pending the prefetch gives silence and stands still: nothing to carry
+    // or skip yet.
+    const bool reverse = m_pBuffer->isReverse();
+    if (!reverse && dst && !m_pBuffer->isSeekPending())
+        return readPlainForward(static_cast<unsigned char*>(dst), bytes, read, corrector);
+    if (reverse) {
+        m_uiCarryBytes = 0;  // a forward carry or skip means nothing to a backward read
+        m_uiSkipBytes = 0;
+    }
     const unsigned int from = m_pBuffer->GetPositionPCM();
     const int r = m_pBuffer->readData(dst, bytes, read);
     if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
@@ -117,6 +132,64 @@ int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, Time
     return result;
 }
 
+int LoopSound::readPlainForward(unsigned char* dst, unsigned int bytes, unsigned int* read,
+                                TimeStretchCorrector& corrector) {
+    const unsigned int fb = frameBytes();
+    const unsigned int stride = strideBytes();
+    const bool carry = m_uiCarryBytes > 0 && m_bCarryForward;
+    if (!carry) m_uiCarryBytes = 0;
+    const unsigned int from = carry ? m_uiCarryFrom : m_pBuffer->GetPositionPCM() + m_uiSkipBytes / fb;
+    unsigned int produced = 0;
+    // Copies what the request still takes of the stride in the work buffer, from `offset` up to
+    // `end`; the rest is the carry, which the next read starts with.
+    auto fromWork = [&](unsigned int offset, unsigned int end) {
+        const unsigned int n = std::min(end - offset, bytes - produced);
+        std::memcpy(dst + produced, m_pWork + offset, n);
+        produced += n;
+        m_uiCarryOffset = offset + n;
+        m_uiCarryBytes = end - offset - n;
+        m_uiCarryFrom = from + produced / fb;
+        m_bCarryForward = true;
+    };
+    int r = FMOD_OK;
+    if (carry) {
+        fromWork(m_uiCarryOffset, m_uiCarryOffset + m_uiCarryBytes);
+    } else if (m_uiSkipBytes > 0 && bytes > 0) {
+        unsigned int got = 0;
+        r = m_pBuffer->readData(m_pWork, stride, &got);
+        if (got == stride) {
+            fromWork(m_uiSkipBytes, stride);
+            m_uiSkipBytes = 0;
+        }
+    }
+    if (m_uiCarryBytes == 0 && m_uiSkipBytes == 0 && produced < bytes) {
+        const unsigned int whole = (bytes - produced) - (bytes - produced) % stride;
+        unsigned int got = whole;
+        if (whole > 0) {
+            r = m_pBuffer->readData(dst + produced, whole, &got);
+            produced += got;
+        }
+        if (got == whole && produced < bytes) {
+            got = 0;
+            r = m_pBuffer->readData(m_pWork, stride, &got);
+            if (got == stride) fromWork(0, stride);
+        }
+    }
+    if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
+    if (read) *read = produced;
+    const uint64_t next = static_cast<uint64_t>(from) + produced / fb;
+    int result = FMOD_OK;
+    if (next <= bound()) {
+        m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
+    } else {
+        m_uiPosition.store(from, std::memory_order_release);
+        result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
+    }
+    corrector.putSamplesPCM(from, static_cast<unsigned int>(next), true);
+    rememberLastFrame(dst, produced);
+    return result;
+}
+
 void LoopSound::rememberLastFrame(const unsigned char* out, unsigned int produced) {
     const unsigned int bps = m_uiBytesPerSample;
     if (produced < bps) return;
@@ -128,6 +201,7 @@ void LoopSound::jumpTo(unsigned int start) {
     m_uiCarryBytes = 0;
     if (start <= bound()) m_uiPosition.store(start, std::memory_order_release);
     m_pBuffer->seekData(start);
+    skipToSeekTarget(start);
 }
 
 // The fade reads and writes samples at full scale 1.0. A blend of two integer samples lies between
@@ -227,11 +301,14 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // silence for the rest without counting it as played; the region plays whole once loaded.
         if (m_pBuffer->isSeekPending()) {
             m_bFadeNext = m_bFadeNext || jumped;  // the fade waits for the region's first data
+            // What is heard before the region comes in is that silence: the fade starts from it,
+            // not from the frame played before the jump, which would be a step at full height.
+            m_fLastA = m_fLastB = 0.0f;
             break;
         }
         // 3. From the prefetch source only what this call still takes from this region, in whole
-        // strides: the rest of a longer read would be lost, and the next read would skip it. Only
-        // a region's end may leave part of the last stride unused (play goes elsewhere then).
+        // strides: the rest of a longer read would be lost, and the next read would skip it. The
+        // unused rest of a last stride is the carry.
         const unsigned int position = m_uiPosition.load(std::memory_order_acquire);
         const uint64_t toEnd = region.end > position ? static_cast<uint64_t>(fb) * (region.end - position) : 0;
         const unsigned int stride = strideBytes();
@@ -252,6 +329,14 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         } else {
             debugMsg("readData %d\n", static_cast<int>(want));
             r = m_pBuffer->readData(m_pWork, static_cast<unsigned int>(want), &got);
+            // The first read after a seek starts on the stride the prefetch landed on: the frames
+            // before the target go (want is at least one stride, the skip less than one).
+            if (got > m_uiSkipBytes && m_uiSkipBytes > 0 && forward) {
+                got -= m_uiSkipBytes;
+                std::memmove(m_pWork, m_pWork + m_uiSkipBytes, got);
+                from += m_uiSkipBytes / fb;
+                m_uiSkipBytes = 0;
+            }
         }
         m_uiCarryBytes = 0;
         if (r == FMOD_ERR_FILE_EOF && got == 0) {
@@ -288,8 +373,10 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         const unsigned int used = static_cast<unsigned int>(n / fb);
         const unsigned int after = forward ? from + used : from - std::min(from, used);
         corrector.putSamplesPCM(from, after, forward);
-        // Frames read but not used before the region's end are kept for the next copy.
-        if (n < got && positionBytes + n < endBytes) {
+        // Frames read but not used are kept for the next copy, also at the region's end: play
+        // that goes on without a jump (the loop switched off, the last snippet done) starts
+        // with them. A jump drops them.
+        if (n < got) {
             m_uiCarryOffset = static_cast<unsigned int>(n);
             m_uiCarryBytes = got - static_cast<unsigned int>(n);
             m_uiCarryFrom = after;
@@ -352,8 +439,11 @@ int LoopSound::setLoopPointsPCM(unsigned int start, unsigned int end) {
 }
 
 int LoopSound::setLoopPoints(unsigned int startMs, unsigned int endMs) {
-    const unsigned int end = ConvertMS2PCM(endMs);
+    unsigned int end = ConvertMS2PCM(endMs);
     const unsigned int start = ConvertMS2PCM(startMs);
+    // The end is the first frame not played; the length in milliseconds, rounded, may name a
+    // frame just past the last one, and it means the end of the sound.
+    if (end > m_uiLength && end - m_uiLength <= ConvertMS2PCM(1)) end = m_uiLength;
     return setLoopPointsPCM(start, end);
 }
 

@@ -87,6 +87,13 @@ private:
     FMOD_SOUND_FORMAT sampleFormat() const { return pw::sound::sampleFormat(m_uiBytesPerSample, m_bFloatSamples); }
     int readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
     int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
+    // Forward plain reads: the carry first, then whole strides, and a request's last frames from
+    // one more stride whose rest becomes the carry. So no frame is lost where a loop or snippet
+    // ends inside a stride, and a seek to a frame inside a stride starts on that frame.
+    int readPlainForward(unsigned char* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
+    // After a forward seek of the prefetch to pcm: the frames between where it lands and pcm are
+    // skipped by the next read.
+    void skipToSeekTarget(unsigned int pcm);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.
     void jumpTo(unsigned int start);
     // Blends the first frames of the work buffer from the two samples written before the jump,
@@ -124,11 +131,15 @@ private:
     float m_fLastB;
     bool m_bFadeNext;  // a jump whose region was not loaded yet still fades in (render thread)
     // The unused rest (under one stride) of the last prefetch read, in m_pWork, when a call's end
-    // cut the copy short; m_uiCarryFrom is its first frame. Render thread only.
+    // or a region's end cut the copy short; m_uiCarryFrom is its first frame. The next read that
+    // goes on without a jump starts with it; a jump or seek drops it. Render thread only.
     unsigned int m_uiCarryOffset;
     unsigned int m_uiCarryBytes;
     unsigned int m_uiCarryFrom;
     bool m_bCarryForward;
+    // Bytes the next forward prefetch read drops: a seek lands on the stride at or below its
+    // target, and play must start on the target frame itself. Render thread only.
+    unsigned int m_uiSkipBytes;
     unsigned int m_uiFadeFrame;  // next frame (1-10) of a fade after a jump; 0 none
     float m_fFadeA;
     float m_fFadeB;

@@ -34,13 +34,14 @@ void CPlayer::applyChannelLoop() {
         c->m_uiLoopStart = 0;
         c->m_uiLoopEnd = c->m_uiLength;
     }
-    // The channel's end point is inclusive, hence the -1. A failure is reported and the count is
-    // set all the same, so the switch always reaches the channel.
+    // The channel's end is the first frame not played, as the deck's is: a loop from s to e lasts
+    // exactly e - s, so a beat loop stays in step with the other deck lap after lap. A failure is
+    // reported and the count is set all the same, so the switch always reaches the channel.
     int r;
     if (c->m_bLoopOn)
-        r = main->setLoopPoints(c->m_uiLoopStart, FMOD_TIMEUNIT_MS, c->m_uiLoopEnd - 1, FMOD_TIMEUNIT_MS);
+        r = main->setLoopPoints(c->m_uiLoopStart, FMOD_TIMEUNIT_MS, c->m_uiLoopEnd, FMOD_TIMEUNIT_MS);
     else
-        r = main->setLoopPoints(0, FMOD_TIMEUNIT_MS, c->m_uiLength - 1, FMOD_TIMEUNIT_MS);
+        r = main->setLoopPoints(0, FMOD_TIMEUNIT_MS, c->m_uiLength, FMOD_TIMEUNIT_MS);
     ERRCHECK("CPlayer::applyChannelLoop", __FILE__, __LINE__, static_cast<FMOD_RESULT>(r));
     ERRCHECK("CPlayer::applyChannelLoop", __FILE__, __LINE__,
              static_cast<FMOD_RESULT>(main->setLoopCount(c->m_bLoopOn ? -1 : 0)));

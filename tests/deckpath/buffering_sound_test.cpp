@@ -90,9 +90,9 @@ TEST_F(BufferingSoundTest, SeeksInsideTheWindowTakeEffectOnTheNextRead) {
         unsigned int expected;  // whole words: 16-bit stereo lands on the even frame below
         bool inside;
     };
-    // The ring's bottom stays at frame 0 here; a target exactly at the bottom counts as outside.
+    // The ring's bottom stays at frame 0 here; a target exactly at the bottom is held: inside.
     const Case cases[] = {{5000, 5000, true}, {5001, 5000, true}, {100, 100, true}, {30001, 30000, true},
-                          {2, 2, true},       {0, 0, false}};
+                          {2, 2, true},       {0, 0, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         EXPECT_EQ(bs->seekData(c.target), 0);

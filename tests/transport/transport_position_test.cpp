@@ -117,7 +117,7 @@ TEST_F(TransportDeck, FrameSearchStepsTurnAtTheEndAndStopAtZero) {
         EXPECT_TRUE(loop->isLoopEnabled());
         EXPECT_EQ(start, loop->ConvertMS2PCM(c.expected));
         if (c.expected + 100 <= config->m_uiLength) {
-            EXPECT_EQ(end, loop->ConvertMS2PCM(c.expected + 99));
+            EXPECT_EQ(end, loop->ConvertMS2PCM(c.expected + 100));  // exactly the fragment's length
         }
         EXPECT_EQ(deck.Unload(), 1);
     }

@@ -31,7 +31,8 @@ TEST_F(TransportDeck, LoopRuleHandsTheWindowOrTheWholeSound) {
         unsigned channelStart, channelEnd;  // ms the channel loops (0/0: the whole sound)
     };
     const Case cases[] = {
-        {"window on", 1000, 2000, true, 1000, 2000, 1000, 1999},
+        {"window on", 1000, 2000, true, 1000, 2000, 1000, 2000},
+        {"737 ms lasts 737 ms", 1000, 1737, true, 1000, 1737, 1000, 1737},
         {"inverted window", 3000, 1000, true, 0, 0, 0, 0},
         {"empty window", 3000, 3000, true, 0, 0, 0, 0},
         {"window off", 1000, 2000, false, 1000, 2000, 0, 0},
@@ -52,7 +53,9 @@ TEST_F(TransportDeck, LoopRuleHandsTheWindowOrTheWholeSound) {
         loop->getLoopWindow(&start, &end);
         EXPECT_EQ(loop->isLoopEnabled(), c.on);
         EXPECT_EQ(start, loop->ConvertMS2PCM(c.channelStart));
-        EXPECT_EQ(end, loop->ConvertMS2PCM(c.channelEnd ? c.channelEnd : length - 1));
+        // The end is the first frame not played; the whole sound ends at its last frame.
+        const unsigned wholeEnd = std::min(loop->ConvertMS2PCM(length), loop->getLengthPCM());
+        EXPECT_EQ(end, c.channelEnd ? loop->ConvertMS2PCM(c.channelEnd) : wholeEnd);
         EXPECT_EQ(deck.Unload(), 1);
     }
 }
