@@ -12,7 +12,8 @@
 // - A file that cannot be written completely is removed and the conversion answers -29.
 // - A source that fails to decode part way (a damaged or cut-off file: a decode error, or an end
 //   before the length the source declared) keeps what was decoded as a valid WAV file and answers
-//   -5: the user keeps the audio, and is told it is not the whole source.
+//   -5: the user keeps the audio, and is told it is not the whole source. So does a file that the
+//   audio layer opened cut short (it holds less than its header says): all it holds is converted.
 // - A cancelled conversion keeps a valid WAV file of what was converted and answers 1.
 //
 // Thread safety: no engine lock. Runs on the calling Java thread (the listener is called there),
@@ -78,6 +79,7 @@ struct SourceFormat {
     int channels = 2;
     FMOD_SOUND_FORMAT format = FMOD_SOUND_FORMAT_NONE;
     unsigned length = 0;  // PCM frames
+    bool cutShort = false;  // the file ends before its header's length; opened with what it holds
 };
 
 SourceFormat querySource(FMOD::Sound* sound) {
@@ -98,6 +100,7 @@ SourceFormat querySource(FMOD::Sound* sound) {
     r = sound->getLength(&length, FMOD_TIMEUNIT_PCM);
     ERRCHECK("ConvertFile", __FILE__, __LINE__, r);
     if (r == FMOD_OK) f.length = length;
+    f.cutShort = sound->getTag(FMOD_TAG_CUT_SHORT, 0, nullptr) == FMOD_OK;
     ERRCHECK("ConvertFile", __FILE__, __LINE__, sound->seekData(0));
     return f;
 }
@@ -235,6 +238,10 @@ int CTKCore::ConvertFile(char* source, char* destination, JNIEnv* env, jobject* 
         debugMsg("ConvertFile: the source ended at frame %llu of %u\n", framesSoFar, f.length);
         decodeFailed = true;
         complete = false;
+    } else if (complete && f.cutShort) {
+        // All that the file holds is converted, but the file is not the whole source.
+        debugMsg("ConvertFile: the source file is cut short; converted the %llu frames it holds\n", framesSoFar);
+        decodeFailed = true;
     }
     if (complete && lastPercent != 100) progress.report(100);
     if (noMemory) debugMsg("Memory allocation error!");

@@ -20,6 +20,7 @@ struct StreamInfo {
     FMOD_SOUND_TYPE type = FMOD_SOUND_TYPE_UNKNOWN;
     uint64_t lengthFrames = 0;
     bool lengthExact = true;                            // false: an estimate (MP3 without scan)
+    bool cutShort = false;                              // the file ends before its header's length
 };
 
 class Decoder {

@@ -101,7 +101,8 @@ std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accur
     // file whose length it extrapolated from the file size.
     bool exact = false;
     off_t length = -1;
-    if (mpegFileCutShort(path)) {
+    const bool cutShort = mpegFileCutShort(path);
+    if (cutShort) {
         // The frame count in the first frame is that of the whole file. A scan finds fewer frames,
         // gives up the gapless end the file declares and then counts the encoder delay as well,
         // which a read still drops: the length is what a read gives.
@@ -133,6 +134,7 @@ std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accur
     info.type = FMOD_SOUND_TYPE_MPEG;
     info.lengthFrames = static_cast<uint64_t>(length);
     info.lengthExact = exact;
+    info.cutShort = cutShort;
     auto* handle = guard.h;
     guard.h = nullptr;
     return std::unique_ptr<Decoder>(new Mpg123Decoder(handle, info, path));

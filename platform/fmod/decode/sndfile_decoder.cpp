@@ -194,6 +194,7 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
             return nullptr;
     }
     info.lengthExact = true;
+    info.cutShort = countData;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));
     decoder->lengthCounted_ = countData;

@@ -303,6 +303,10 @@ struct FMOD_TAG {
     bool updated;
 };
 
+// The layer's own tag (type FMOD_TAGTYPE_FMOD, no data) on a sound whose file ends before the
+// length its header gives: a file cut short, opened with the audio it holds.
+#define FMOD_TAG_CUT_SHORT "CUT_SHORT"
+
 struct FMOD_ADVANCEDSETTINGS {
     int cbsize;
     int maxMPEGcodecs;

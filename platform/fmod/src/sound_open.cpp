@@ -107,6 +107,13 @@ bool isRegularFile(const std::string& path, uint64_t* bytes = nullptr) {
     return true;
 }
 
+void markCutShort(SoundImpl& sound) {
+    SoundTag tag;
+    tag.type = FMOD_TAGTYPE_FMOD;
+    tag.name = FMOD_TAG_CUT_SHORT;
+    sound.addTag(std::move(tag));
+}
+
 FMOD_RESULT createFromName(FMOD::System* system, const std::string& path, FMOD_MODE mode,
                            std::shared_ptr<SoundImpl>* out) {
     // A drive name (or a drive's device node) opens the disc in it. Regular files never do, so
@@ -135,11 +142,13 @@ FMOD_RESULT createFromName(FMOD::System* system, const std::string& path, FMOD_M
     const bool stream = (mode & (FMOD_CREATESTREAM | FMOD_OPENONLY)) != 0;
     if (stream) {
         auto sound = std::make_shared<SoundImpl>(system, SoundImpl::Kind::Stream, f, mode);
+        if (info.cutShort) markCutShort(*sound);
         sound->setDecoder(std::move(decoder));
         *out = std::move(sound);
         return FMOD_OK;
     }
     auto sound = std::make_shared<SoundImpl>(system, SoundImpl::Kind::Memory, f, mode);
+    if (info.cutShort) markCutShort(*sound);
     std::vector<unsigned char> pcm;
     uint64_t fileBytes = 0;
     isRegularFile(path, &fileBytes);

@@ -154,7 +154,9 @@ public final class TruncatedFilesTest {
                 AnalysisExportsTest.isNear(want.gain(), got.gain(), 0.01, "ReplayGain");
 
                 Path converted = dir.resolve("converted-" + f.name() + ".wav");
-                Check.equal(1L, p.ConvertFile(cut.toString(), converted.toString(), null, null, 1, 0), "ConvertFile");
+                // All the audio a cut file holds is converted; the answer says it is not the whole source.
+                Check.equal(f.name().equals("wav") ? 1L : -5L,
+                            p.ConvertFile(cut.toString(), converted.toString(), null, null, 1, 0), "ConvertFile");
                 Wav.Data out = Wav.read(converted);
                 Check.equal(heard.frames(), out.frames(), "converted frames");
                 Check.isTrue(maxDifference(heard, out) <= f.sampleTolerance(),
