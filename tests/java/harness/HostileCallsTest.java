@@ -3,13 +3,21 @@ package harness;
 import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.Callable;
+import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import harness.AnalysisExportsTest.Options;
 import harness.AnalysisExportsTest.Result;
 import model.PlayerNative;
 
 /**
  * Calls a Java program easily gets wrong, on a started engine and a 120 BPM click track: waveform
- * point lengths that are no usable number (infinity from a length divided by a panel width of 0).
+ * point lengths that are no usable number (infinity from a length divided by a panel width of 0),
+ * and analyses started at once on one opened file handle (its decoder position is shared).
  *
  * Argument: dir=PATH, a scratch folder (PELLWARDEN_DEVICE_TABLE names dir/devices.table).
  */
@@ -69,6 +77,36 @@ public final class HostileCallsTest {
             ByteBuffer target = filled(64);
             Check.equal(1L, p.CalcWaveForm(sound, AnalysisExportsTest.LEAD_MS, target, 64, 10.0), "10 ms points");
             Check.isTrue(target.get(1) > 0, "10 ms points: the first click");
+            Check.equal(1L, p.CloseFile(sound), "CloseFile");
+        });
+
+        Check.test("two tempo analyses and a waveform at once on one handle: each as when run alone", () -> {
+            long sound = p.OpenFileUnicode(click.toString());
+            Check.isTrue(sound != 0, "open");
+            int points = TRACK_MS / 10;
+            Callable<Float> tempo = () -> {
+                Result r = new Result(null);
+                Check.equal(1L, p.AnalyzeData(null, null, sound, new Options(8), r, false), "AnalyzeData");
+                return r.bpm;
+            };
+            Callable<ByteBuffer> wave = () -> {
+                ByteBuffer b = AnalysisExportsTest.direct(4 * points);
+                Check.equal(1L, p.CalcWaveForm(sound, 0, b, 4 * points, 10.0), "CalcWaveForm");
+                return b;
+            };
+            float alone = tempo.call();
+            AnalysisExportsTest.isNear(120.0, alone, 0.02, "tempo alone");
+            ByteBuffer waveAlone = wave.call();
+            for (int round = 0; round < 2; round++) {
+                CyclicBarrier start = new CyclicBarrier(3);
+                ExecutorService pool = Executors.newFixedThreadPool(3);
+                List<Future<Float>> tempos = new ArrayList<>();
+                for (int i = 0; i < 2; i++) tempos.add(pool.submit(() -> { start.await(); return tempo.call(); }));
+                Future<ByteBuffer> waveTogether = pool.submit(() -> { start.await(); return wave.call(); });
+                for (Future<Float> t : tempos) Check.equal(alone, t.get(), "tempo, round " + round);
+                Check.equal(waveAlone.rewind(), waveTogether.get().rewind(), "waveform, round " + round);
+                pool.shutdown();
+            }
             Check.equal(1L, p.CloseFile(sound), "CloseFile");
         });
 
