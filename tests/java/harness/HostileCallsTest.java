@@ -17,7 +17,8 @@ import model.PlayerNative;
 /**
  * Calls a Java program easily gets wrong, on a started engine and a 120 BPM click track: waveform
  * point lengths that are no usable number (infinity from a length divided by a panel width of 0),
- * and analyses started at once on one opened file handle (its decoder position is shared).
+ * analyses started at once on one opened file handle (its decoder position is shared), and a text
+ * command whose path is long in bytes but not in characters.
  *
  * Argument: dir=PATH, a scratch folder (PELLWARDEN_DEVICE_TABLE names dir/devices.table).
  */
@@ -108,6 +109,24 @@ public final class HostileCallsTest {
                 pool.shutdown();
             }
             Check.equal(1L, p.CloseFile(sound), "CloseFile");
+        });
+
+        Check.test("Load command with a path of 1134 characters in 2000-odd bytes: loads as LoadUnicode does", () -> {
+            Path folder = dir;
+            while (folder.toString().length() < 1134 - 120) folder = folder.resolve("\u00e9".repeat(100));
+            String name = "\u00e9".repeat(1134 - folder.toString().length() - 5) + ".wav";
+            Path track = folder.resolve(name);
+            Files.createDirectories(folder);
+            Files.copy(click, track, java.nio.file.StandardCopyOption.REPLACE_EXISTING);
+            String path = track.toString();
+            Check.equal(1134, path.length(), "characters");
+            int bytes = path.getBytes(java.nio.charset.StandardCharsets.UTF_8).length;
+            Check.isTrue(bytes > 2048 && bytes < 4096, "bytes beyond the bound, within a path: " + bytes);
+            Check.equal("File loaded", p.Command("Load(4," + path + ",0,0)"), "Load command");
+            Check.equal(Integer.toString(TRACK_MS), p.Command("GetLength(4)"), "its length");
+            p.Unload(4);
+            Check.equal(1L, p.LoadUnicode(4, path, 0, 0), "LoadUnicode");
+            p.Unload(4);
         });
 
         Check.test("shutdown", () -> Check.equal(1L, p.CleanupPlayer(), "CleanupPlayer"));
