@@ -238,7 +238,9 @@ int CTKCore::CalcWaveForm(long sound, unsigned int startMs, char* buffer, unsign
     const tk_engine::EngineCall engineCall;
     if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcWaveForm()\n==========\n");
-    SoundHandleReadLease lease(static_cast<uint64_t>(sound));
+    // A handle is the sound's address zero-extended; in the 32-bit library a long holds an address
+    // at or above 2 GB as a negative number, which must not be sign-extended.
+    SoundHandleReadLease lease(static_cast<uint64_t>(static_cast<unsigned long>(sound)));
     if (!lease.get()) return TK_ERR_NOT_FOUND;
 
     WaveAnalyzerOptions options(WAVEANALYZER_WAVEDATA);
