@@ -7,11 +7,19 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
 
-if(NOT PW_I386_ROOT)
+# CMake reads this file again for every compiler check (try_compile), each a project of its own
+# that sees only the variables CMAKE_TRY_COMPILE_PLATFORM_VARIABLES names; the root must be among
+# them. A check that falls back to the default points pkg-config's environment, which the main
+# project shares, at that default, so a root kept anywhere else finds no packages. The default is
+# therefore the main project's alone: a check that did not get the root uses none and fails loudly,
+# also when the root is at the default place.
+get_property(_pw_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
+if(NOT PW_I386_ROOT AND NOT _pw_in_try_compile)
   set(PW_I386_ROOT ${CMAKE_CURRENT_LIST_DIR}/../build-i386/sysroot)
 endif()
 get_filename_component(PW_I386_ROOT "${PW_I386_ROOT}" ABSOLUTE)
 set(PW_I386_ROOT ${PW_I386_ROOT} CACHE PATH "The i386 root the 32-bit build uses")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PW_I386_ROOT)
 set(CMAKE_SYSROOT ${PW_I386_ROOT})
 set(CMAKE_FIND_ROOT_PATH ${PW_I386_ROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

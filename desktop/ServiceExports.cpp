@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "JavaBridge.h"
+#include "JavaStrings.h"
 #include "com_tarvenkolm_sablethorn_Sablethorn.h"
 #include "reveal.hpp"
 #include "system_ui.hpp"

@@ -10,7 +10,7 @@
 #include "com_tarvenkolm_macfilechooser_Gravenlisk.h"
 
 #include "JavaArgs.h"
-#include "JavaBridge.h"
+#include "JavaStrings.h"
 #include "panel_runner.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "JavaArgs.h"
 
-#include "JavaBridge.h"
+#include "JavaStrings.h"
 
 namespace gravenlisk {
 

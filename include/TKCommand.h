@@ -11,7 +11,9 @@
 //   ")" loses what follows its last ","; an argument part of just "(" or "()" has no argument.
 // - Nothing is trimmed, quoted or escaped.
 // - A name or an argument of kCommandTextLimit characters or more, and more than
-//   kCommandMaxArguments arguments, refuse the whole command.
+//   kCommandMaxArguments arguments, refuse the whole command. Characters are counted as UTF-8
+//   code points, not bytes: a path of 1134 characters of accented folder names (2240 bytes) is
+//   an argument like any other.
 //
 // Thread safety: everything a command works on is its own (per call); commands may run on several
 // threads at once, and each engine operation takes the engine's locks itself.
@@ -21,7 +23,7 @@
 #include <string>
 #include <vector>
 
-// Longest name or argument a command may carry is one character less than this.
+// Longest name or argument a command may carry is one character (code point) less than this.
 constexpr std::size_t kCommandTextLimit = 2048;
 // Most arguments a command may carry (no command word takes more than 6).
 constexpr std::size_t kCommandMaxArguments = 256;

@@ -12,6 +12,7 @@
 // Thread safety: each export runs on the Java thread that called it. Another thread stops an
 // analysis by writing 1 into its cancel buffer.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "DebugLog.h"
@@ -161,6 +162,8 @@ JNIEXPORT jlong JNICALL Java_model_PlayerNative_CalcWaveForm(JNIEnv* env, jobjec
     void* address = env->GetDirectBufferAddress(target);
     if (!address) return javaStatus(kJniMissing);
     if (targetBytes < 0) return javaStatus(kJniBadArgument);
+    // A number wider than an address is no open sound (and must not alias one when cut to a long).
+    if (static_cast<uint64_t>(sound) > UINTPTR_MAX) return javaStatus(TK_ERR_NOT_FOUND);
     const jlong room = std::min<jlong>(targetBytes, directBufferBytes(env, target));
     return javaStatus(t_core.CalcWaveForm(static_cast<long>(sound), static_cast<unsigned int>(startMs),
                                           static_cast<char*>(address), static_cast<unsigned int>(room), msPerPoint));

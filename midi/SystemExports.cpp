@@ -1,6 +1,6 @@
 // Native methods of com.tarvenkolm.quorvalet.MidiSYS.
 #include "com_tarvenkolm_quorvalet_MidiSYS.h"
-#include "JavaBridge.h"
+#include "JavaStrings.h"
 #include "JavaRefs.hpp"
 #include "MidiTexts.hpp"
 #include "QuorvaletState.hpp"

@@ -10,8 +10,9 @@
 //
 // Thread safety: everything runs on the calling thread and takes no engine lock, so analyses run
 // while decks play and several Java threads may analyse different files at once. A handle is
-// pinned (SoundHandleLease) for the whole run: a CloseFile on another thread waits for it, and so
-// does shutdown (each analysis is an engine call).
+// pinned as its sound's one reader (SoundHandleReadLease) for the whole run: a second analysis of
+// the same handle waits for the first (they would share its decoder position), a CloseFile on
+// another thread waits for it, and so does shutdown (each analysis is an engine call).
 #include <unistd.h>
 
 #include <cstdint>
@@ -237,7 +238,9 @@ int CTKCore::CalcWaveForm(long sound, unsigned int startMs, char* buffer, unsign
     const tk_engine::EngineCall engineCall;
     if (!started(engineCall)) return TK_ERR_NOT_STARTED;
     debugMsg("\n==========\nCalcWaveForm()\n==========\n");
-    SoundHandleLease lease(static_cast<uint64_t>(sound));
+    // A handle is the sound's address zero-extended; in the 32-bit library a long holds an address
+    // at or above 2 GB as a negative number, which must not be sign-extended.
+    SoundHandleReadLease lease(static_cast<uint64_t>(static_cast<unsigned long>(sound)));
     if (!lease.get()) return TK_ERR_NOT_FOUND;
 
     WaveAnalyzerOptions options(WAVEANALYZER_WAVEDATA);
@@ -286,7 +289,7 @@ int CTKCore::AnalyzeData(JNIEnv* env, jobject caller, jobject listener, int* can
                    {&r.beatEvents, "setBeatEvents", "(Ljava/util/ArrayList;)V"}});
     if (!found) return TK_ERR_CHANNEL_REFUSED;
 
-    SoundHandleLease lease(static_cast<uint64_t>(sound));
+    SoundHandleReadLease lease(static_cast<uint64_t>(sound));
     if (!lease.get()) return TK_ERR_NOT_FOUND;
     const float rate = rateOf(lease.get());
 

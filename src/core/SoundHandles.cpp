@@ -11,13 +11,14 @@ struct Entry {
     FMOD::Sound* parent = nullptr;
     int pins = 0;
     bool closing = false;
+    bool reading = false;  // a reader (acquireReader) holds one of the pins
 };
 
 // Function-local statics: other subsystems' static objects may close sounds while the process
 // ends, so the set must not depend on the order of static construction.
 struct Registry {
     std::mutex mutex;
-    std::condition_variable unpinned;
+    std::condition_variable changed;  // a pin let go, a reader done, a handle closing
     std::unordered_map<uint64_t, Entry> entries;
 };
 
@@ -51,6 +52,42 @@ FMOD::Sound* SoundHandles::acquire(uint64_t handle) {
     return reinterpret_cast<FMOD::Sound*>(static_cast<uintptr_t>(handle));
 }
 
+FMOD::Sound* SoundHandles::acquireReader(uint64_t handle) {
+    if (handle == 0) return nullptr;
+    Registry& r = registry();
+    std::unique_lock<std::mutex> hold(r.mutex);
+    auto it = r.entries.find(handle);
+    if (it == r.entries.end() || it->second.closing) return nullptr;
+    // Pinned while waiting, so that a close waits for this reader too and wakes it (closing).
+    ++it->second.pins;
+    r.changed.wait(hold, [&r, handle] {
+        auto found = r.entries.find(handle);
+        return found == r.entries.end() || found->second.closing || !found->second.reading;
+    });
+    it = r.entries.find(handle);
+    if (it == r.entries.end()) return nullptr;  // clear() forgot it, the pin with it
+    if (it->second.closing) {
+        --it->second.pins;
+        hold.unlock();
+        r.changed.notify_all();
+        return nullptr;
+    }
+    it->second.reading = true;
+    return reinterpret_cast<FMOD::Sound*>(static_cast<uintptr_t>(handle));
+}
+
+void SoundHandles::releaseReader(FMOD::Sound* sound) {
+    Registry& r = registry();
+    {
+        std::lock_guard<std::mutex> hold(r.mutex);
+        auto it = r.entries.find(keyOf(sound));
+        if (it == r.entries.end() || it->second.pins == 0) return;
+        it->second.reading = false;
+        --it->second.pins;
+    }
+    r.changed.notify_all();
+}
+
 void SoundHandles::unpin(FMOD::Sound* sound) {
     Registry& r = registry();
     {
@@ -60,7 +97,7 @@ void SoundHandles::unpin(FMOD::Sound* sound) {
         if (it == r.entries.end() || it->second.pins == 0) return;
         --it->second.pins;
     }
-    r.unpinned.notify_all();
+    r.changed.notify_all();
 }
 
 bool SoundHandles::take(uint64_t handle, FMOD::Sound** parent) {
@@ -71,7 +108,8 @@ bool SoundHandles::take(uint64_t handle, FMOD::Sound** parent) {
     auto it = r.entries.find(handle);
     if (it == r.entries.end() || it->second.closing) return false;
     it->second.closing = true;
-    r.unpinned.wait(hold, [&r, handle] {
+    r.changed.notify_all();  // readers waiting for this handle give up
+    r.changed.wait(hold, [&r, handle] {
         auto found = r.entries.find(handle);
         return found == r.entries.end() || found->second.pins == 0;
     });
@@ -99,7 +137,8 @@ std::vector<std::pair<FMOD::Sound*, FMOD::Sound*>> SoundHandles::takeAll() {
     Registry& r = registry();
     std::unique_lock<std::mutex> hold(r.mutex);
     for (auto& entry : r.entries) entry.second.closing = true;
-    r.unpinned.wait(hold, [&r] {
+    r.changed.notify_all();
+    r.changed.wait(hold, [&r] {
         for (const auto& entry : r.entries)
             if (entry.second.pins > 0) return false;
         return true;
@@ -118,5 +157,5 @@ void SoundHandles::clear() {
         std::lock_guard<std::mutex> hold(r.mutex);
         r.entries.clear();
     }
-    r.unpinned.notify_all();
+    r.changed.notify_all();
 }

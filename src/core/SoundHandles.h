@@ -14,6 +14,11 @@
 // - A user pins a handle (acquire / SoundHandleLease) for the duration of its audio-library calls.
 //   take() first marks the handle closing, so that no new pin succeeds, then waits until the
 //   pins held are released. A thread must therefore never take() a handle it has pinned itself.
+// - A user that reads the sound's audio (seeks and reads: the analyses) pins it as its one reader
+//   (acquireReader / SoundHandleReadLease): the sound has a single decoder position, so a second
+//   reader waits until the first is done, and gives up (null) when the handle starts closing
+//   meanwhile. The wait may last a whole analysis: never from the audio thread, and never while
+//   holding a lock that the reader in progress may need.
 // - Not for real-time code: it locks and allocates.
 #pragma once
 
@@ -33,6 +38,12 @@ public:
     // Every non-null result is paired with one unpin().
     static FMOD::Sound* acquire(uint64_t handle);
     static void unpin(FMOD::Sound* sound);
+
+    // As acquire(), as the sound's only reader: waits while another reader has it. Null also when
+    // the handle starts closing during the wait. Every non-null result is paired with one
+    // releaseReader().
+    static FMOD::Sound* acquireReader(uint64_t handle);
+    static void releaseReader(FMOD::Sound* sound);
 
     // Takes an open sound out of the set, waiting until no pin on it remains. False for 0, an
     // unknown handle or one another thread is already closing. *parent gets the CD stream to
@@ -61,6 +72,23 @@ public:
     SoundHandleLease& operator=(const SoundHandleLease&) = delete;
 
     // The open sound, or null when the handle is not one.
+    FMOD::Sound* get() const { return m_sound; }
+
+private:
+    FMOD::Sound* m_sound;
+};
+
+// Pins a handle for a scope as its only reader (see acquireReader).
+class SoundHandleReadLease {
+public:
+    explicit SoundHandleReadLease(uint64_t handle) : m_sound(SoundHandles::acquireReader(handle)) {}
+    ~SoundHandleReadLease() {
+        if (m_sound) SoundHandles::releaseReader(m_sound);
+    }
+    SoundHandleReadLease(const SoundHandleReadLease&) = delete;
+    SoundHandleReadLease& operator=(const SoundHandleReadLease&) = delete;
+
+    // The open sound, or null when the handle is not one (or was closed while waiting).
     FMOD::Sound* get() const { return m_sound; }
 
 private:

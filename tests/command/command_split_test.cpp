@@ -76,6 +76,41 @@ TEST(CommandSplit, LimitsOfNamesArgumentsAndCounts) {
     EXPECT_EQ("255", line.arguments.back());
 }
 
+// The bounds count characters, not bytes: "é" is two bytes, "€" three, "𝄞" four; bytes that are
+// no UTF-8 count one each.
+TEST(CommandSplit, LimitsCountCharactersNotBytes) {
+    auto repeat = [](const char* unit, std::size_t times) {
+        std::string text;
+        for (std::size_t i = 0; i < times; ++i) text += unit;
+        return text;
+    };
+    struct Limit {
+        std::string what;
+        std::string text;
+        bool accepted;
+    };
+    const std::size_t longest = kCommandTextLimit - 1;
+    const Limit limits[] = {
+        {"argument of 2047 two-byte characters", "Load(4," + repeat("\xC3\xA9", longest) + ",0,0)", true},
+        {"argument of 2048 two-byte characters", "Load(4," + repeat("\xC3\xA9", longest + 1) + ",0,0)", false},
+        {"argument of 2047 four-byte characters", "X(" + repeat("\xF0\x9D\x84\x9E", longest) + ")", true},
+        {"argument of 2047 mixed characters", "X(" + repeat("a\xE2\x82\xAC", longest / 2) + "b)", true},
+        {"name of 2047 three-byte characters", repeat("\xE2\x82\xAC", longest) + "()", true},
+        {"name of 2048 three-byte characters", repeat("\xE2\x82\xAC", longest + 1) + "()", false},
+        {"argument of 2048 stray continuation bytes", "X(" + repeat("\x80", longest + 1) + ")", false},
+        {"argument of 1024 cut-short sequences", "X(" + repeat("\xE2\x82", 1024) + ")", false},
+        {"argument of 2048 bytes beyond F4", "X(" + repeat("\xF8", longest + 1) + ")", false},
+    };
+    for (const Limit& l : limits) {
+        CommandLine line;
+        EXPECT_EQ(l.accepted, splitCommand(l.text.c_str(), &line)) << l.what;
+    }
+    CommandLine line;
+    ASSERT_TRUE(splitCommand(("Load(4,/m/" + repeat("\xC3\xA9", 1500) + ".wav,0,0)").c_str(), &line));
+    ASSERT_EQ(4u, line.arguments.size());
+    EXPECT_EQ("/m/" + repeat("\xC3\xA9", 1500) + ".wav", line.arguments[1]) << "the path's bytes unchanged";
+}
+
 TEST(CommandSplit, Conversions) {
     const std::pair<const char*, int> ints[] = {
         {"42", 42}, {" 42x", 42}, {"-4", -4}, {"+7", 7}, {"x", 0}, {"", 0}, {"0x10", 0},

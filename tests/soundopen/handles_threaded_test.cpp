@@ -98,4 +98,40 @@ TEST(HandleRegistryThreaded, TakeWaitsForPins) {
     EXPECT_EQ(SoundHandles::count(), 0u);
 }
 
+// One reader at a time: a second reader waits for the first (a plain pin does not), and a reader
+// still waiting when the handle starts closing gives up instead of holding the close up.
+TEST(HandleRegistryThreaded, ReadersTakeTurnsAndGiveUpWhenClosed) {
+    SoundHandles::clear();
+    FMOD::Sound* fake = reinterpret_cast<FMOD::Sound*>(uintptr_t{0xB000});
+    SoundHandles::add(fake, nullptr);
+    ASSERT_EQ(SoundHandles::acquireReader(0xB000), fake);
+    FMOD::Sound* plain = SoundHandles::acquire(0xB000);
+    EXPECT_EQ(plain, fake) << "a length query still gets in";
+    SoundHandles::unpin(plain);
+
+    std::atomic<int> stage{0};
+    std::thread second([&] {
+        FMOD::Sound* s = SoundHandles::acquireReader(0xB000);
+        stage.store(s == fake ? 1 : -1, std::memory_order_release);
+        if (s) SoundHandles::releaseReader(s);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(stage.load(std::memory_order_acquire), 0) << "the second reader ran beside the first";
+    SoundHandles::releaseReader(fake);
+    second.join();
+    EXPECT_EQ(stage.load(), 1);
+
+    ASSERT_EQ(SoundHandles::acquireReader(0xB000), fake);
+    std::atomic<bool> gaveUp{false};
+    std::thread waiting([&] { gaveUp.store(SoundHandles::acquireReader(0xB000) == nullptr, std::memory_order_release); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it reach the wait
+    std::thread closer([] { SoundHandles::take(0xB000, nullptr); });
+    while (SoundHandles::contains(0xB000)) std::this_thread::yield();
+    waiting.join();
+    EXPECT_TRUE(gaveUp.load(std::memory_order_acquire));
+    SoundHandles::releaseReader(fake);
+    closer.join();
+    EXPECT_EQ(SoundHandles::count(), 0u);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "com/tarvenkolm/analysis/calc/WaveAnalyzer.h"
@@ -154,6 +155,35 @@ TEST(WaveformOverview, SoundEndingBeforeTheBufferIsFullLeavesItNotCalculated) {
         EXPECT_EQ(got, expectedWindowPoint(k)) << "point " << k;
     }
     EXPECT_EQ(std::vector<signed char>(w.bytes.begin() + 20, w.bytes.end()), std::vector<signed char>(20, 0x55));
+}
+
+// Point lengths whose frame count is no int: refused before anything is read, nothing written,
+// alone and beside another task. The longest length that fits still makes its first point.
+TEST(WaveformOverview, PointLengthsBeyondAnIntAreRefused) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double refused[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 4.9e7, -4.9e7, 1e300,
+                              std::numeric_limits<double>::max()};
+    TestSound sound(bytesOf(pointsTrack(5)), 2, 16, kRate);
+    for (double ms : refused) {
+        for (unsigned bits : {0u + WAVEANALYZER_WAVEDATA, 0u + (WAVEANALYZER_WAVEDATA | WAVEANALYZER_SILENCE)}) {
+            const Waveform w = runWaveform(sound.get(), bits, ms, 4 * 10);
+            EXPECT_EQ(-4, w.status) << ms << " ms, tasks " << bits;
+            EXPECT_FALSE(w.result.waveDataCalculated) << ms;
+            EXPECT_EQ(w.bytes, std::vector<signed char>(40, 0x55)) << ms;
+        }
+    }
+    // Alone, a point closes after its window; a negative length closes none earlier (window after
+    // window), the longest one seeks past the rest of the sound.
+    const struct {
+        double ms;
+        std::vector<signed char> second;
+    } accepted[] = {{4.8e7, {0x55, 0x55, 0x55, 0x55}}, {-10.0, {-100, 0, -100, 0}}};
+    for (const auto& a : accepted) {
+        const Waveform w = runWaveform(sound.get(), WAVEANALYZER_WAVEDATA, a.ms, 4 * 10);
+        EXPECT_EQ(1, w.status) << a.ms;
+        EXPECT_EQ(std::vector<signed char>(w.bytes.begin(), w.bytes.begin() + 4), expectedWindowPoint(0)) << a.ms;
+        EXPECT_EQ(std::vector<signed char>(w.bytes.begin() + 4, w.bytes.begin() + 8), a.second) << a.ms;
+    }
 }
 
 }  // namespace

@@ -1,10 +1,27 @@
 #include "WaveDataAnalyzer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "TaskSamples.h"
 
 namespace com_tarvenkolm_analysis_calc {
+
+namespace {
+
+constexpr long kRefused = -4;
+
+// A point's length in frames as processData takes it: msPerPixel at the sound's rate, in single
+// precision. Converting it to an int is only defined for a value inside the int range, and Java
+// easily hands over what is not (infinity from a length divided by a panel width of 0, NaN).
+bool pointLengthFits(double msPerPixel, float sampleRate) {
+    // Beyond the float range the conversion to float is not defined either.
+    if (!std::isfinite(msPerPixel) || std::fabs(msPerPixel) > 1e30) return false;
+    const float frames = static_cast<float>(msPerPixel) * sampleRate / 1000.0f;
+    return std::fabs(frames) < 2147483648.0f;
+}
+
+}  // namespace
 
 WaveDataAnalyzer::WaveDataAnalyzer()
     : writePos(0), pointFrame(0), minValue(0), maxValue(0), negCount(0), posCount(0), negSum(0), posSum(0) {
@@ -12,6 +29,7 @@ WaveDataAnalyzer::WaveDataAnalyzer()
 }
 
 long WaveDataAnalyzer::init(unsigned* /*chunkBytes*/) {
+    if (!options || !pointLengthFits(options->msPerPixel, sampleRate)) return kRefused;
     pointWindow = static_cast<unsigned>(static_cast<int>(50.0f * sampleRate / 1000.0f));
     return 1;
 }
@@ -91,6 +109,11 @@ long WaveDataAnalyzer::processData(void* data, unsigned bytes, unsigned /*chunkI
 
 long WaveDataAnalyzer::postProcess() { return 1; }
 
-long WaveDataAnalyzer::getMeanPause() { return static_cast<long>(static_cast<int>(options->msPerPixel / 60.0)); }
+// A pause for every 60 ms of a point; the analyzer caps it far below the bound kept here, which
+// only keeps the conversion defined.
+long WaveDataAnalyzer::getMeanPause() {
+    const double pauseMs = options->msPerPixel / 60.0;
+    return pauseMs >= 1.0 ? static_cast<long>(std::min(pauseMs, 1000.0)) : 0;
+}
 
 }  // namespace com_tarvenkolm_analysis_calc

@@ -15,7 +15,8 @@ namespace com_tarvenkolm_analysis_calc {
 class WaveDataAnalyzer : public IWaveAnalyzerTask {
 public:
     WaveDataAnalyzer();
-    // Sets the 50 ms examination window; 1.
+    // Sets the 50 ms examination window; 1. -4 (nothing read) when msPerPixel is not a number,
+    // is infinite, or makes a point of more frames than an int holds (about 4.9e7 ms at 44.1 kHz).
     long init(unsigned* chunkBytes) override;
     // -28 without a target buffer or data, -4 for a buffer of capacity 0; else 1. Sets `done`
     // (and waveDataCalculated) once the buffer holds no further whole point.

@@ -1,8 +1,8 @@
-// The string forms of the exports, the null-string exception and the strings handed to Java.
+// The string forms of Java arguments, the null-string exception and the strings handed to Java.
 #include <cstring>
 #include <new>
 
-#include "JavaBridge.h"
+#include "JavaStrings.h"
 #include "JavaText.h"
 
 namespace {
