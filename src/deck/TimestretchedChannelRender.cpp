@@ -18,6 +18,14 @@ namespace {
 
 float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
+// The overlap the stretcher works with, in frames: its setting in ms at the rate, rounded down to
+// whole multiples of 8 frames, never under 16.
+double stretcherOverlapFrames(int overlapMs, double rate) {
+    int frames = static_cast<int>(rate) * overlapMs / 1000;
+    if (frames < 16) frames = 16;
+    return static_cast<double>(frames - frames % 8);
+}
+
 void zero(float* out, size_t samples) {
     if (out && samples) std::memset(out, 0, samples * sizeof(float));
 }
@@ -180,20 +188,29 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     if (received == 0) return 0;
     // The report is what was read less what the stretcher still holds, in source frames: its
     // unread input and its unplayed output. Taken from the stretcher's state at every block, it
-    // cannot drift, whatever tempo changes and loop wraps came before. The stretcher takes each
-    // sequence from the best match in a seek window past its nominal place and plays it at the
-    // source's own rate, so what is heard leads what it consumed; measured on click tracks from
-    // tempo 0.8 to 1.2, the lead is half a seek window and two thirds of (1 - tempo) sequences.
+    // cannot drift, whatever tempo changes and loop wraps came before.
+    //
+    // Each sequence the stretcher plays is a stretch of source taken at the best match within a
+    // seek window past its nominal place and played at the source's own rate, its ends faded
+    // into the sequences beside it; successive sequences start `tempo` x their output apart. The
+    // sound's own line runs through the middles of the sequences: half a seek window past the
+    // nominal place, plus (1 - tempo) half sequences (the part of a sequence's span that its own
+    // rate gains or loses on the line). The rate transposer ahead of it holds its filter's
+    // latency, which is counted neither as unread input nor in the seek window's middle.
     const double tempo = 1.0 / static_cast<double>(factor);
-    // Its settings read back as 0 in automatic mode; the sizes it works with are reported:
-    // a sequence is its output plus the overlap, and the latency a sequence's input plus the
-    // seek window.
-    const double overlap = m_pStretcher->getSetting(SETTING_OVERLAP_MS) * static_cast<double>(m_fFrequency) / 1000.0;
+    // Its settings read back as 0 in automatic mode; the sizes it works with are reported: a
+    // sequence is its output plus the overlap, the latency a sequence's input plus the seek
+    // window and the transposer's filter.
+    const double rate = static_cast<double>(m_fFrequency);
+    const double overlap = stretcherOverlapFrames(m_pStretcher->getSetting(SETTING_OVERLAP_MS), rate);
     const double sequence = m_pStretcher->getSetting(SETTING_NOMINAL_OUTPUT_SEQUENCE) + overlap;
     const double input = std::max(m_pStretcher->getSetting(SETTING_NOMINAL_INPUT_SEQUENCE) + overlap, sequence);
-    const double seekWindow = std::max(0.0, m_pStretcher->getSetting(SETTING_INITIAL_LATENCY) - input);
-    const double lead = seekWindow / 2.0 + (1.0 - tempo) * sequence * 2.0 / 3.0;
-    const double backlog = static_cast<double>(m_pStretcher->numUnprocessedSamples()) +
+    const double filter = m_pStretcher->getSetting(SETTING_USE_AA_FILTER)
+                              ? m_pStretcher->getSetting(SETTING_AA_FILTER_LENGTH) / 2.0
+                              : 0.0;
+    const double seekWindow = std::max(0.0, m_pStretcher->getSetting(SETTING_INITIAL_LATENCY) - input - filter);
+    const double lead = seekWindow / 2.0 + (1.0 - tempo) * sequence / 2.0;
+    const double backlog = static_cast<double>(m_pStretcher->numUnprocessedSamples()) + filter +
                            tempo * static_cast<double>(m_pStretcher->numSamples()) - lead;
     queuePosition(m_corrector.walkToBacklog(backlog), received);
     return 0;
