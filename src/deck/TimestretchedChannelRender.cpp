@@ -71,14 +71,20 @@ int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int ch
             zero(out, samples);
             return TK_CHANNEL_SILENT;
         }
+        m_bStepQueued = false;
         readCallback(nullptr, out, frames, 0, channels);
-        calculateNewPosition(frames);
+        // Every block rendered takes its place in the queue, a silent one (the end of the
+        // source) too, or the blocks after it would be accounted against the mixer's reads one
+        // block early.
+        if (!m_bStepQueued) queuePosition(m_uiLastQueued, frames);
+        // With the output ring running, the block waits in the ring: it is accounted when the
+        // mixer takes it. Without it, the mixer takes the block now.
+        auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+        if (!ring || ring->isBypassed()) calculateNewPosition(frames);
         return 0;
     }
     zero(out, samples);
-    m_lClockBase.store(secondsNow(), std::memory_order_release);
     m_bPositionValid.store(false, std::memory_order_release);
-    m_lLastClockMs.store(-1, std::memory_order_release);
     return TK_CHANNEL_SILENT;
 }
 
@@ -212,7 +218,7 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     const double lead = seekWindow / 2.0 + (1.0 - tempo) * sequence / 2.0;
     const double backlog = static_cast<double>(m_pStretcher->numUnprocessedSamples()) + filter +
                            tempo * static_cast<double>(m_pStretcher->numSamples()) - lead;
-    queuePosition(m_corrector.walkToBacklog(backlog), received);
+    queuePosition(m_corrector.walkToBacklog(backlog), len);
     return 0;
 }
 
@@ -258,45 +264,27 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
     }
     zero(out + 2 * static_cast<size_t>(frames), 2 * static_cast<size_t>(len - frames));
     if (frames == 0) return 0;
-    queueStep(frames, 1.0f);
+    queueStep(frames, len, 1.0f);
     return 0;
 }
 
-// Direct play maps the block back to the source by walking frames x 1 / factor source frames
-// from where the reads began.
-void TimeStretchedChannel::queueStep(unsigned int frames, float factor) {
+// Direct play maps the block back to the source by walking the frames read x 1 / factor source
+// frames from where the reads began; the block queued is the whole block, silence included.
+void TimeStretchedChannel::queueStep(unsigned int walked, unsigned int frames, float factor) {
     const float ratio = 1.0f / factor;
-    queuePosition(m_corrector.getSamplePCMPos(static_cast<double>(ratio), frames), frames);
+    queuePosition(m_corrector.getSamplePCMPos(static_cast<double>(ratio), walked), frames);
 }
 
 void TimeStretchedChannel::queuePosition(int64_t position, unsigned int frames) {
-    CRITSECT_SCOPE(m_positionLock);
-    m_positionQueue.push_back(PosList{static_cast<uint32_t>(position < 0 ? 0 : position), frames});
-}
-
-void TimeStretchedChannel::calculateNewPosition(unsigned int n) {
-    if (!m_bPlaying.load(std::memory_order_acquire)) return;
-    m_bPositionValid.store(true, std::memory_order_release);
-    CRITSECT_SCOPE(m_positionLock);
-    if (m_positionQueue.empty()) return;
-    m_uiConsumedFrames += n;
-    while (n > 0 && !m_positionQueue.empty()) {
-        const PosList front = m_positionQueue.front();
-        if (front.frames <= m_uiConsumedFrames) {
-            m_uiConsumedFrames -= front.frames;
-            if (m_positionQueue.size() == 1) {
-                m_uiHeardPosition.store(front.position, std::memory_order_release);
-                m_bBlockDone.store(true, std::memory_order_release);
-            }
-            m_positionQueue.erase(m_positionQueue.begin());
-            if (m_positionQueue.empty()) break;
-        }
-        // An entry longer than the frames consumed stays at the front (a step accounts its own
-        // block at once, so none is ever produced); n still shrinks, so the walk ends.
-        n -= std::min(n, front.frames);
+    const unsigned int at = static_cast<unsigned int>(position < 0 ? 0 : position);
+    {
+        CRITSECT_SCOPE(m_positionLock);
+        // What the mixer took meanwhile leaves the queue first: it never grows beyond the ring.
+        accountTakenLocked();
+        m_positionQueue.push_back(PosList{at, frames});
     }
-    if (!m_positionQueue.empty())
-        m_uiHeardPosition.store(m_positionQueue.front().position, std::memory_order_release);
+    m_uiLastQueued = at;
+    m_bStepQueued = true;
 }
 
 FMOD_RESULT TimeStretchedChannel::GainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,
