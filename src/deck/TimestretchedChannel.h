@@ -4,9 +4,10 @@
 // named "Player", whose channel frequency is the turntable speed (tempo and pitch together). In
 // line-in mode it plays the line-in sound directly through a gain DSP.
 //
-// The position it reports is the source frame at the end of the last *rendered* block (mapped
-// back through the TimeStretchCorrector), interpolated with the wall clock between blocks, not
-// the prefetch position.
+// The position it reports is the source frame at the end of the last block the *mixer took* out
+// of the output ring (mapped back through the TimeStretchCorrector), not the blocks rendered
+// ahead into the ring nor the prefetch position; interpolated, it follows the mixer's pace
+// through the ring (TimestretchedChannelPosition.cpp).
 //
 // Thread safety
 // - Render thread: the output ring's worker (or the mixer thread while the ring is bypassed)
@@ -22,9 +23,9 @@
 // - Control threads (Java, through CMonitor): everything else. Seeks and tempo resyncs never
 //   touch the stretcher themselves: they raise m_bClearStretcher and the next render step
 //   clears it before it reads.
-// - Locks: the channel lock guards the FMOD channel, its DSPs and the position interpolation;
-//   the position lock guards the position queue and consumed frames. Neither is ever taken
-//   inside the other. The render step reads playing, speed, tempo factor, pan, gain and pitch
+// - Locks: the channel lock guards the FMOD channel and its DSPs; the position lock guards the
+//   position queue, the blocks the mixer took and its pace. Neither is ever taken inside the
+//   other. The mixer's own part is lock-free: the output ring counts what it reads. The render step reads playing, speed, tempo factor, pan, gain and pitch
 //   shift as atomics without a lock.
 //
 // Callback safety
