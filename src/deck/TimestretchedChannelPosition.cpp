@@ -101,10 +101,13 @@ void TimeStretchedChannel::observeTake(double ringFrame, int64_t atNs) {
         const double predicted = m_dLineFrames + ringRate * static_cast<double>(at - m_lLineNs) * 1e-9;
         const double error = ringFrame - predicted;
         // The mixer reads in bursts as the sound server asks for data: its pace is the average.
-        // A far miss is a break (a dropout, a pause) and starts the pace again.
+        // One late read (the mixer thread held up while the server's buffer plays on) moves it
+        // by at most a block's share; a far miss is a break (a dropout, a pause) and starts the
+        // pace again.
         constexpr double kSmoothing = 1.0 / 16.0;
-        if (std::fabs(error) <= 4.0 * m_uiBlockFrames) {
-            m_dLineFrames = predicted + kSmoothing * error;
+        const double block = static_cast<double>(m_uiBlockFrames);
+        if (std::fabs(error) <= 4.0 * block) {
+            m_dLineFrames = predicted + kSmoothing * std::min(std::max(error, -block), block);
             m_lLineNs = at;
             return;
         }
