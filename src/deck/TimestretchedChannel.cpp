@@ -80,6 +80,8 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
       m_lLineNs(0),
       m_dReportedFrames(0.0),
       m_iMixRate(0),
+      m_dLeadRingRate(0.0),
+      m_lLeadNs(0),
       m_uiLastQueued(0),
       m_bStepQueued(false),
       m_bPositionValid(false),

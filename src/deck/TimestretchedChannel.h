@@ -196,7 +196,7 @@ private:
     bool sourceNowLocked(double* frame);
     // How much earlier, on average, the mixer reads a block than it plays the block's first frame
     // (ns): it reads a block when its resampler needs it, part-way through one of its own blocks.
-    int64_t takeLeadNs(double ringRate) const;
+    int64_t takeLeadNs(double ringRate);
     static int64_t steadyNowNs();
     bool growWork(unsigned int floats);
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
@@ -266,8 +266,11 @@ private:
     int64_t m_lLineNs;
     // The furthest ring frame a report has stood for since the last seek.
     double m_dReportedFrames;
-    // The mixer's rate, read at construction (0: unknown).
+    // The mixer's rate, read at construction (0: unknown); takeLeadNs's answer for the ring rate
+    // it was last asked about.
     int m_iMixRate;
+    double m_dLeadRingRate;
+    int64_t m_lLeadNs;
     // Render thread (and seeks, which hold the render guard): where the last queued block ends,
     // and whether the present step has queued its block.
     unsigned int m_uiLastQueued;

@@ -73,8 +73,9 @@ void TimeStretchedChannel::accountTaken(bool wait) {
     if (lock.owns()) accountTakenLocked();
 }
 
-int64_t TimeStretchedChannel::takeLeadNs(double ringRate) const {
+int64_t TimeStretchedChannel::takeLeadNs(double ringRate) {
     if (m_iMixRate <= 0 || !(ringRate > 0.0)) return 0;
+    if (ringRate == m_dLeadRingRate) return m_lLeadNs;
     // A block of the ring lasts u of the mixer's blocks; block k begins frac(k u) into one of
     // them. At u = 1 (the card's rate, normal speed) that is always the start.
     const double u = static_cast<double>(m_iMixRate) / ringRate;
@@ -86,7 +87,9 @@ int64_t TimeStretchedChannel::takeLeadNs(double ringRate) const {
         sum += f;
     }
     const double mixerBlockNs = 1e9 * static_cast<double>(m_uiBlockFrames) / m_iMixRate;
-    return static_cast<int64_t>(sum / kBlocks * mixerBlockNs);
+    m_dLeadRingRate = ringRate;
+    m_lLeadNs = static_cast<int64_t>(sum / kBlocks * mixerBlockNs);
+    return m_lLeadNs;
 }
 
 void TimeStretchedChannel::observeTake(double ringFrame, int64_t atNs) {
