@@ -90,9 +90,9 @@ int ITKOutputBuffer::reset(uint64_t position) {
     m_bReset.store(true, std::memory_order_release);
     // Under the read guard: no mixer read writes the count meanwhile.
     m_uiTakenSeq.fetch_add(1, std::memory_order_acq_rel);
-    m_uiTakenEpoch.fetch_add(1, std::memory_order_relaxed);
-    m_uiTakenFrames.store(0, std::memory_order_relaxed);
-    m_lTakenAtNs.store(0, std::memory_order_relaxed);
+    m_uiTakenEpoch.fetch_add(1, std::memory_order_acq_rel);
+    m_uiTakenFrames.store(0, std::memory_order_release);
+    m_lTakenAtNs.store(0, std::memory_order_release);
     m_uiTakenSeq.fetch_add(1, std::memory_order_release);
     return 0;
 }
@@ -105,8 +105,9 @@ bool ITKOutputBuffer::getTaken(Taken* taken) const {
         taken->epoch = m_uiTakenEpoch.load(std::memory_order_acquire);
         taken->frames = m_uiTakenFrames.load(std::memory_order_acquire);
         taken->atNs = m_lTakenAtNs.load(std::memory_order_acquire);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (m_uiTakenSeq.load(std::memory_order_relaxed) == before) return true;
+        // The values are stored with release: one written after `before` makes this load see
+        // the counter moved on.
+        if (m_uiTakenSeq.load(std::memory_order_acquire) == before) return true;
     }
     return false;
 }
@@ -205,8 +206,8 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
         r = m_ring.ReadBufferForward(out, samples, true);
         if (r == 1) {
             m_uiTakenSeq.fetch_add(1, std::memory_order_acq_rel);
-            m_uiTakenFrames.fetch_add(frames, std::memory_order_relaxed);
-            m_lTakenAtNs.store(steadyNs(), std::memory_order_relaxed);
+            m_uiTakenFrames.fetch_add(frames, std::memory_order_acq_rel);
+            m_lTakenAtNs.store(steadyNs(), std::memory_order_release);
             m_uiTakenSeq.fetch_add(1, std::memory_order_release);
         }
         m_readGuard.unlock();
