@@ -3,10 +3,12 @@
 // The reported position is the audio the mixer is taking from the deck: every rendered block is
 // queued with the source frame at which it ends, and leaves the queue when the mixer takes it
 // out of the output ring, so the blocks rendered ahead into the ring are not counted yet. The
-// heard position is the end of the block taken last. The interpolated report runs through that
-// block from its start, by the wall clock at the rate the mixer plays the ring, and stops at its
-// end until the mixer takes the next one: while the deck plays forward at a steady tempo it
-// never steps back, whatever the rhythm in which the ring is refilled or read.
+// heard position is the end of the block taken last. The interpolated report follows the
+// mixer's pace through the ring: a line at the rate the mixer plays the ring, smoothed over its
+// reads (it reads in bursts, as the sound server asks), placed where a block's first frame
+// really plays, and mapped to the source through the blocks taken and those still waiting. The
+// ring frame a report stands for never goes back, so while the deck plays forward at a steady
+// tempo the report never steps back, whatever the rhythm in which the ring is refilled or read.
 //
 // Threads: Java threads and the mixer thread's vinyl step ask for the position; the mixer
 // thread only tries the locks and takes the last report when one is busy.
