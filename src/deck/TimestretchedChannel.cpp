@@ -18,7 +18,9 @@ namespace {
 constexpr int kBadArgument = FMOD_ERR_UNSUPPORTED;  // 82
 constexpr int kNoList = -5;
 constexpr int kRecorderRole = 1;
-constexpr size_t kQueueReserve = 16;
+// The ring holds up to a hundred blocks ahead at the top scratch speed, each queued until the
+// mixer takes it.
+constexpr size_t kQueueReserve = 256;
 
 // The stretcher settings of each quality step; -1 keeps the library's default.
 struct StretcherSettings {
@@ -43,12 +45,6 @@ StretcherSettings settingsForQuality(unsigned int quality) {
 
 }  // namespace
 
-long TimeStretchedChannel::secondsNow() {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return tv.tv_sec;
-}
-
 TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* sound, bool loopMode)
     : m_pChannel(nullptr),
       m_pRenderDSP(nullptr),
@@ -72,14 +68,22 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
       m_fPitchShift(0.0f),
       m_fKeptSpeakerLevels{},
       m_pOutputBuffer(nullptr),
-      m_uiConsumedFrames(0),
       m_bPlaying(false),
       m_uiHeardPosition(0),
-      m_bBlockDone(false),
-      m_uiBaseMs(0),
-      m_lLastClockMs(-1),
-      m_fAccumulatedMs(0.0f),
-      m_lClockBase(secondsNow()),
+      m_uiQueueRingStart(0),
+      m_uiRingEpoch(0),
+      m_taken{},
+      m_uiTakenCount(0),
+      m_uiTakenNext(0),
+      m_bLineValid(false),
+      m_dLineFrames(0.0),
+      m_lLineNs(0),
+      m_dReportedFrames(0.0),
+      m_iMixRate(0),
+      m_dLeadRingRate(0.0),
+      m_lLeadNs(0),
+      m_uiLastQueued(0),
+      m_bStepQueued(false),
       m_bPositionValid(false),
       m_rawRead{},
       m_step{},
@@ -157,6 +161,9 @@ TimeStretchedChannel::TimeStretchedChannel(FMODSystem* system, FMOD::Sound* soun
                 if (m_pSystem->getDSPBufferSize(&length, &count) != FMOD_OK || length == 0)
                     length = kDefaultBlockFrames;
                 m_uiBlockFrames = length;
+                int mixRate = 0;
+                if (m_pSystem->getSoftwareFormat(&mixRate, nullptr, nullptr, nullptr, nullptr, nullptr) == FMOD_OK)
+                    m_iMixRate = mixRate;
                 // Sized for the mixer's block before any render thread runs, so the first
                 // stretched block does not allocate.
                 growWork(2 * length * static_cast<unsigned int>(m_iChannels > 2 ? m_iChannels : 2));

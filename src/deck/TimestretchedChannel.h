@@ -4,9 +4,10 @@
 // named "Player", whose channel frequency is the turntable speed (tempo and pitch together). In
 // line-in mode it plays the line-in sound directly through a gain DSP.
 //
-// The position it reports is the source frame at the end of the last *rendered* block (mapped
-// back through the TimeStretchCorrector), interpolated with the wall clock between blocks, not
-// the prefetch position.
+// The position it reports is the source frame at the end of the last block the *mixer took* out
+// of the output ring (mapped back through the TimeStretchCorrector), not the blocks rendered
+// ahead into the ring nor the prefetch position; interpolated, it follows the mixer's pace
+// through the ring (TimestretchedChannelPosition.cpp).
 //
 // Thread safety
 // - Render thread: the output ring's worker (or the mixer thread while the ring is bypassed)
@@ -22,9 +23,9 @@
 // - Control threads (Java, through CMonitor): everything else. Seeks and tempo resyncs never
 //   touch the stretcher themselves: they raise m_bClearStretcher and the next render step
 //   clears it before it reads.
-// - Locks: the channel lock guards the FMOD channel, its DSPs and the position interpolation;
-//   the position lock guards the position queue and consumed frames. Neither is ever taken
-//   inside the other. The render step reads playing, speed, tempo factor, pan, gain and pitch
+// - Locks: the channel lock guards the FMOD channel and its DSPs; the position lock guards the
+//   position queue, the blocks the mixer took and its pace. Neither is ever taken inside the
+//   other. The mixer's own part is lock-free: the output ring counts what it reads. The render step reads playing, speed, tempo factor, pan, gain and pitch
 //   shift as atomics without a lock.
 //
 // Callback safety
@@ -181,8 +182,22 @@ private:
     // Render stages (TimestretchedChannelRender.cpp).
     int renderStretched(float* out, unsigned int len, float left, float right, float factor);
     int renderDirect(float* out, unsigned int len, float left, float right);
-    void queueStep(unsigned int frames, float factor);
+    void queueStep(unsigned int walked, unsigned int frames, float factor);
     void queuePosition(int64_t position, unsigned int frames);
+    // Accounts what the mixer has taken out of the output ring against the position queue
+    // (TimestretchedChannelPosition.cpp). wait false only tries the position lock; Locked: held.
+    void accountTaken(bool wait);
+    void accountTakenLocked();
+    // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.
+    void accountLocked(uint64_t taken, int64_t atNs);
+    // Feeds one take (the ring frame it began at, and when) to the smoothed pace.
+    void observeTake(double ringFrame, int64_t atNs);
+    // The source frame of the audio the mixer is taking now; false when there is none to tell.
+    bool sourceNowLocked(double* frame);
+    // How much earlier, on average, the mixer reads a block than it plays the block's first frame
+    // (ns): it reads a block when its resampler needs it, part-way through one of its own blocks.
+    int64_t takeLeadNs(double ringRate);
+    static int64_t steadyNowNs();
     bool growWork(unsigned int floats);
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
     // step buffer of that width and cut to whole frames; 0 for a width not played.
@@ -198,9 +213,6 @@ private:
     void primeStretcher();
     // Converts n source bytes of the step buffer into stereo work frames; returns the frames.
     unsigned int convertToWork(const unsigned char* bytes, unsigned int count);
-    // Interpolation time in ms since the clock base, as the position report computes it.
-    int64_t clockNowMs() const;
-    static long secondsNow();
 
     FMOD::Channel* m_pChannel;        // under m_channelLock
     FMOD::DSP* m_pRenderDSP;          // under m_channelLock
@@ -227,15 +239,42 @@ private:
     // Published once the ring runs: the render DSP may already be pulled by the mixer thread.
     std::atomic<com_tarvenkolm_outputbuffering::ITKOutputBuffer*> m_pOutputBuffer;
     std::vector<PosList> m_positionQueue;  // under m_positionLock
-    unsigned int m_uiConsumedFrames;       // under m_positionLock
     CritSect m_positionLock;
     std::atomic<bool> m_bPlaying;
+    // The source frame at the end of the last block the mixer took: the heard position.
     std::atomic<unsigned int> m_uiHeardPosition;
-    std::atomic<bool> m_bBlockDone;
-    unsigned int m_uiBaseMs;                 // under m_channelLock
-    std::atomic<int64_t> m_lLastClockMs;
-    float m_fAccumulatedMs;                  // under m_channelLock
-    std::atomic<long> m_lClockBase;
+    // Under m_positionLock from here to m_dReportedFrames. The output ring's frame where the
+    // queue's front block starts, and the ring's epoch (resets) the queue is counted in.
+    uint64_t m_uiQueueRingStart;
+    uint64_t m_uiRingEpoch;
+    // The last blocks the mixer took, in a circle: where each starts in the ring, the source
+    // frames it begins and ends at, its frames.
+    struct TakenBlock {
+        uint64_t ringStart;
+        unsigned int from;
+        unsigned int to;
+        unsigned int frames;
+    };
+    static constexpr size_t kTakenHistory = 16;
+    TakenBlock m_taken[kTakenHistory];
+    size_t m_uiTakenCount;
+    size_t m_uiTakenNext;
+    // The mixer's pace through the ring, smoothed over its takes: ring frame m_dLineFrames at
+    // m_lLineNs (steady clock), advancing at the rate the mixer plays the ring.
+    bool m_bLineValid;
+    double m_dLineFrames;
+    int64_t m_lLineNs;
+    // The furthest ring frame a report has stood for since the last seek.
+    double m_dReportedFrames;
+    // The mixer's rate, read at construction (0: unknown); takeLeadNs's answer for the ring rate
+    // it was last asked about.
+    int m_iMixRate;
+    double m_dLeadRingRate;
+    int64_t m_lLeadNs;
+    // Render thread (and seeks, which hold the render guard): where the last queued block ends,
+    // and whether the present step has queued its block.
+    unsigned int m_uiLastQueued;
+    bool m_bStepQueued;
     std::atomic<bool> m_bPositionValid;
     TimeStretchCorrector m_corrector;
     std::vector<Event> m_beatEvents;  // under m_eventsLock

@@ -1,11 +1,21 @@
 // Position report, seeks and tempo changes of the time-stretched channel.
 //
-// The reported position is the heard position (the source frame at the end of the last rendered
-// block), advanced between blocks by the wall clock at speed / tempo factor. The interpolation
-// state (base ms, accumulated ms) is only touched under the channel lock: both Java threads and
-// the mixer thread's vinyl step ask for the position. The mixer thread only tries the lock and
-// takes the last report when a Java thread holds it.
+// The reported position is the audio the mixer is taking from the deck: every rendered block is
+// queued with the source frame at which it ends, and leaves the queue when the mixer takes it
+// out of the output ring, so the blocks rendered ahead into the ring are not counted yet. The
+// heard position is the end of the block taken last. The interpolated report follows the
+// mixer's pace through the ring: a line at the rate the mixer plays the ring, smoothed over its
+// reads (it reads in bursts, as the sound server asks), placed where a block's first frame
+// really plays, and mapped to the source through the blocks taken and those still waiting. The
+// ring frame a report stands for never goes back, so while the deck plays forward at a steady
+// tempo the report never steps back, whatever the rhythm in which the ring is refilled or read.
+//
+// Threads: Java threads and the mixer thread's vinyl step ask for the position; the mixer
+// thread only tries the locks and takes the last report when one is busy.
 #include <SoundTouch.h>
+
+#include <chrono>
+#include <cmath>
 
 #include "MixerThread.h"
 #include "TimestretchedChannel.h"
@@ -15,31 +25,169 @@ namespace {
 constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
 }  // namespace
 
-int64_t TimeStretchedChannel::clockNowMs() const {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    // Single precision, as the report has always computed it; the clock base keeps the value
-    // small enough for float to hold milliseconds for hours.
-    const float ms = static_cast<float>(tv.tv_sec - m_lClockBase.load(std::memory_order_acquire)) * 1000.0f +
-                     static_cast<float>(tv.tv_usec) * 0.001f;
-    return static_cast<int64_t>(ms);
+int64_t TimeStretchedChannel::steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void TimeStretchedChannel::calculateNewPosition(unsigned int frames) {
+    if (!m_bPlaying.load(std::memory_order_acquire)) return;
+    CRITSECT_SCOPE(m_positionLock);
+    // Without the output ring the mixer takes the block just queued, now.
+    accountLocked(m_uiQueueRingStart + frames, steadyNowNs());
+}
+
+void TimeStretchedChannel::accountLocked(uint64_t taken, int64_t atNs) {
+    size_t done = 0;
+    uint64_t start = m_uiQueueRingStart;
+    while (done < m_positionQueue.size() && start + m_positionQueue[done].frames <= taken) {
+        const PosList& block = m_positionQueue[done];
+        m_taken[m_uiTakenNext] =
+            TakenBlock{start, m_uiHeardPosition.load(std::memory_order_relaxed), block.position, block.frames};
+        m_uiTakenNext = (m_uiTakenNext + 1) % kTakenHistory;
+        if (m_uiTakenCount < kTakenHistory) ++m_uiTakenCount;
+        m_uiHeardPosition.store(block.position, std::memory_order_release);
+        start += block.frames;
+        ++done;
+    }
+    if (done == 0) return;
+    m_positionQueue.erase(m_positionQueue.begin(), m_positionQueue.begin() + static_cast<std::ptrdiff_t>(done));
+    m_uiQueueRingStart = start;
+    m_bPositionValid.store(true, std::memory_order_release);
+    // The mixer reads one block at a time: the last read began a block before the count.
+    observeTake(static_cast<double>(taken) - static_cast<double>(m_uiBlockFrames), atNs);
+}
+
+void TimeStretchedChannel::accountTakenLocked() {
+    auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+    if (!ring || ring->isBypassed()) return;
+    com_tarvenkolm_outputbuffering::ITKOutputBuffer::Taken taken{};
+    if (!ring->getTaken(&taken)) return;
+    // A count of the ring from before the last seek's reset holds none of the blocks queued
+    // since (they are counted from the reset on).
+    if (taken.epoch < m_uiRingEpoch) return;
+    m_uiRingEpoch = taken.epoch;
+    accountLocked(taken.frames, taken.atNs);
+}
+
+void TimeStretchedChannel::accountTaken(bool wait) {
+    CRITSECT_TRY_SCOPE(lock, m_positionLock, wait);
+    if (lock.owns()) accountTakenLocked();
+}
+
+int64_t TimeStretchedChannel::takeLeadNs(double ringRate) {
+    if (m_iMixRate <= 0 || !(ringRate > 0.0)) return 0;
+    if (ringRate == m_dLeadRingRate) return m_lLeadNs;
+    // A block of the ring lasts u of the mixer's blocks; block k begins frac(k u) into one of
+    // them. At u = 1 (the card's rate, normal speed) that is always the start.
+    const double u = static_cast<double>(m_iMixRate) / ringRate;
+    double sum = 0.0;
+    constexpr int kBlocks = 64;
+    for (int k = 0; k < kBlocks; ++k) {
+        double f = k * u - std::floor(k * u);
+        if (f > 1.0 - 1e-6) f = 0.0;
+        sum += f;
+    }
+    const double mixerBlockNs = 1e9 * static_cast<double>(m_uiBlockFrames) / m_iMixRate;
+    m_dLeadRingRate = ringRate;
+    m_lLeadNs = static_cast<int64_t>(sum / kBlocks * mixerBlockNs);
+    return m_lLeadNs;
+}
+
+void TimeStretchedChannel::observeTake(double ringFrame, int64_t atNs) {
+    const double ringRate =
+        static_cast<double>(m_fSpeed.load(std::memory_order_acquire)) * static_cast<double>(m_fFrequency);
+    if (!(ringRate > 0.0) || atNs <= 0) {
+        m_bLineValid = false;
+        return;
+    }
+    const int64_t at = atNs + takeLeadNs(ringRate);
+    if (m_bLineValid) {
+        const double predicted = m_dLineFrames + ringRate * static_cast<double>(at - m_lLineNs) * 1e-9;
+        const double error = ringFrame - predicted;
+        // The mixer reads in bursts as the sound server asks for data: its pace is the average.
+        // One late read (the mixer thread held up while the server's buffer plays on) moves it
+        // by at most a block's share; a far miss is a break (a dropout, a pause) and starts the
+        // pace again.
+        constexpr double kSmoothing = 1.0 / 16.0;
+        const double block = static_cast<double>(m_uiBlockFrames);
+        if (std::fabs(error) <= 4.0 * block) {
+            m_dLineFrames = predicted + kSmoothing * std::min(std::max(error, -block), block);
+            m_lLineNs = at;
+            return;
+        }
+    }
+    m_bLineValid = true;
+    m_dLineFrames = ringFrame;
+    m_lLineNs = at;
+}
+
+bool TimeStretchedChannel::sourceNowLocked(double* frame) {
+    if (!m_bLineValid || m_uiTakenCount == 0) return false;
+    const double ringRate =
+        static_cast<double>(m_fSpeed.load(std::memory_order_acquire)) * static_cast<double>(m_fFrequency);
+    double x = m_dLineFrames + ringRate * static_cast<double>(steadyNowNs() - m_lLineNs) * 1e-9;
+    // Never beyond what has been rendered, never before the oldest block kept, never back.
+    double rendered = static_cast<double>(m_uiQueueRingStart);
+    for (const PosList& block : m_positionQueue) rendered += block.frames;
+    const TakenBlock& oldest = m_taken[(m_uiTakenNext + kTakenHistory - m_uiTakenCount) % kTakenHistory];
+    x = std::min(x, rendered);
+    x = std::max(x, static_cast<double>(oldest.ringStart));
+    x = std::max(x, m_dReportedFrames);
+    m_dReportedFrames = x;
+
+    // The block that holds ring frame x: a taken one, or one still waiting in the ring.
+    TakenBlock block{};
+    bool found = false;
+    for (size_t i = 0; i < m_uiTakenCount && !found; ++i) {
+        const TakenBlock& t = m_taken[(m_uiTakenNext + kTakenHistory - 1 - i) % kTakenHistory];
+        if (x >= static_cast<double>(t.ringStart)) {
+            block = t;
+            found = true;
+        }
+    }
+    uint64_t start = m_uiQueueRingStart;
+    unsigned int from = m_uiHeardPosition.load(std::memory_order_relaxed);
+    for (const PosList& q : m_positionQueue) {
+        if (x < static_cast<double>(start)) break;
+        block = TakenBlock{start, from, q.position, q.frames};
+        found = true;
+        from = q.position;
+        start += q.frames;
+    }
+    if (!found || block.frames == 0) return false;
+    const double progress =
+        std::min(std::max(0.0, x - static_cast<double>(block.ringStart)), static_cast<double>(block.frames));
+    const double factor = static_cast<double>(m_fTempoFactor.load(std::memory_order_acquire));
+    const bool reverse = m_pLoopSound->isReverse();
+    const double span = static_cast<double>(block.to) - static_cast<double>(block.from);
+    const double expected = static_cast<double>(block.frames) / factor;
+    if ((reverse ? span <= 0.0 : span >= 0.0) && std::fabs(span) <= 2.0 * expected + 2.0) {
+        *frame = static_cast<double>(block.from) + span * progress / static_cast<double>(block.frames);
+    } else {
+        // A jump inside the block (a loop's wrap): on from where the block began; the next block
+        // lands after the jump.
+        *frame = static_cast<double>(block.from) + (reverse ? -progress : progress) / factor;
+    }
+    return true;
 }
 
 int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit, bool interpolate) {
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (!position) return kBadUnit;
+    // The vinyl step asks from the mixer thread, which never waits for a lock: when a control
+    // thread holds one, the step gets the previous report (at most one block old).
+    const bool wait = !pw::rt::onMixerThread();
+    accountTaken(wait);
     if (unit == FMOD_TIMEUNIT_PCM) {
         *position = m_uiHeardPosition.load(std::memory_order_acquire);
         return 0;
     }
     if (unit != FMOD_TIMEUNIT_MS) return kBadUnit;
 
-    // The vinyl step asks from the mixer thread, which never waits for the channel lock: when a
-    // control thread holds it, the step gets the previous report (at most one block old).
-    const bool wait = !pw::rt::onMixerThread();
-    const unsigned int ms = m_pLoopSound->ConvertPCM2MS(m_uiHeardPosition.load(std::memory_order_acquire));
+    const unsigned int heard = m_uiHeardPosition.load(std::memory_order_acquire);
     int result = 0;
-    unsigned int report = ms;
+    unsigned int report = m_pLoopSound->ConvertPCM2MS(heard);
     if (interpolate) {
         bool paused = true;
         {
@@ -56,36 +204,15 @@ int TimeStretchedChannel::getPosition(unsigned int* position, unsigned int unit,
                 result = TK_CHANNEL_NONE;
             }
         }
-        if (!m_bPositionValid.load(std::memory_order_acquire)) {
-            m_lLastClockMs.store(-1, std::memory_order_release);
-        } else {
-            const int64_t now = clockNowMs();
-            const float factor = m_fTempoFactor.load(std::memory_order_acquire);
-            CRITSECT_TRY_SCOPE(lock, m_channelLock, wait);
+        if (!paused && m_bPositionValid.load(std::memory_order_acquire)) {
+            CRITSECT_TRY_SCOPE(lock, m_positionLock, wait);
             if (!lock.owns()) {
                 *position = m_uiLastReportMs.load(std::memory_order_acquire);
                 return 0;
             }
-            const int64_t last = m_lLastClockMs.load(std::memory_order_acquire);
-            if (paused || m_uiBaseMs != ms || last < 0 || m_bBlockDone.exchange(false, std::memory_order_acq_rel)) {
-                m_uiBaseMs = ms;
-                m_lLastClockMs.store(now, std::memory_order_release);
-                m_fAccumulatedMs = 0.0f;
-                m_bBlockDone.store(false, std::memory_order_release);
-            } else {
-                float delta = now > last ? static_cast<float>(now - last) : 0.0f;
-                delta = delta / factor;
-                delta = delta * m_fSpeed.load(std::memory_order_acquire);
-                if (delta > 0.0f) {
-                    if (m_pLoopSound->isReverse())
-                        m_fAccumulatedMs -= delta;
-                    else
-                        m_fAccumulatedMs += delta;
-                }
-                const float sum = static_cast<float>(m_uiBaseMs) + m_fAccumulatedMs;
-                report = sum < 0.0f ? 0u : static_cast<unsigned int>(sum);
-                m_lLastClockMs.store(now, std::memory_order_release);
-            }
+            double frame = 0.0;
+            if (sourceNowLocked(&frame))
+                report = m_pLoopSound->ConvertPCM2MS(frame <= 0.0 ? 0u : static_cast<unsigned int>(frame));
         }
     }
     // The length read once at construction: asking the sound goes through its decoder's object.
@@ -111,8 +238,10 @@ int TimeStretchedChannel::flushBuffers() {
     std::lock_guard<std::mutex> render(m_renderGuard);
     if (m_pStretcher) m_pStretcher->clear();
     CRITSECT_SCOPE(m_positionLock);
+    accountTakenLocked();
+    // The blocks still in the ring leave the queue: the next one queued is stored after them.
+    for (const PosList& block : m_positionQueue) m_uiQueueRingStart += block.frames;
     m_positionQueue.clear();
-    m_uiConsumedFrames = 0;
     m_bPositionValid.store(false, std::memory_order_release);
     return 1;
 }
@@ -126,14 +255,21 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     // ring, and the stretcher is cleared while nothing uses it.
     std::lock_guard<std::mutex> render(m_renderGuard);
     m_pStretcher->clear();
+    const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
     {
         CRITSECT_SCOPE(m_positionLock);
         m_positionQueue.clear();
-        m_uiConsumedFrames = 0;
         m_bPositionValid.store(false, std::memory_order_release);
+        m_uiHeardPosition.store(heard, std::memory_order_release);
+        // The ring starts again at its frame 0 (reset below), and so does what it stands for.
+        m_uiQueueRingStart = 0;
+        m_uiTakenCount = 0;
+        m_bLineValid = false;
+        m_dReportedFrames = 0.0;
     }
-    const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
-    m_uiHeardPosition.store(heard, std::memory_order_release);
+    m_uiLastQueued = heard;
+    // A new epoch of the ring's count: what the mixer still takes of the old place counts for
+    // nothing.
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->reset(position);
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);

@@ -18,6 +18,14 @@ namespace {
 
 float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
+// The overlap the stretcher works with, in frames: its setting in ms at the rate, rounded down to
+// whole multiples of 8 frames, never under 16.
+double stretcherOverlapFrames(int overlapMs, double rate) {
+    int frames = static_cast<int>(rate) * overlapMs / 1000;
+    if (frames < 16) frames = 16;
+    return static_cast<double>(frames - frames % 8);
+}
+
 void zero(float* out, size_t samples) {
     if (out && samples) std::memset(out, 0, samples * sizeof(float));
 }
@@ -63,14 +71,20 @@ int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int ch
             zero(out, samples);
             return TK_CHANNEL_SILENT;
         }
+        m_bStepQueued = false;
         readCallback(nullptr, out, frames, 0, channels);
-        calculateNewPosition(frames);
+        // Every block rendered takes its place in the queue, a silent one (the end of the
+        // source) too, or the blocks after it would be accounted against the mixer's reads one
+        // block early.
+        if (!m_bStepQueued) queuePosition(m_uiLastQueued, frames);
+        // With the output ring running, the block waits in the ring: it is accounted when the
+        // mixer takes it. Without it, the mixer takes the block now.
+        auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+        if (!ring || ring->isBypassed()) calculateNewPosition(frames);
         return 0;
     }
     zero(out, samples);
-    m_lClockBase.store(secondsNow(), std::memory_order_release);
     m_bPositionValid.store(false, std::memory_order_release);
-    m_lLastClockMs.store(-1, std::memory_order_release);
     return TK_CHANNEL_SILENT;
 }
 
@@ -180,22 +194,31 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     if (received == 0) return 0;
     // The report is what was read less what the stretcher still holds, in source frames: its
     // unread input and its unplayed output. Taken from the stretcher's state at every block, it
-    // cannot drift, whatever tempo changes and loop wraps came before. The stretcher takes each
-    // sequence from the best match in a seek window past its nominal place and plays it at the
-    // source's own rate, so what is heard leads what it consumed; measured on click tracks from
-    // tempo 0.8 to 1.2, the lead is half a seek window and two thirds of (1 - tempo) sequences.
+    // cannot drift, whatever tempo changes and loop wraps came before.
+    //
+    // Each sequence the stretcher plays is a stretch of source taken at the best match within a
+    // seek window past its nominal place and played at the source's own rate, its ends faded
+    // into the sequences beside it; successive sequences start `tempo` x their output apart. The
+    // sound's own line runs through the middles of the sequences: half a seek window past the
+    // nominal place, plus (1 - tempo) half sequences (the part of a sequence's span that its own
+    // rate gains or loses on the line). The rate transposer ahead of it holds its filter's
+    // latency, which is counted neither as unread input nor in the seek window's middle.
     const double tempo = 1.0 / static_cast<double>(factor);
-    // Its settings read back as 0 in automatic mode; the sizes it works with are reported:
-    // a sequence is its output plus the overlap, and the latency a sequence's input plus the
-    // seek window.
-    const double overlap = m_pStretcher->getSetting(SETTING_OVERLAP_MS) * static_cast<double>(m_fFrequency) / 1000.0;
+    // Its settings read back as 0 in automatic mode; the sizes it works with are reported: a
+    // sequence is its output plus the overlap, the latency a sequence's input plus the seek
+    // window and the transposer's filter.
+    const double rate = static_cast<double>(m_fFrequency);
+    const double overlap = stretcherOverlapFrames(m_pStretcher->getSetting(SETTING_OVERLAP_MS), rate);
     const double sequence = m_pStretcher->getSetting(SETTING_NOMINAL_OUTPUT_SEQUENCE) + overlap;
     const double input = std::max(m_pStretcher->getSetting(SETTING_NOMINAL_INPUT_SEQUENCE) + overlap, sequence);
-    const double seekWindow = std::max(0.0, m_pStretcher->getSetting(SETTING_INITIAL_LATENCY) - input);
-    const double lead = seekWindow / 2.0 + (1.0 - tempo) * sequence * 2.0 / 3.0;
-    const double backlog = static_cast<double>(m_pStretcher->numUnprocessedSamples()) +
+    const double filter = m_pStretcher->getSetting(SETTING_USE_AA_FILTER)
+                              ? m_pStretcher->getSetting(SETTING_AA_FILTER_LENGTH) / 2.0
+                              : 0.0;
+    const double seekWindow = std::max(0.0, m_pStretcher->getSetting(SETTING_INITIAL_LATENCY) - input - filter);
+    const double lead = seekWindow / 2.0 + (1.0 - tempo) * sequence / 2.0;
+    const double backlog = static_cast<double>(m_pStretcher->numUnprocessedSamples()) + filter +
                            tempo * static_cast<double>(m_pStretcher->numSamples()) - lead;
-    queuePosition(m_corrector.walkToBacklog(backlog), received);
+    queuePosition(m_corrector.walkToBacklog(backlog), len);
     return 0;
 }
 
@@ -241,45 +264,27 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
     }
     zero(out + 2 * static_cast<size_t>(frames), 2 * static_cast<size_t>(len - frames));
     if (frames == 0) return 0;
-    queueStep(frames, 1.0f);
+    queueStep(frames, len, 1.0f);
     return 0;
 }
 
-// Direct play maps the block back to the source by walking frames x 1 / factor source frames
-// from where the reads began.
-void TimeStretchedChannel::queueStep(unsigned int frames, float factor) {
+// Direct play maps the block back to the source by walking the frames read x 1 / factor source
+// frames from where the reads began; the block queued is the whole block, silence included.
+void TimeStretchedChannel::queueStep(unsigned int walked, unsigned int frames, float factor) {
     const float ratio = 1.0f / factor;
-    queuePosition(m_corrector.getSamplePCMPos(static_cast<double>(ratio), frames), frames);
+    queuePosition(m_corrector.getSamplePCMPos(static_cast<double>(ratio), walked), frames);
 }
 
 void TimeStretchedChannel::queuePosition(int64_t position, unsigned int frames) {
-    CRITSECT_SCOPE(m_positionLock);
-    m_positionQueue.push_back(PosList{static_cast<uint32_t>(position < 0 ? 0 : position), frames});
-}
-
-void TimeStretchedChannel::calculateNewPosition(unsigned int n) {
-    if (!m_bPlaying.load(std::memory_order_acquire)) return;
-    m_bPositionValid.store(true, std::memory_order_release);
-    CRITSECT_SCOPE(m_positionLock);
-    if (m_positionQueue.empty()) return;
-    m_uiConsumedFrames += n;
-    while (n > 0 && !m_positionQueue.empty()) {
-        const PosList front = m_positionQueue.front();
-        if (front.frames <= m_uiConsumedFrames) {
-            m_uiConsumedFrames -= front.frames;
-            if (m_positionQueue.size() == 1) {
-                m_uiHeardPosition.store(front.position, std::memory_order_release);
-                m_bBlockDone.store(true, std::memory_order_release);
-            }
-            m_positionQueue.erase(m_positionQueue.begin());
-            if (m_positionQueue.empty()) break;
-        }
-        // An entry longer than the frames consumed stays at the front (a step accounts its own
-        // block at once, so none is ever produced); n still shrinks, so the walk ends.
-        n -= std::min(n, front.frames);
+    const unsigned int at = static_cast<unsigned int>(position < 0 ? 0 : position);
+    {
+        CRITSECT_SCOPE(m_positionLock);
+        // What the mixer took meanwhile leaves the queue first: it never grows beyond the ring.
+        accountTakenLocked();
+        m_positionQueue.push_back(PosList{at, frames});
     }
-    if (!m_positionQueue.empty())
-        m_uiHeardPosition.store(m_positionQueue.front().position, std::memory_order_release);
+    m_uiLastQueued = at;
+    m_bStepQueued = true;
 }
 
 FMOD_RESULT TimeStretchedChannel::GainFactor(FMOD_DSP_STATE* state, float* in, float* out, unsigned int length,

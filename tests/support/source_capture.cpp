@@ -1,6 +1,8 @@
 #include "source_capture.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 
@@ -14,6 +16,7 @@ struct SourceCapture::State {
     pa_stream* stream = nullptr;
     int channels = 0;
     std::vector<float> samples;  // under the main-loop lock
+    std::vector<SourceCapture::Arrival> arrivals;  // under the main-loop lock
     std::string error;
 };
 
@@ -38,6 +41,11 @@ void onRead(pa_stream* stream, size_t, void* userdata) {
         }
         pa_stream_drop(stream);
     }
+    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    state->arrivals.push_back(
+        SourceCapture::Arrival{state->samples.size() / static_cast<size_t>(state->channels), now});
     state->connection->signal();
 }
 
@@ -118,6 +126,23 @@ size_t SourceCapture::capturedFrames() const {
     if (!state_->connection || state_->channels <= 0) return 0;
     pw::dev::PulseConnection::Lock lock(*state_->connection);
     return state_->samples.size() / static_cast<size_t>(state_->channels);
+}
+
+std::vector<SourceCapture::Arrival> SourceCapture::arrivals() const {
+    if (!state_->connection) return {};
+    pw::dev::PulseConnection::Lock lock(*state_->connection);
+    return state_->arrivals;
+}
+
+int64_t SourceCapture::frameZeroNs(int rate) const {
+    const std::vector<Arrival> all = arrivals();
+    if (all.empty() || rate <= 0) return 0;
+    int64_t best = INT64_MAX;
+    for (const Arrival& a : all) {
+        const int64_t start = a.steadyNs - static_cast<int64_t>(static_cast<double>(a.frames) * 1e9 / rate);
+        best = std::min(best, start);
+    }
+    return best;
 }
 
 std::vector<float> recordFromSource(const std::string& source, int channels, size_t frames, int rate) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,19 @@ public:
     std::vector<float> waitFrames(size_t frames, double timeoutSeconds = 20.0);
     // Frames captured so far (e.g. to wait for "what has been played until now, plus a margin").
     size_t capturedFrames() const;
+
+    // When data arrived: after each delivery, the frames captured so far and the steady clock
+    // (ns since its epoch) at the delivery. A frame was played no later than its delivery, so
+    // the earliest deliveries against the frame count place the capture on the clock.
+    struct Arrival {
+        size_t frames;
+        int64_t steadyNs;
+    };
+    std::vector<Arrival> arrivals() const;
+    // The steady-clock time (ns) at which capture frame 0 played, from the arrivals: the latest
+    // start every delivery allows (frames delivered cannot have played after their delivery).
+    // 0 without arrivals.
+    int64_t frameZeroNs(int rate) const;
 
     struct State;  // implementation detail (libpulse callbacks reach it)
 

@@ -121,3 +121,73 @@ TEST_F(Position, ReportStaysWithTheAudioOverTenMinutesOfTempoAndLoops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A click track at `rate`: a click every 100 ms of source, halfway between 100 ms marks.
+GeneratedSound* clicksAt(int rate, unsigned int seconds) {
+    const unsigned int period = static_cast<unsigned int>(rate) / 10;
+    return new GeneratedSound(
+        seconds * static_cast<unsigned int>(rate), 1,
+        [period](unsigned int frame, int) {
+            return frame % period >= period / 2 && frame % period < period / 2 + kClickFrames ? 0.8f : 0.0f;
+        },
+        16, false, rate);
+}
+
+struct TempoCase {
+    float tempo;  // source frames per output frame
+    int rate;     // of the source
+};
+
+class PositionPerTempo : public ChannelFixture, public ::testing::WithParamInterface<TempoCase> {};
+
+// At each tempo, plain and in a loop, the clicks heard in the rendered output sit where the
+// report places them: the median distance is the report's offset from the sound's own line.
+// Every hearing of a click counts: below tempo 1 the stretcher plays each stretch of source in
+// two sequences, and the line runs between the two.
+TEST_P(PositionPerTempo, ReportSitsOnTheSoundsLine) {
+    const TempoCase c = GetParam();
+    const unsigned int period = static_cast<unsigned int>(c.rate) / 10;
+    open(clicksAt(c.rate, 120));
+    channel->setTimeStretch(1.0f / c.tempo, false);
+    ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+    // A loop of 3.3 periods far into the source, entered after the plain phase.
+    const unsigned int loopStart = 500 * period + 311, loopEnd = loopStart + 3 * period + period / 3;
+    for (int loop = 0; loop < 2; ++loop) {
+        SCOPED_TRACE(loop ? "loop" : "plain");
+        if (loop) {
+            ASSERT_EQ(channel->setLoopPoints(loopStart, FMOD_TIMEUNIT_PCM, loopEnd, FMOD_TIMEUNIT_PCM), FMOD_OK);
+            ASSERT_EQ(channel->setLoopCount(-1), FMOD_OK);
+            ASSERT_EQ(channel->setPosition(loopStart, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        }
+        std::vector<double> errors;
+        unsigned int quiet = period;
+        const unsigned int blocks = 12 * static_cast<unsigned int>(c.rate) / kBlock;
+        for (unsigned int b = 0; b < blocks; ++b) {
+            const std::vector<float> out = render(1);
+            const double end = heardFrame(*channel);
+            for (unsigned int i = 0; i < kBlock; ++i) {
+                const float v = std::fabs(out[2 * i]);
+                if (v > 0.3f && quiet > 4 * kClickFrames && b * kBlock > static_cast<unsigned int>(c.rate)) {
+                    double at = end - static_cast<double>(kBlock - i) * c.tempo;
+                    if (loop && at < loopStart) at += loopEnd - loopStart;
+                    const double click = std::round((at - period / 2) / period) * period + period / 2;
+                    errors.push_back((at - click) * 1000.0 / c.rate);
+                }
+                quiet = v > 0.05f ? 0 : quiet + 1;
+            }
+        }
+        ASSERT_GT(errors.size(), 40u);
+        std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+        const double median = errors[errors.size() / 2];
+        EXPECT_LE(std::fabs(median), 3.0) << median << " ms";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tempos, PositionPerTempo,
+                         ::testing::Values(TempoCase{0.5f, 44100}, TempoCase{0.667f, 44100}, TempoCase{0.8f, 44100},
+                                           TempoCase{1.25f, 44100}, TempoCase{1.5f, 44100}, TempoCase{2.0f, 44100},
+                                           TempoCase{0.5f, 48000}, TempoCase{1.5f, 48000}, TempoCase{2.0f, 48000}));
+
+}  // namespace

@@ -29,7 +29,8 @@ FMOD::System* noSoundSystem() {
 FMOD::System* decodingSystem() { return noSoundSystem(); }
 
 GeneratedSound::GeneratedSound(unsigned int frames, int channels,
-                               const std::function<float(unsigned int, int)>& sample, int bits, bool isFloat)
+                               const std::function<float(unsigned int, int)>& sample, int bits, bool isFloat,
+                               int rate)
     : m_frames(frames), m_channels(channels), m_bits(bits), m_float(isFloat) {
     FMOD::System* system = noSoundSystem();
     if (!system) return;
@@ -64,7 +65,7 @@ GeneratedSound::GeneratedSound(unsigned int frames, int channels,
     ex.cbsize = sizeof ex;
     ex.length = length;
     ex.numchannels = channels;
-    ex.defaultfrequency = kRate;
+    ex.defaultfrequency = rate;
     switch (bits) {
         case 8: ex.format = FMOD_SOUND_FORMAT_PCM8; break;
         case 24: ex.format = FMOD_SOUND_FORMAT_PCM24; break;

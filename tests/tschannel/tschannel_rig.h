@@ -32,7 +32,7 @@ FMOD::System* decodingSystem();
 class GeneratedSound {
 public:
     GeneratedSound(unsigned int frames, int channels, const std::function<float(unsigned int, int)>& sample,
-                   int bits = 16, bool isFloat = false);
+                   int bits = 16, bool isFloat = false, int rate = kRate);
     ~GeneratedSound();
     GeneratedSound(const GeneratedSound&) = delete;
     GeneratedSound& operator=(const GeneratedSound&) = delete;

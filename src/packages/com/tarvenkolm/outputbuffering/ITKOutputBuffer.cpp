@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -17,6 +18,13 @@ constexpr unsigned int kDefaultFrames = 1024;
 // Nothing starts the worker before startBuffering sets the real rate; this keeps the sleep sane.
 constexpr float kDefaultSampleRate = 44100.0f;
 constexpr int kNoSource = 33;
+// A reader gives up after this many torn reads of what the mixer took.
+constexpr int kTakenTries = 8;
+
+int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 ITKOutputBuffer::ITKOutputBuffer(ITKOutputBufferSource* source)
@@ -30,7 +38,11 @@ ITKOutputBuffer::ITKOutputBuffer(ITKOutputBufferSource* source)
       m_uiWorkCapacity(0),
       m_fSpeed(1.0f),
       m_uiUnderruns(0),
-      m_bReset(false) {}
+      m_bReset(false),
+      m_uiTakenSeq(0),
+      m_uiTakenEpoch(0),
+      m_uiTakenFrames(0),
+      m_lTakenAtNs(0) {}
 
 ITKOutputBuffer::~ITKOutputBuffer() {
     stopThread();
@@ -76,7 +88,28 @@ int ITKOutputBuffer::reset(uint64_t position) {
     std::lock_guard<std::mutex> guard(m_readGuard);
     m_ring.ResetBuffer(position);
     m_bReset.store(true, std::memory_order_release);
+    // Under the read guard: no mixer read writes the count meanwhile.
+    m_uiTakenSeq.fetch_add(1, std::memory_order_acq_rel);
+    m_uiTakenEpoch.fetch_add(1, std::memory_order_acq_rel);
+    m_uiTakenFrames.store(0, std::memory_order_release);
+    m_lTakenAtNs.store(0, std::memory_order_release);
+    m_uiTakenSeq.fetch_add(1, std::memory_order_release);
     return 0;
+}
+
+bool ITKOutputBuffer::getTaken(Taken* taken) const {
+    if (!taken) return false;
+    for (int tries = 0; tries < kTakenTries; ++tries) {
+        const uint64_t before = m_uiTakenSeq.load(std::memory_order_acquire);
+        if (before & 1u) continue;
+        taken->epoch = m_uiTakenEpoch.load(std::memory_order_acquire);
+        taken->frames = m_uiTakenFrames.load(std::memory_order_acquire);
+        taken->atNs = m_lTakenAtNs.load(std::memory_order_acquire);
+        // The values are stored with release: one written after `before` makes this load see
+        // the counter moved on.
+        if (m_uiTakenSeq.load(std::memory_order_acquire) == before) return true;
+    }
+    return false;
 }
 
 int ITKOutputBuffer::setBypass(bool bypass) {
@@ -171,6 +204,12 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
     int r = 0;  // 0: the guard was busy, nothing read
     if (m_readGuard.try_lock()) {
         r = m_ring.ReadBufferForward(out, samples, true);
+        if (r == 1) {
+            m_uiTakenSeq.fetch_add(1, std::memory_order_acq_rel);
+            m_uiTakenFrames.fetch_add(frames, std::memory_order_acq_rel);
+            m_lTakenAtNs.store(steadyNs(), std::memory_order_release);
+            m_uiTakenSeq.fetch_add(1, std::memory_order_release);
+        }
         m_readGuard.unlock();
     }
     if (r != 1) {

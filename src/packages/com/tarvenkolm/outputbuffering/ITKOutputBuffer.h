@@ -19,6 +19,13 @@
 // - startBuffering replaces the ring's storage: call it once, on a new object, before the mixer
 //   reads. setBypass(true) joins the worker before it returns.
 //
+// What the mixer took
+// - Every block the mixer reads out of the ring is counted, with the time it was read: the deck
+//   reports the position of the audio the mixer takes, not of what the worker rendered ahead.
+//   The count starts again at every reset, in a new epoch, so a reader can tell a count of the
+//   old place from one of the new. The mixer writes the three values under a sequence counter;
+//   readers retry a torn read a few times and otherwise give up (never waiting on the mixer).
+//
 // Callback safety
 // - readFromResampledBuffer (not bypassed) is one ring copy: no allocation, no blocking lock. A
 //   short ring gives a silent block, counted; the worker writes the "possible dropout!" line to
@@ -75,6 +82,16 @@ public:
     // Mixer reads the ring could not serve (silence played), since startBuffering.
     uint64_t getUnderruns() const { return m_uiUnderruns.load(std::memory_order_acquire); }
 
+    // The mixer's reads out of the ring since the last reset.
+    struct Taken {
+        uint64_t epoch;    // resets so far
+        uint64_t frames;   // frames read since the last reset
+        int64_t atNs;      // steady clock of the last read; 0 before the first
+    };
+    // Any thread, the mixer's too. False when the mixer was writing the count each time it was
+    // tried (take it again later).
+    bool getTaken(Taken* taken) const;
+
     // Blocks kept ahead at normal speed, and the top speed the ring is sized for.
     static constexpr unsigned int kAheadBlocks = 4;
     static constexpr unsigned int kTopSpeed = 25;
@@ -96,6 +113,12 @@ private:
     std::atomic<float> m_fSpeed;
     std::atomic<uint64_t> m_uiUnderruns;
     std::atomic<bool> m_bReset;             // a seek emptied the ring since the last wake-up
+    // What the mixer took: written by the mixer (and by reset, under m_readGuard) between two
+    // increments of m_uiTakenSeq, which is odd while they change.
+    std::atomic<uint64_t> m_uiTakenSeq;
+    std::atomic<uint64_t> m_uiTakenEpoch;
+    std::atomic<uint64_t> m_uiTakenFrames;
+    std::atomic<int64_t> m_lTakenAtNs;
 };
 
 }  // namespace com_tarvenkolm_outputbuffering

@@ -1,0 +1,385 @@
+// The position a deck reports against what a sound server plays: a private PulseAudio daemon with
+// a float null sink stands for the card, its monitor is recorded, and the reports polled while
+// the deck plays are set against the clicks heard on the monitor.
+//
+// - The clicks are short tone bursts whose pitch (16 steps, which the stretcher keeps) names the
+//   click modulo 16, so a heard click is known within +-200 ms of source whatever the report says.
+// - A probe unit on the same mixer writes a marker every 100 ms and notes when the mixer computed
+//   each of its blocks: the time from the mixer to the monitor is the output's latency.
+// - A heard click's moment minus that latency is when the mixer took it; the report at that
+//   moment, less the click's source position, is the report's offset from the sound's own line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "FMODSystem.h"
+#include "TimestretchedChannel.h"
+#include "pulse_server.hpp"
+#include "scoped_env.hpp"
+#include "source_capture.hpp"
+#include "tschannel_rig.h"
+
+namespace {
+
+using tsc_test::GeneratedSound;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSourceRate = 44100;
+constexpr unsigned int kBlockFrames = 1024;
+constexpr unsigned int kPeriod = kSourceRate / 40;  // a click every 25 ms of source
+constexpr unsigned int kBurst = 132;                // 3 ms
+constexpr int kCodes = 16;
+constexpr double kPhaseSeconds = 2.5;
+constexpr double kSettleSeconds = 0.5;  // after a start, a seek or a loop entered
+
+double codeHz(unsigned int code) { return 1000.0 + 200.0 * code; }
+// Click k lies in the k-th period, off its middle by up to a quarter period, pseudo-randomly: on
+// a regular grid the clicks would meet the stretcher's sequences at a few phases only, and their
+// mean would not be the mean over the sequences.
+unsigned int clickFrame(unsigned int k) {
+    const unsigned int hash = (k * 2654435761u) >> 16;
+    return k * kPeriod + kPeriod / 4 + hash % (kPeriod / 2);
+}
+
+float clickSample(unsigned int frame, int channel) {
+    if (channel != 0) return 0.0f;
+    const unsigned int k = frame / kPeriod;
+    const unsigned int at = clickFrame(k);
+    if (frame < at || frame >= at + kBurst) return 0.0f;
+    return 0.8f * static_cast<float>(std::cos(2.0 * M_PI * codeHz(k % kCodes) * (frame - at) / kSourceRate));
+}
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// The probe: a generator on the mixer that marks every 100 ms of card frames on the right side and
+// notes when each block was computed. Slots are preallocated: the mixer thread never allocates.
+struct Probe {
+    int rate = 44100;
+    std::atomic<uint64_t> frames{0};
+    std::atomic<size_t> blocks{0};
+    std::vector<uint64_t> blockStart = std::vector<uint64_t>(4096);
+    std::vector<int64_t> blockNs = std::vector<int64_t>(4096);
+};
+
+FMOD_RESULT probeRead(FMOD_DSP_STATE* state, float*, float* out, unsigned int length, int, int channels) {
+    void* user = nullptr;
+    state->instance->getUserData(&user);
+    auto* p = static_cast<Probe*>(user);
+    const uint64_t start = p->frames.fetch_add(length);
+    const size_t b = p->blocks.fetch_add(1);
+    if (b < p->blockNs.size()) {
+        p->blockStart[b] = start;
+        p->blockNs[b] = nowNs();
+    }
+    const uint64_t period = static_cast<uint64_t>(p->rate) / 10;
+    std::memset(out, 0, sizeof(float) * length * static_cast<unsigned int>(channels));
+    for (unsigned int i = 0; i < length; ++i)
+        if ((start + i) % period == 0) out[static_cast<size_t>(i) * channels + 1] = 0.5f;
+    return FMOD_OK;
+}
+
+struct Poll {
+    int64_t ns;
+    double interpolated;  // ms
+    double plain;         // ms, not interpolated
+};
+
+// The report at time t, linear between the polls around it.
+double reportAt(const std::vector<Poll>& polls, int64_t t) {
+    auto it = std::lower_bound(polls.begin(), polls.end(), t, [](const Poll& p, int64_t v) { return p.ns < v; });
+    if (it == polls.begin()) return it->interpolated;
+    if (it == polls.end()) return polls.back().interpolated;
+    const Poll& b = *it;
+    const Poll& a = *(it - 1);
+    if (b.interpolated < a.interpolated) return t - a.ns < b.ns - t ? a.interpolated : b.interpolated;  // a wrap
+    const double w = static_cast<double>(t - a.ns) / static_cast<double>(b.ns - a.ns);
+    return a.interpolated + w * (b.interpolated - a.interpolated);
+}
+
+// Onsets on one side of the capture: the first frame off silence after 2 ms of quiet, when the
+// signal rises above `threshold` within the next few frames (a card at another rate interpolates
+// the first frame of a burst).
+std::vector<size_t> onsets(const std::vector<float>& capture, int side, float threshold, int rate) {
+    std::vector<size_t> found;
+    const size_t quietNeeded = static_cast<size_t>(rate) / 500;
+    const size_t frames = capture.size() / 2;
+    auto at = [&](size_t f) { return std::fabs(capture[2 * f + static_cast<size_t>(side)]); };
+    size_t quiet = quietNeeded;
+    for (size_t f = 0; f < frames; ++f) {
+        const float v = at(f);
+        if (v > 0.02f && quiet >= quietNeeded) {
+            for (size_t g = f; g < std::min(frames, f + 3); ++g)
+                if (at(g) > threshold) {
+                    found.push_back(f);
+                    break;
+                }
+        }
+        quiet = v > 0.02f ? 0 : quiet + 1;
+    }
+    return found;
+}
+
+// The code of the burst heard at `onset` (its pitch from zero crossings), or -1 when unclear.
+int burstCode(const std::vector<float>& capture, size_t onset, int rate) {
+    const size_t length = static_cast<size_t>(0.0028 * rate);
+    if (2 * (onset + length) > capture.size()) return -1;
+    int crossings = 0;
+    double first = -1.0, last = -1.0;
+    for (size_t f = onset + 1; f < onset + length; ++f) {
+        const float a = capture[2 * (f - 1)], b = capture[2 * f];
+        if ((a < 0.0f) != (b < 0.0f)) {
+            const double at = static_cast<double>(f - 1) + static_cast<double>(a) / static_cast<double>(a - b);
+            if (first < 0.0) first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    if (crossings < 3 || last <= first) return -1;
+    const double hz = (crossings - 1) / 2.0 * rate / (last - first);
+    const int code = static_cast<int>(std::lround((hz - 1000.0) / 200.0));
+    if (code < 0 || code >= kCodes || std::fabs(hz - codeHz(static_cast<unsigned int>(code))) > 80.0) return -1;
+    return code;
+}
+
+// The mean without the tenth at either end, and how far it may stray by chance (twice its
+// standard error).
+struct Mean {
+    double value;
+    double chance;
+};
+Mean trimmedMean(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t trim = values.size() / 10;
+    const size_t n = values.size() - 2 * trim;
+    double sum = 0.0;
+    for (size_t i = trim; i < values.size() - trim; ++i) sum += values[i];
+    const double mean = sum / static_cast<double>(n);
+    double spread = 0.0;
+    for (size_t i = trim; i < values.size() - trim; ++i) spread += (values[i] - mean) * (values[i] - mean);
+    return Mean{mean, n > 1 ? 2.0 * std::sqrt(spread / static_cast<double>(n - 1) / static_cast<double>(n)) : 0.0};
+}
+
+struct Case {
+    int cardRate;
+    float tempo;  // source frames per output frame
+};
+
+struct Phase {
+    const char* name;
+    unsigned int start;               // source frame where play begins
+    unsigned int loopStart, loopEnd;  // equal: no loop
+};
+
+class PulsePosition : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
+    const Case c = GetParam();
+    if (!pw::test::PulseServer::binaryAvailable()) GTEST_SKIP() << "pulseaudio not installed";
+    pw::test::ScopedEnv noTable("PELLWARDEN_DEVICE_TABLE", std::nullopt);
+    pw::test::PulseServer server({{"card1", "Card1", 2, c.cardRate}});
+    ASSERT_TRUE(server.ready()) << server.error();
+
+    // Declared before the system: the mixer calls into it until the system is released.
+    Probe probe;
+    probe.rate = c.cardRate;
+    FMOD::System* system = nullptr;
+    ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
+    FMODSystem wrapper(system);  // closes and releases the system, after the channel and source
+    ASSERT_EQ(system->setDriver(0), FMOD_OK);
+    ASSERT_EQ(system->setSoftwareFormat(c.cardRate, FMOD_SOUND_FORMAT_PCMFLOAT, 0, 6, FMOD_DSP_RESAMPLER_LINEAR),
+              FMOD_OK);
+    ASSERT_EQ(system->setDSPBufferSize(kBlockFrames, 4), FMOD_OK);
+    ASSERT_EQ(system->init(16, FMOD_INIT_NORMAL, nullptr), FMOD_OK);
+
+    pw::test::SourceCapture capture("card1.monitor", 2, c.cardRate);
+    ASSERT_TRUE(capture.ok()) << capture.error();
+    FMOD_DSP_DESCRIPTION d;
+    std::memset(&d, 0, sizeof d);
+    std::strncpy(d.name, "probe", sizeof d.name - 1);
+    d.version = 1;
+    d.channels = 2;
+    d.read = probeRead;
+    d.userdata = &probe;
+    FMOD::DSP* probeUnit = nullptr;
+    ASSERT_EQ(system->createDSP(&d, &probeUnit), FMOD_OK);
+    ASSERT_EQ(probeUnit->setDefaults(static_cast<float>(c.cardRate), 1.0f, 0.0f, 0), FMOD_OK);
+    FMOD::Channel* probeChannel = nullptr;
+    ASSERT_EQ(system->playDSP(FMOD_CHANNEL_FREE, probeUnit, false, &probeChannel), FMOD_OK);
+
+    GeneratedSound source(240 * kSourceRate, 2, clickSample);
+    ASSERT_TRUE(source.ok());
+    auto channel = std::make_unique<TimeStretchedChannel>(&wrapper, source.get(), true);
+    ASSERT_NE(channel->getFMODChannel(), nullptr);
+    ASSERT_EQ(channel->getBlockFrames(), kBlockFrames);
+    channel->setTimeStretch(1.0f / c.tempo, false);
+
+    // Far into the source, and a loop of 13.3 clicks that starts off the click grid.
+    const unsigned int loopStart = 4800 * kPeriod + 977, loopEnd = loopStart + 13 * kPeriod + kPeriod / 3;
+    const Phase phases[] = {{"plain", 1200 * kPeriod + 311, 0, 0}, {"loop", loopStart, loopStart, loopEnd}};
+    std::vector<Poll> polls;
+    polls.reserve(static_cast<size_t>(kPhaseSeconds * 2 * 1200));
+    std::vector<int64_t> phaseFrom;  // steady ns where each phase is judged from
+    std::vector<int64_t> phaseTo;
+    for (const Phase& ph : phases) {
+        const bool loop = ph.loopEnd > ph.loopStart;
+        if (loop) {
+            ASSERT_EQ(channel->setLoopPoints(ph.loopStart, FMOD_TIMEUNIT_PCM, ph.loopEnd, FMOD_TIMEUNIT_PCM), FMOD_OK);
+            ASSERT_EQ(channel->setLoopCount(-1), FMOD_OK);
+        }
+        ASSERT_EQ(channel->setPosition(ph.start, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+        const int64_t begin = nowNs();
+        phaseFrom.push_back(begin + static_cast<int64_t>(kSettleSeconds * 1e9));
+        while (nowNs() - begin < static_cast<int64_t>(kPhaseSeconds * 1e9)) {
+            unsigned int interpolated = 0, plain = 0;
+            ASSERT_EQ(channel->getPosition(&plain, FMOD_TIMEUNIT_MS, false), FMOD_OK);
+            const int64_t before = nowNs();
+            ASSERT_EQ(channel->getPosition(&interpolated, FMOD_TIMEUNIT_MS, true), FMOD_OK);
+            const int64_t after = nowNs();
+            // A poll this thread was held up in does not say when its report was true.
+            if (after - before < 200000)
+                polls.push_back(Poll{(before + after) / 2, static_cast<double>(interpolated), static_cast<double>(plain)});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        phaseTo.push_back(nowNs());
+    }
+    channel->setPaused(true);
+    // What is still on its way to the monitor.
+    const std::vector<float> got = capture.waitFrames(capture.capturedFrames() + static_cast<size_t>(c.cardRate) / 2);
+    const int64_t frameZero = capture.frameZeroNs(c.cardRate);
+    ASSERT_NE(frameZero, 0);
+    channel.reset();
+    probeChannel->stop();
+    probeUnit->release();
+    auto heardNs = [&](size_t frame) {
+        return frameZero + static_cast<int64_t>(static_cast<double>(frame) * 1e9 / c.cardRate);
+    };
+
+    // The output's latency: from the mixer computing a marker to the monitor receiving it.
+    std::vector<double> latencies;
+    const size_t blocks = std::min(probe.blocks.load(), probe.blockNs.size());
+    const uint64_t markerPeriod = static_cast<uint64_t>(c.cardRate) / 10;
+    const std::vector<size_t> markers = onsets(got, 1, 0.25f, c.cardRate);
+    // The markers heard map onto the probe's in order, from the first one (frame 0).
+    for (size_t m = 0; m < markers.size() && m * markerPeriod < probe.frames.load(); ++m) {
+        const uint64_t frame = m * markerPeriod;
+        size_t b = 0;
+        while (b + 1 < blocks && probe.blockStart[b + 1] <= frame) ++b;
+        if (b + 1 >= blocks) break;
+        const double mixed = probe.blockNs[b] + (frame - probe.blockStart[b]) * 1e9 / c.cardRate;
+        latencies.push_back((heardNs(markers[m]) - mixed) * 1e-6);
+    }
+    ASSERT_GT(latencies.size(), 20u);
+    // The mixer works in bursts, as the server asks for data: its blocks' latencies spread over a
+    // few blocks, and their mean is the output's latency.
+    const double latencyMs = trimmedMean(latencies).value;
+    const double blockMs = 1000.0 * kBlockFrames / c.cardRate;
+    RecordProperty("output_latency_ms", std::to_string(latencyMs));
+
+    const std::vector<size_t> clicks = onsets(got, 0, 0.3f, c.cardRate);
+    for (size_t p = 0; p < sizeof(phases) / sizeof(phases[0]); ++p) {
+        const Phase& ph = phases[p];
+        const bool loop = ph.loopEnd > ph.loopStart;
+        SCOPED_TRACE(ph.name);
+        // Reports never step back while the deck plays forward at a steady tempo; in the loop the
+        // wrap is the only way back.
+        const double loopMs = 1000.0 * (ph.loopEnd - ph.loopStart) / kSourceRate;
+        int back = 0, backPlain = 0;
+        double worst = 0.0;
+        for (size_t i = 1; i < polls.size(); ++i) {
+            if (polls[i - 1].ns < phaseFrom[p] || polls[i].ns > phaseTo[p]) continue;
+            const double step = polls[i].interpolated - polls[i - 1].interpolated;
+            const double stepPlain = polls[i].plain - polls[i - 1].plain;
+            const bool wrap = loop && step < -loopMs / 2;
+            if (step < 0.0 && !wrap) {
+                ++back;
+                worst = std::min(worst, step);
+            }
+            if (stepPlain < 0.0 && !(loop && stepPlain < -loopMs / 2)) ++backPlain;
+        }
+        EXPECT_EQ(back, 0) << "steps back, the largest " << worst << " ms";
+        EXPECT_EQ(backPlain, 0) << "steps back without interpolation";
+
+        // Each heard click against the report at the moment the mixer took it.
+        std::vector<double> offsets, leads;
+        for (size_t onset : clicks) {
+            const int64_t heard = heardNs(onset);
+            const int64_t taken = heard - static_cast<int64_t>(latencyMs * 1e6);
+            if (taken < phaseFrom[p] || heard > phaseTo[p]) continue;
+            const int code = burstCode(got, onset, c.cardRate);
+            if (code < 0) continue;
+            const double predicted = reportAt(polls, taken) * kSourceRate / 1000.0;
+            // The click of that code nearest to the prediction (in the loop: on the loop's circle).
+            double best = 1e18;
+            unsigned int bestFrame = 0;
+            for (unsigned int k = static_cast<unsigned int>(code); clickFrame(k) < 240u * kSourceRate; k += kCodes) {
+                const double s = clickFrame(k);
+                if (loop && (s < ph.loopStart || s >= ph.loopEnd)) continue;
+                double e = predicted - s;
+                if (loop) {
+                    const double length = ph.loopEnd - ph.loopStart;
+                    e = std::remainder(e, length);
+                }
+                if (std::fabs(e) < std::fabs(best)) {
+                    best = e;
+                    bestFrame = clickFrame(k);
+                }
+            }
+            if (best > 1e17) continue;
+            offsets.push_back(best * 1000.0 / kSourceRate);
+            if (!loop) {
+                // When the report first reached the click, against when it was heard.
+                const double clickMs = 1000.0 * bestFrame / kSourceRate;
+                auto it = std::find_if(polls.begin(), polls.end(), [&](const Poll& q) {
+                    return q.ns >= phaseFrom[p] - 1000000000LL && q.interpolated >= clickMs;
+                });
+                if (it != polls.end() && it->ns <= heard) leads.push_back((heard - it->ns) * 1e-6);
+            }
+        }
+        // Away from tempo 1 each sequence of the stretcher plays at the source's own rate, so the
+        // clicks scatter evenly around the line by up to a quarter sequence: their mean, less the
+        // tenth at either end, is the offset.
+        ASSERT_GT(offsets.size(), 30u);
+        // At tempo 1 every click is exact; away from it they scatter over the sequences, and their
+        // mean may stray by chance by what `chance` says.
+        const Mean mean = trimmedMean(offsets);
+        const double offset = mean.value, chance = mean.chance;
+        fprintf(stderr, "offset %s tempo %.3f card %d: %.2f ms (+-%.2f) over %zu clicks (latency %.1f ms)\n", ph.name,
+                c.tempo, c.cardRate, offset, chance, offsets.size(), latencyMs);
+        RecordProperty(std::string(ph.name) + "_offset_ms", std::to_string(offset));
+        EXPECT_LE(std::fabs(offset), 3.0 + chance) << "offset from the sound's line at tempo " << c.tempo << ", output latency "
+                                          << latencyMs << " ms";
+        if (!loop && c.tempo == 1.0f) {
+            ASSERT_GT(leads.size(), 30u);
+            std::sort(leads.begin(), leads.end());
+            const double lead = leads[leads.size() * 9 / 10];
+            fprintf(stderr, "lead at tempo 1, card %d: median %.1f ms, 90%% %.1f ms (latency %.1f ms)\n", c.cardRate,
+                    leads[leads.size() / 2], lead, latencyMs);
+            RecordProperty("lead_ms", std::to_string(lead));
+            EXPECT_LE(lead, latencyMs + blockMs) << "output latency " << latencyMs << " ms, median lead "
+                                                 << leads[leads.size() / 2] << " ms";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TemposAndCards, PulsePosition,
+                         ::testing::Values(Case{44100, 1.0f}, Case{44100, 0.5f}, Case{44100, 1.5f}, Case{44100, 2.0f},
+                                           Case{48000, 1.0f}, Case{48000, 0.667f}, Case{48000, 2.0f}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::to_string(info.param.cardRate) + "Hz_tempo" +
+                                    std::to_string(static_cast<int>(std::lround(info.param.tempo * 1000)));
+                         });
+
+}  // namespace
+
