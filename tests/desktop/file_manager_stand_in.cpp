@@ -1,13 +1,15 @@
 // A stand-in for the desktop's file manager on a private session bus: it owns
 // org.freedesktop.FileManager1 and appends every call it receives, "<method> <uri>" per line, to
 // the log file named by its first argument as soon as it arrives, and answers it after the delay in
-// milliseconds given as the second (0 when absent). Prints "ready" once the name is owned; ends on
-// SIGTERM.
+// milliseconds given as the second (0 when absent), or, given "leave", leaves the bus without
+// answering, as a file manager that crashes on the call. Prints "ready" once the name is owned;
+// ends on SIGTERM.
 #include <gio/gio.h>
 #include <glib-unix.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -20,6 +22,7 @@ const char kIntrospection[] =
 
 const char* g_logPath = nullptr;
 guint g_answerDelayMs = 0;
+bool g_leave = false;
 
 gboolean answer(gpointer invocation) {
     g_dbus_method_invocation_return_value(static_cast<GDBusMethodInvocation*>(invocation), nullptr);
@@ -42,6 +45,7 @@ void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gc
         std::fclose(log);
     }
     g_variant_iter_free(uris);
+    if (g_leave) std::_Exit(0);
     if (g_answerDelayMs == 0) {
         answer(invocation);
     } else {
@@ -79,7 +83,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_logPath = argv[1];
-    if (argc == 3) g_answerDelayMs = static_cast<guint>(std::strtoul(argv[2], nullptr, 10));
+    if (argc == 3) {
+        g_leave = std::string(argv[2]) == "leave";
+        if (!g_leave) g_answerDelayMs = static_cast<guint>(std::strtoul(argv[2], nullptr, 10));
+    }
     StandIn standIn{g_dbus_node_info_new_for_xml(kIntrospection, nullptr),
                     g_main_loop_new(nullptr, FALSE)};
     g_unix_signal_add(SIGTERM, onTerm, standIn.loop);

@@ -3,6 +3,8 @@
 # gets mode=, log= and dir= arguments and runs in dir.
 # - service: the stand-in file manager owns org.freedesktop.FileManager1 and logs its calls.
 # - slow: the same, but the stand-in answers each call only after 30 s.
+# - crash: the stand-in logs its first call and leaves the bus without answering; the folder's
+#   default handler is the recorder script of fallback.
 # - fallback: no file manager on the bus; the default handler of folders is a recorder script,
 #   found through private XDG folders, that logs the URI it was started with.
 set -u
@@ -24,10 +26,12 @@ export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config XDG_DATA_DIRS=$work
 if [ "$mode" != fallback ]; then
   delay=0
   [ "$mode" = slow ] && delay=30000
+  [ "$mode" = crash ] && delay=leave
   "$stand_in" "$log" "$delay" >"$work/stand-in.out" &
   pid=$!
   for _ in $(seq 400); do grep -q ready "$work/stand-in.out" 2>/dev/null && break; sleep 0.05; done
-else
+fi
+if [ "$mode" = fallback ] || [ "$mode" = crash ]; then
   cat >"$work/record-open.sh" <<SCRIPT
 #!/bin/sh
 printf '%s\n' "\$1" >>"$log"

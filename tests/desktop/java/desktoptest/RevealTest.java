@@ -17,6 +17,8 @@ import java.util.List;
 /**
  * RevealInFinder on a private session bus. mode=service: a stand-in FileManager1 service records
  * every call in log=PATH. mode=slow: the same stand-in, answering each call only after 30 s.
+ * mode=crash: the stand-in leaves the bus on its first call without answering, and the folder's
+ * default handler is the recorder of mode=fallback.
  * mode=fallback: no such service; the folder's default handler (a
  * recorder script) writes the URI it was started with to log=PATH. Files are made in dir=DIR,
  * which is also the working directory, so relative paths resolve there.
@@ -93,6 +95,24 @@ public final class RevealTest {
                 expectUri(lines.get(0).split(" ", 2)[1], plain);
                 equal("ShowFolders", lines.get(1).split(" ", 2)[0], "method for the folder");
                 expectUri(lines.get(1).split(" ", 2)[1], folder);
+            });
+        } else if (mode.equals("crash")) {
+            test("a file manager that crashes on the call: the folder opens with its default handler", () -> {
+                logFile.delete();
+                long start = System.nanoTime();
+                Sablethorn.RevealInFinder(spacedFile.getAbsolutePath());
+                long ms = (System.nanoTime() - start) / 1_000_000;
+                isTrue(ms < 1000, "returned after " + ms + " ms");
+                List<String> lines = read(logFile);
+                for (int i = 0; i < 500 && lines.size() < 2; i++) {
+                    Thread.sleep(10);
+                    lines = read(logFile);
+                }
+                equal(2, lines.size(), "the call, then the handler " + lines);
+                if (lines.size() != 2) return;
+                equal("ShowItems", lines.get(0).split(" ", 2)[0], "the file manager's call");
+                String opened = lines.get(1);
+                equal(spaced.getAbsolutePath(), opened.startsWith("/") ? opened : new URI(opened).getPath(), "folder opened");
             });
         } else {
             test("without a file manager the folder opens with its default handler", () -> {
