@@ -197,7 +197,6 @@ private:
     // How much earlier, on average, the mixer reads a block than it plays the block's first frame
     // (ns): it reads a block when its resampler needs it, part-way through one of its own blocks.
     int64_t takeLeadNs(double ringRate);
-    static int64_t steadyNowNs();
     bool growWork(unsigned int floats);
     // Bytes one read of the source may ask for: len frames of the source's width, capped by the
     // step buffer of that width and cut to whole frames; 0 for a width not played.

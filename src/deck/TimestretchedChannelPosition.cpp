@@ -14,27 +14,23 @@
 // thread only tries the locks and takes the last report when one is busy.
 #include <SoundTouch.h>
 
-#include <chrono>
 #include <cmath>
 
 #include "MixerThread.h"
 #include "TimestretchedChannel.h"
 #include "StatusCodes.h"
 
+using com_tarvenkolm_outputbuffering::ITKOutputBuffer;
+
 namespace {
 constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
 }  // namespace
-
-int64_t TimeStretchedChannel::steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void TimeStretchedChannel::calculateNewPosition(unsigned int frames) {
     if (!m_bPlaying.load(std::memory_order_acquire)) return;
     CRITSECT_SCOPE(m_positionLock);
     // Without the output ring the mixer takes the block just queued, now.
-    accountLocked(m_uiQueueRingStart + frames, steadyNowNs());
+    accountLocked(m_uiQueueRingStart + frames, ITKOutputBuffer::clockNs());
 }
 
 void TimeStretchedChannel::accountLocked(uint64_t taken, int64_t atNs) {
@@ -61,7 +57,7 @@ void TimeStretchedChannel::accountLocked(uint64_t taken, int64_t atNs) {
 void TimeStretchedChannel::accountTakenLocked() {
     auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
     if (!ring || ring->isBypassed()) return;
-    com_tarvenkolm_outputbuffering::ITKOutputBuffer::Taken taken{};
+    ITKOutputBuffer::Taken taken{};
     if (!ring->getTaken(&taken)) return;
     // A count of the ring from before the last seek's reset holds none of the blocks queued
     // since (they are counted from the reset on).
@@ -126,7 +122,7 @@ bool TimeStretchedChannel::sourceNowLocked(double* frame) {
     if (!m_bLineValid || m_uiTakenCount == 0) return false;
     const double ringRate =
         static_cast<double>(m_fSpeed.load(std::memory_order_acquire)) * static_cast<double>(m_fFrequency);
-    double x = m_dLineFrames + ringRate * static_cast<double>(steadyNowNs() - m_lLineNs) * 1e-9;
+    double x = m_dLineFrames + ringRate * static_cast<double>(ITKOutputBuffer::clockNs() - m_lLineNs) * 1e-9;
     // Never beyond what has been rendered, never before the oldest block kept, never back.
     double rendered = static_cast<double>(m_uiQueueRingStart);
     for (const PosList& block : m_positionQueue) rendered += block.frames;

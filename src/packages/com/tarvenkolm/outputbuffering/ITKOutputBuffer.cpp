@@ -20,12 +20,12 @@ constexpr float kDefaultSampleRate = 44100.0f;
 constexpr int kNoSource = 33;
 // A reader gives up after this many torn reads of what the mixer took.
 constexpr int kTakenTries = 8;
+}  // namespace
 
-int64_t steadyNs() {
+int64_t ITKOutputBuffer::clockNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-}  // namespace
 
 ITKOutputBuffer::ITKOutputBuffer(ITKOutputBufferSource* source)
     : WorkerThread("ITKOutputBuffer"),
@@ -207,7 +207,7 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
         if (r == 1) {
             m_uiTakenSeq.fetch_add(1, std::memory_order_acq_rel);
             m_uiTakenFrames.fetch_add(frames, std::memory_order_acq_rel);
-            m_lTakenAtNs.store(steadyNs(), std::memory_order_release);
+            m_lTakenAtNs.store(clockNs(), std::memory_order_release);
             m_uiTakenSeq.fetch_add(1, std::memory_order_release);
         }
         m_readGuard.unlock();

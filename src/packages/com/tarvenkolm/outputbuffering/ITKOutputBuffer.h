@@ -86,8 +86,10 @@ public:
     struct Taken {
         uint64_t epoch;    // resets so far
         uint64_t frames;   // frames read since the last reset
-        int64_t atNs;      // steady clock of the last read; 0 before the first
+        int64_t atNs;      // clockNs() of the last read; 0 before the first
     };
+    // The steady clock the reads are timed by (ns); a reader compares its own time with atNs on it.
+    static int64_t clockNs();
     // Any thread, the mixer's too. False when the mixer was writing the count each time it was
     // tried (take it again later).
     bool getTaken(Taken* taken) const;
