@@ -16,6 +16,13 @@ final class ServerView {
     private ServerView() {}
 
     /** The client area of the window named `title`. */
+    /** A rectangle written "x,y,width,height". */
+    static Rectangle rect(String text) {
+        String[] v = text.split(",");
+        return new Rectangle(Integer.parseInt(v[0]), Integer.parseInt(v[1]), Integer.parseInt(v[2]),
+                             Integer.parseInt(v[3]));
+    }
+
     static Rectangle client(String title) throws Exception {
         int[] v = new int[4];
         String[] keys = {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"};

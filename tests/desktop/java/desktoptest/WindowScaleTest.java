@@ -33,8 +33,8 @@ public final class WindowScaleTest {
         Rectangle primary = null;
         for (String arg : args) {
             if (arg.startsWith("scale=")) parsedScale = Integer.parseInt(arg.substring(6));
-            if (arg.startsWith("home=")) home = rect(arg.substring(5));
-            if (arg.startsWith("primary=")) primary = rect(arg.substring(8));
+            if (arg.startsWith("home=")) home = ServerView.rect(arg.substring(5));
+            if (arg.startsWith("primary=")) primary = ServerView.rect(arg.substring(8));
         }
         System.loadLibrary("Sablethorn");
         final int scale = parsedScale;
@@ -104,12 +104,6 @@ public final class WindowScaleTest {
         EventQueue.invokeAndWait(frame::dispose);
         Check.finish();
         System.exit(0);  // AWT threads would keep the JVM alive
-    }
-
-    private static Rectangle rect(String text) {
-        String[] v = text.split(",");
-        return new Rectangle(Integer.parseInt(v[0]), Integer.parseInt(v[1]), Integer.parseInt(v[2]),
-                             Integer.parseInt(v[3]));
     }
 
     private static Rectangle contentOnScreen() throws Exception {

@@ -44,8 +44,8 @@ public final class WindowTest {
         Rectangle other = null;
         File shot = null;
         for (String arg : args) {
-            if (arg.startsWith("primary=")) primary = rect(arg.substring(8));
-            if (arg.startsWith("other=")) other = rect(arg.substring(6));
+            if (arg.startsWith("primary=")) primary = ServerView.rect(arg.substring(8));
+            if (arg.startsWith("other=")) other = ServerView.rect(arg.substring(6));
             if (arg.startsWith("shot=")) shot = new File(arg.substring(5));
         }
         System.loadLibrary("Sablethorn");
@@ -165,12 +165,6 @@ public final class WindowTest {
         });
         Check.finish();
         System.exit(0);  // AWT threads would keep the JVM alive
-    }
-
-    private static Rectangle rect(String text) {
-        String[] v = text.split(",");
-        return new Rectangle(Integer.parseInt(v[0]), Integer.parseInt(v[1]), Integer.parseInt(v[2]),
-                             Integer.parseInt(v[3]));
     }
 
     /** The client area as the X server has it: the panel fills it. */
