@@ -18,7 +18,7 @@ constexpr const char* kObjectPath = "/org/freedesktop/FileManager1";
 // then already in its queue (the bus holds it for a service being started) and counts as made.
 // Counted from the start of the reveal, and short of the second a caller may be held by the time
 // starting the folder's default handler takes.
-constexpr std::chrono::milliseconds kAnswerWait{940};
+constexpr std::chrono::milliseconds kAnswerWait{925};
 // The file manager's name changing hands (above all, losing its owner) while the call waits.
 constexpr const char* kOwnerRule =
     "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
