@@ -24,7 +24,8 @@ std::vector<unsigned char> marked(uint64_t first, size_t frames) {
     std::vector<unsigned char> out(frames * 4);
     for (size_t i = 0; i < frames; ++i) {
         const int16_t l = int16_t((first + i) % 30011), r = int16_t(-int((first + i) % 30011) - 1);
-        out[4 * i] = uint8_t(l), out[4 * i + 1] = uint8_t(l >> 8), out[4 * i + 2] = uint8_t(r), out[4 * i + 3] = uint8_t(r >> 8);
+        out[4 * i] = uint8_t(l), out[4 * i + 1] = uint8_t(l >> 8);
+        out[4 * i + 2] = uint8_t(r), out[4 * i + 3] = uint8_t(r >> 8);
     }
     return out;
 }

@@ -187,7 +187,9 @@ TEST(MixDownClose, CloseDoesNotWaitForEverOnAStalledCapture) {
     std::atomic<bool> closed{false};
     std::thread closer([&] { closed = recorder.close() == 1; });
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!closed && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!closed && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const bool returned = closed.load();
     inFlight.store(0);  // lets a close that waits for ever end, so that the test can
     closer.join();

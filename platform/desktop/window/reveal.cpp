@@ -79,7 +79,8 @@ Answer awaitAnswer(DBusConnection* bus, dbus_uint32_t serial, std::chrono::stead
             const Answer answer = readMessage(message.get(), serial);
             if (answer != Answer::Pending) return answer;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return Answer::Pending;
         // Blocks until something can be read or written, or the time is up; false once the
         // connection is gone, which says nothing about the file manager.
