@@ -1,5 +1,7 @@
 #include "flac_tail.hpp"
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -9,7 +11,7 @@ namespace pw::decode {
 namespace {
 
 // Frames of 16-bit stereo in blocks of 4096 take up to 16 KiB; the tail read holds several.
-constexpr long kTailBytes = 256 * 1024;
+constexpr off_t kTailBytes = 256 * 1024;
 
 uint8_t crc8(const unsigned char* p, size_t n) {
     uint8_t crc = 0;
@@ -87,15 +89,16 @@ bool flacDataHoldsLength(const std::string& path, uint64_t frames) {
     // "fLaC", the stream information's block header, then its body: the largest block size in
     // bytes 2 and 3, the channel count in bits 4 to 6 of byte 12 (minus one).
     unsigned char head[8 + 34];
-    std::vector<unsigned char> tail(kTailBytes);
+    std::vector<unsigned char> tail(static_cast<size_t>(kTailBytes));
     size_t got = 0;
     const bool flac = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "fLaC", 4) == 0 &&
                       (head[4] & 0x7F) == 0;
-    long start = 0;
-    if (flac && std::fseek(f, 0, SEEK_END) == 0) {
-        const long fileSize = std::ftell(f);
+    // off_t, not long: the size of a file past 2 GiB fits no long in the 32-bit library.
+    off_t start = 0;
+    if (flac && ::fseeko(f, 0, SEEK_END) == 0) {
+        const off_t fileSize = ::ftello(f);
         start = fileSize > kTailBytes ? fileSize - kTailBytes : 0;
-        if (std::fseek(f, start, SEEK_SET) == 0)
+        if (::fseeko(f, start, SEEK_SET) == 0)
             got = std::fread(tail.data(), 1, tail.size(), f);
     }
     std::fclose(f);

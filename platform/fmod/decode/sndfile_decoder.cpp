@@ -101,13 +101,15 @@ uint64_t penultimateGranule(const std::string& path) {
     if (!f)
         return 0;
     std::vector<unsigned char> tail(256 * 1024);
-    long start = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long size = std::ftell(f);
-        start = size > static_cast<long>(tail.size()) ? size - static_cast<long>(tail.size()) : 0;
+    // Offsets as off_t (64 bits in every build): a long cannot hold the size of a file past 2 GiB
+    // in the 32-bit library.
+    off_t start = 0;
+    if (::fseeko(f, 0, SEEK_END) == 0) {
+        const off_t size = ::ftello(f);
+        start = size > static_cast<off_t>(tail.size()) ? size - static_cast<off_t>(tail.size()) : 0;
     }
     size_t got = 0;
-    if (std::fseek(f, start, SEEK_SET) == 0)
+    if (::fseeko(f, start, SEEK_SET) == 0)
         got = std::fread(tail.data(), 1, tail.size(), f);
     std::fclose(f);
     int64_t last = -1;
