@@ -32,6 +32,7 @@ public final class TruncatedFilesTest {
     // MP3 library against the 64-bit tool.
     static final Format[] FORMATS = {
         new Format("wav", "cp '%1$s' '%2$s'", "sox '%3$s' -b 16 '%4$s'", 0),
+        new Format("aiff", "sox '%1$s' '%2$s'", "sox '%3$s' -b 16 '%4$s'", 0),
         new Format("flac", "flac -s -f '%1$s' -o '%2$s'",
             "flac -s -f -d -F --force-raw-format --endian=little --sign=signed '%3$s' -o '%4$s.raw';"
                 + " sox -t raw -e signed -b 16 -c 2 -r 44100 -L '%4$s.raw' '%4$s'", 0),
@@ -155,7 +156,7 @@ public final class TruncatedFilesTest {
 
                 Path converted = dir.resolve("converted-" + f.name() + ".wav");
                 // All the audio a cut file holds is converted; the answer says it is not the whole source.
-                Check.equal(f.name().equals("wav") ? 1L : -5L,
+                Check.equal(-5L,
                             p.ConvertFile(cut.toString(), converted.toString(), null, null, 1, 0), "ConvertFile");
                 Wav.Data out = Wav.read(converted);
                 Check.equal(heard.frames(), out.frames(), "converted frames");
