@@ -31,6 +31,7 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_fLastA(0.0f),
       m_fLastB(0.0f),
       m_bFadeNext(false),
+      m_bStarted(false),
       m_uiCarryOffset(0),
       m_uiCarryBytes(0),
       m_uiCarryFrom(0),
@@ -94,11 +95,19 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
         m_pBuffer->seekData(target);
         m_uiCarryBytes = 0;
         skipToSeekTarget(target);
+        // The seek crosses from the last frame produced, the old place's audio (from silence
+        // before anything was produced: the loop path fades in, the plain path starts as is).
         jumped = true;
-        m_fLastA = m_fLastB = 0.0f;  // a seek fades in from silence
+        if (m_bHeardSet.exchange(false, std::memory_order_acq_rel)) {
+            m_fLastA = m_fHeardA.load(std::memory_order_relaxed);
+            m_fLastB = m_fHeardB.load(std::memory_order_relaxed);
+            if (m_uiChannels == 1) m_fLastA = m_fLastB;  // a mono fade starts from the last sample
+        }
     }
-    if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable())
+    if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable()) {
+        if (jumped && m_bStarted) startFade();
         return readPlain(dst, bytes, read, corrector);
+    }
     return readLoop(dst, bytes, read, corrector, jumped);
 }
 
@@ -110,7 +119,11 @@ int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, Time
     // While a far seek is pending the prefetch gives silence and stands still: nothing to carry
     // or skip yet.
     const bool reverse = m_pBuffer->isReverse();
-    if (!reverse && dst && !m_pBuffer->isSeekPending())
+    const bool silent = m_pBuffer->isSeekPending();
+    // The first data after a far seek's silence fades in from it.
+    if (!silent && m_bFadeNext && m_uiFadeFrame == 0) startFade();
+    m_bFadeNext = silent && dst;
+    if (!reverse && dst && !silent)
         return readPlainForward(static_cast<unsigned char*>(dst), bytes, read, corrector);
     if (reverse) {
         m_uiCarryBytes = 0;  // a forward carry or skip means nothing to a backward read
@@ -128,7 +141,11 @@ int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, Time
     else
         result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
     corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
-    if (dst) rememberLastFrame(static_cast<const unsigned char*>(dst), n);
+    if (dst) {
+        // A seek beyond the prefetch reads silence: the fade takes the old audio out into it.
+        crossFade(static_cast<unsigned char*>(dst), n);
+        rememberLastFrame(static_cast<const unsigned char*>(dst), n);
+    }
     return result;
 }
 
@@ -186,6 +203,7 @@ int LoopSound::readPlainForward(unsigned char* dst, unsigned int bytes, unsigned
         result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
     }
     corrector.putSamplesPCM(from, static_cast<unsigned int>(next), true);
+    crossFade(dst, produced);
     rememberLastFrame(dst, produced);
     return result;
 }
@@ -193,6 +211,7 @@ int LoopSound::readPlainForward(unsigned char* dst, unsigned int bytes, unsigned
 void LoopSound::rememberLastFrame(const unsigned char* out, unsigned int produced) {
     const unsigned int bps = m_uiBytesPerSample;
     if (produced < bps) return;
+    m_bStarted = true;
     m_fLastA = produced >= 2 * bps ? sampleAt(out + produced - 2 * bps) : 0.0f;
     m_fLastB = sampleAt(out + produced - bps);
 }
@@ -217,7 +236,13 @@ void LoopSound::storeSample(unsigned char* p, float v) const {
     pw::sound::floatToSample(v, sampleFormat(), p);
 }
 
-void LoopSound::crossFade(unsigned int gotBytes) {
+void LoopSound::startFade() {
+    m_uiFadeFrame = 1;
+    m_fFadeA = m_fLastA;
+    m_fFadeB = m_fLastB;
+}
+
+void LoopSound::crossFade(unsigned char* buf, unsigned int gotBytes) {
     const unsigned int frames = gotBytes / frameBytes();
     unsigned int k = 0;
     for (; k < frames && m_uiFadeFrame >= 1 && m_uiFadeFrame <= kCrossFadeFrames; ++k, ++m_uiFadeFrame) {
@@ -225,7 +250,7 @@ void LoopSound::crossFade(unsigned int gotBytes) {
         for (unsigned int c = 0; c < m_uiChannels; ++c) {
             // Channels above 1 fade from the last sample written, as channel 1 does.
             const float prev = c == 0 ? m_fFadeA : m_fFadeB;
-            unsigned char* at = m_pWork + (static_cast<size_t>(k) * m_uiChannels + c) * m_uiBytesPerSample;
+            unsigned char* at = buf + (static_cast<size_t>(k) * m_uiChannels + c) * m_uiBytesPerSample;
             storeSample(at, prev * (1.0f - w) + sampleAt(at) * w);
         }
     }
@@ -300,9 +325,19 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // A region start the prefetch has not loaded yet: the call ends here, and the caller plays
         // silence for the rest without counting it as played; the region plays whole once loaded.
         if (m_pBuffer->isSeekPending()) {
-            m_bFadeNext = m_bFadeNext || jumped;  // the fade waits for the region's first data
-            // What is heard before the region comes in is that silence: the fade starts from it,
-            // not from the frame played before the jump, which would be a step at full height.
+            m_bFadeNext = m_bFadeNext || jumped;  // the fade-in waits for the region's first data
+            // The old audio fades out into that silence over the fade's frames (not counted as
+            // played: the position stays on the region start); the fade-in then starts from the
+            // silence, not from the frame played before the jump, a step at full height.
+            if (jumped && m_bStarted && (m_fLastA != 0.0f || m_fLastB != 0.0f)) startFade();
+            jumped = false;
+            if (m_uiFadeFrame) {
+                const unsigned int frames =
+                    std::min((bytes - produced) / fb, kCrossFadeFrames + 1 - m_uiFadeFrame);
+                std::memset(out + produced, 0, static_cast<size_t>(frames) * fb);
+                crossFade(out + produced, frames * fb);
+                produced += frames * fb;
+            }
             m_fLastA = m_fLastB = 0.0f;
             break;
         }
@@ -354,13 +389,11 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // 5. After a jump, fade the chunk in from the last output frame. The fade waits for a
         // chunk that holds data, so a dropout right after a jump does not swallow it.
         if (jumped) {
-            m_uiFadeFrame = 1;
-            m_fFadeA = m_fLastA;
-            m_fFadeB = m_fLastB;
+            startFade();
             jumped = false;
         }
         // Reads shorter than the fade (a call's end) carry it on into the next ones.
-        if (m_uiFadeFrame && !carried) crossFade(got);
+        if (m_uiFadeFrame && !carried) crossFade(m_pWork, got);
         // 6. Copy, never past the region end.
         uint64_t n = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), regionLength,
                                          static_cast<uint64_t>(m_uiChunkSize), static_cast<uint64_t>(got)});
@@ -403,6 +436,12 @@ int LoopSound::seekData(unsigned int pcm, bool seekPrefetch) {
     m_uiPosition.store(pcm, std::memory_order_release);
     if (seekPrefetch) m_bPendingSeek.store(true, std::memory_order_release);
     return FMOD_OK;
+}
+
+void LoopSound::setHeardFrame(float first, float second) {
+    m_fHeardA.store(first, std::memory_order_relaxed);
+    m_fHeardB.store(second, std::memory_order_relaxed);
+    m_bHeardSet.store(true, std::memory_order_release);
 }
 
 int LoopSound::setPositionPCM(unsigned int pcm) { return seekData(pcm, true); }

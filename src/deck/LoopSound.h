@@ -53,6 +53,10 @@ public:
     unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
     // Reads in multiples of this many bytes keep frames whole (BufferingSound::strideBytes).
     unsigned int strideBytes() const { return m_pBuffer ? m_pBuffer->strideBytes() : frameBytes(); }
+    // The frame heard last, at full scale (first and second channel), when it is not the last
+    // frame this source produced (a ring rendered ahead was emptied): the fade after the next
+    // seek starts from it. Any thread; call before the seek.
+    void setHeardFrame(float first, float second);
     int setPositionPCM(unsigned int pcm);
     int setPositionMs(unsigned int ms);
     int setLoopPointsPCM(unsigned int start, unsigned int end);
@@ -96,9 +100,11 @@ private:
     void skipToSeekTarget(unsigned int pcm);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.
     void jumpTo(unsigned int start);
-    // Blends the first frames of the work buffer from the two samples written before the jump,
-    // in the source's units, going on with the fade frame m_uiFadeFrame.
-    void crossFade(unsigned int gotBytes);
+    // Starts the fade after a jump from the last two samples produced.
+    void startFade();
+    // Blends the first frames of buf from the two samples written before the jump, in the
+    // source's units, going on with the fade frame m_uiFadeFrame. Over silence it is a fade-out.
+    void crossFade(unsigned char* buf, unsigned int gotBytes);
     // One sample at p in the source's own width (signed 8, 16, 24 or 32-bit, or float), and back.
     float sampleAt(const unsigned char* p) const;
     void storeSample(unsigned char* p, float v) const;
@@ -130,6 +136,11 @@ private:
     float m_fLastA;
     float m_fLastB;
     bool m_bFadeNext;  // a jump whose region was not loaded yet still fades in (render thread)
+    bool m_bStarted;   // something was produced: a seek has audio to cross from (render thread)
+    // setHeardFrame's frame, taken by the reader at the next seek.
+    std::atomic<float> m_fHeardA{0.0f};
+    std::atomic<float> m_fHeardB{0.0f};
+    std::atomic<bool> m_bHeardSet{false};
     // The unused rest (under one stride) of the last prefetch read, in m_pWork, when a call's end
     // or a region's end cut the copy short; m_uiCarryFrom is its first frame. The next read that
     // goes on without a jump starts with it; a jump or seek drops it. Render thread only.

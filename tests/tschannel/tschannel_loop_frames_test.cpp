@@ -103,8 +103,8 @@ TEST_F(LoopFrames, LeavingALoopSkipsAndRepeatsNothing) {
     EXPECT_EQ(broken, 0u) << "of 9 exits";
 }
 
-// A loop set far behind play, beyond what the prefetch holds: silence while the prefetch fetches
-// it, then the lap from its first frame, faded in from that silence. The largest step of the
+// A loop set far behind play, beyond what the prefetch holds: the old audio fades out into silence
+// while the prefetch fetches it, then the lap from its first frame, faded in from that silence. The largest step of the
 // signal from the last frame before the silence to the end of the fade stays within one fade
 // step of the loop's first frame, where a fade from the frame heard before the jump steps by
 // nearly that frame's full value.
@@ -117,7 +117,13 @@ TEST_F(LoopFrames, LoopBeyondThePrefetchFadesInFromSilence) {
     out.insert(out.end(), after.begin(), after.end());
     const size_t jump = 4 * kBlock;  // the loop takes over at the next block
     ASSERT_GT(indexAt(out, jump - 1), static_cast<long>(play + kBlock));  // playing, far from the loop
-    size_t resume = jump;
+    // The old audio first fades out into the silence: a ramp from the last frame before the
+    // jump down to nothing over the fade's frames, never a step of that frame's full value.
+    for (size_t f = jump; f <= jump + kFade; ++f)
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_LE(std::labs(value(out, f, ch) - value(out, f - 1, ch)), std::labs(value(out, jump - 1, ch)) / 10 + 2)
+                << "fade-out, frame " << f;
+    size_t resume = jump + kFade;
     while (resume < out.size() / 2 && value(out, resume, 0) == 0 && value(out, resume, 1) == 0) ++resume;
     ASSERT_LT(resume, out.size() / 2 - 2 * kFade) << "the loop never came in";
     EXPECT_GT(resume, jump) << "no silence: the test no longer reaches beyond the prefetch";
