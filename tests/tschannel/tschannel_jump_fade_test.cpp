@@ -26,9 +26,10 @@ TEST_F(JumpFade, EverySeamOfAJumpIsAFadeAndTheAskedFrameFollows) {
         bool far;  // beyond what the prefetch holds: silence while it fetches
     };
     const Case cases[] = {
-        {"ahead, within the prefetch", 200000, 200000 + 4 * kBlock + 37, false},
+        // Play has reached from + 6 blocks when the jump is made.
+        {"ahead, within the prefetch", 200000, 200000 + 6 * kBlock + 2037, false},
         {"back, within the prefetch", 200000, 200000 + 2 * kBlock + 50, false},
-        {"ahead by a few frames", 200013, 200013 + 4 * kBlock + 3, false},
+        {"ahead by a few frames", 200013, 200013 + 6 * kBlock + 3, false},
         {"far ahead", 50000, 500051, true},
         {"far back", 400000, 100025, true},
     };
