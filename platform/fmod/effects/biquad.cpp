@@ -67,10 +67,31 @@ void BiquadBank::reset() {
 }
 
 void BiquadBank::process(const float* in, float* out, unsigned frames, int channels) {
-    const BiquadCoefs c = c_;
+    if (gliding_ && frames > 0) {
+        run<true>(in, out, frames, channels);
+        c_ = target_;
+        gliding_ = false;
+    } else {
+        run<false>(in, out, frames, channels);
+    }
+}
+
+template <bool Glide>
+void BiquadBank::run(const float* in, float* out, unsigned frames, int channels) {
+    const BiquadCoefs from = c_;
+    const BiquadCoefs to = Glide ? target_ : c_;
     for (int ch = 0; ch < channels; ++ch) {
         State s = state_[ch];
+        BiquadCoefs c = from;
         for (unsigned f = 0; f < frames; ++f) {
+            if (Glide) {
+                const double t = static_cast<double>(f + 1) / frames;
+                c.b0 = from.b0 + (to.b0 - from.b0) * t;
+                c.b1 = from.b1 + (to.b1 - from.b1) * t;
+                c.b2 = from.b2 + (to.b2 - from.b2) * t;
+                c.a1 = from.a1 + (to.a1 - from.a1) * t;
+                c.a2 = from.a2 + (to.a2 - from.a2) * t;
+            }
             const size_t i = static_cast<size_t>(f) * channels + ch;
             const double x = keepable<double>(in[i]);
             double y = keepable(c.b0 * x + c.b1 * s.x1 + c.b2 * s.x2 - c.a1 * s.y1 - c.a2 * s.y2);

@@ -1,6 +1,7 @@
 // Resonant high-pass: a second-order section per channel, resonance as in the low-pass
-// (quality factor r / sqrt(2)). The deck's slider gives 0 Hz and resonance 0 at its bottom; both
-// are clamped to the range here (10 Hz, resonance 1), which is as good as no filter.
+// (quality factor r / sqrt(2)). The deck's slider gives 0 Hz and resonance 0 at its bottom: a
+// cut-off of 0 passes the input bit for bit (a resonant section at a few hertz would thump the
+// woofer and eat headroom); resonance 0 is clamped to 1.
 #include <cmath>
 
 #include "biquad.hpp"
@@ -13,7 +14,7 @@ namespace {
 enum { kCutoff, kResonance, kCount };
 
 constexpr ParamInfo kParams[kCount] = {
-    {10.0f, 22000.0f, 5000.0f, "Cutoff freq", "Hz"},
+    {0.0f, 22000.0f, 5000.0f, "Cutoff freq", "Hz"},
     {1.0f, 10.0f, 1.0f, "Resonance", ""},
 };
 
@@ -25,14 +26,28 @@ public:
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
-        // A cut-off above 0.49 x rate is designed at 0.49 x rate: nearly everything is removed.
-        if (takeChanges())
-            bank_.setCoefs(designHighPass(param(kCutoff), param(kResonance) / std::sqrt(2.0), sampleRate_));
-        bank_.process(in, out, frames, channels);
+        if (takeChanges()) {
+            // A cut-off above 0.49 x rate is designed at 0.49 x rate: nearly everything is removed.
+            const double cutoff = param(kCutoff);
+            open_ = cutoff <= 0.0;
+            const BiquadCoefs next =
+                open_ ? kIdentity : designHighPass(cutoff, param(kResonance) / std::sqrt(2.0), sampleRate_);
+            if (first_)
+                bank_.setCoefs(next);
+            else
+                bank_.glideTo(next);  // a moved cut-off glides over the block
+            first_ = false;
+        }
+        if (open_ && !bank_.gliding())
+            bank_.passThrough(in, out, frames, channels);
+        else
+            bank_.process(in, out, frames, channels);
     }
 
 private:
     BiquadBank bank_;
+    bool open_ = false;
+    bool first_ = true;
 };
 
 }  // namespace

@@ -30,9 +30,15 @@ public:
         if (takeChanges()) {
             const double cutoff = param(kCutoff);
             open_ = cutoff >= 0.49 * sampleRate_;
-            bank_.setCoefs(designLowPass(cutoff, param(kResonance) / std::sqrt(2.0), sampleRate_));
+            const BiquadCoefs next =
+                open_ ? kIdentity : designLowPass(cutoff, param(kResonance) / std::sqrt(2.0), sampleRate_);
+            if (first_)
+                bank_.setCoefs(next);
+            else
+                bank_.glideTo(next);  // a moved cut-off glides over the block
+            first_ = false;
         }
-        if (open_)
+        if (open_ && !bank_.gliding())
             bank_.passThrough(in, out, frames, channels);
         else
             bank_.process(in, out, frames, channels);
@@ -41,6 +47,7 @@ public:
 private:
     BiquadBank bank_;
     bool open_ = false;
+    bool first_ = true;
 };
 
 }  // namespace

@@ -27,12 +27,18 @@ public:
         if (!validBlock(in, out, channels)) return;
         if (takeChanges()) {
             // A centre above Nyquist (a 12 kHz band on a 22.05 kHz mix) is designed at 0.49 x rate.
-            bank_.setCoefs(designPeaking(param(kCenter), param(kBandwidth), param(kGain), sampleRate_));
             unity_ = param(kGain) == 1.0f;
+            const BiquadCoefs next =
+                unity_ ? kIdentity : designPeaking(param(kCenter), param(kBandwidth), param(kGain), sampleRate_);
+            if (first_)
+                bank_.setCoefs(next);
+            else
+                bank_.glideTo(next);  // a band back from a kill rises over the block
+            first_ = false;
         }
         // At unity the section is the identity in theory but not bit for bit in practice: keep
         // the history fed so a later gain change starts from the signal.
-        if (unity_)
+        if (unity_ && !bank_.gliding())
             bank_.passThrough(in, out, frames, channels);
         else
             bank_.process(in, out, frames, channels);
@@ -41,6 +47,7 @@ public:
 private:
     BiquadBank bank_;
     bool unity_ = true;
+    bool first_ = true;
 };
 
 }  // namespace

@@ -56,6 +56,13 @@ struct ChannelImpl : FMOD::Channel {
     // Mixer thread state.
     Resampler resampler;
     SpectrumRing ring;
+    // The speaker gains (matrix x volume x pan, 0 when muted or paused) the last block ended on:
+    // each block ramps from these to the current settings, so no level change steps. `gainsFresh`
+    // (set at start, out of the mix) takes the first block's gains as they are; `rendering` says the
+    // last block pulled the source (a pause lets one block fade out before the source stops).
+    float appliedGain[kMaxSpeakers][kMaxInputs] = {};
+    bool gainsFresh = true;
+    bool rendering = false;
 
     ChannelImpl() {
         for (auto& row : matrix)
