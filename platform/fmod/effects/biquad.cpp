@@ -64,25 +64,28 @@ void BiquadBank::reset() {
 
 void BiquadBank::process(const float* in, float* out, unsigned frames, int channels) {
     if (gliding_ && frames > 0) {
-        run<true, false>(in, out, frames, channels);
+        run<true>(in, out, frames, channels);
         c_ = target_;
         gliding_ = false;
     } else {
-        run<false, false>(in, out, frames, channels);
+        run<false>(in, out, frames, channels);
     }
 }
 
-void BiquadBank::passThrough(const float* in, float* out, unsigned frames, int channels) {
-    if (gliding_ && frames > 0) {
-        run<true, true>(in, out, frames, channels);
-        c_ = target_;
-        gliding_ = false;
-    } else {
-        run<false, true>(in, out, frames, channels);
+void BiquadBank::passThrough(const float* in, float* out, unsigned frames, int channels, double lowFollows) {
+    if (gliding_ || frames == 0) {
+        process(in, out, frames, channels);
+        return;
     }
+    for (int ch = 0; ch < channels; ++ch) {
+        state_[ch].low = lowFollows * keepable<double>(in[static_cast<size_t>(frames - 1) * channels + ch]);
+        state_[ch].band = 0.0;
+    }
+    copyFrames(in, out, frames, channels);
 }
 
-template <bool Glide, bool Pass>
+// Subnormal states cannot arise: the quiet test below clears them long before (doubles).
+template <bool Glide>
 void BiquadBank::run(const float* in, float* out, unsigned frames, int channels) {
     const BiquadCoefs from = c_;
     const BiquadCoefs to = Glide ? target_ : c_;
@@ -109,19 +112,16 @@ void BiquadBank::run(const float* in, float* out, unsigned frames, int channels)
             const double v3 = x - s.low;
             const double v1 = a1 * s.band + a2 * v3;
             const double v2 = s.low + a2 * s.band + a3 * v3;
-            s.band = keepable(2.0 * v1 - s.band);
-            s.low = keepable(2.0 * v2 - s.low);
+            s.band = 2.0 * v1 - s.band;
+            s.low = 2.0 * v2 - s.low;
             double y = keepable(c.m0 * x + c.m1 * v1 + c.m2 * v2);
-            if (std::fabs(y) < kQuiet && std::fabs(x) < kQuiet && std::fabs(s.band) < kQuiet &&
+            if (std::fabs(x) < kQuiet && std::fabs(y) < kQuiet && std::fabs(s.band) < kQuiet &&
                 std::fabs(s.low) < kQuiet) {
                 y = 0.0;
                 s.band = 0.0;
                 s.low = 0.0;
             }
-            if (Pass)
-                out[i] = in[i];
-            else
-                out[i] = static_cast<float>(y);
+            out[i] = static_cast<float>(y);
         }
         state_[ch] = s;
     }

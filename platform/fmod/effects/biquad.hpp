@@ -50,15 +50,18 @@ public:
     // Filters `frames` interleaved frames of `channels` (1..kMaxChannels); in == out allowed.
     void process(const float* in, float* out, unsigned frames, int channels);
 
-    // Copies the input unchanged (bit for bit) while the section runs on it as set, so that
-    // switching back to filtering continues from the signal instead of from silence.
-    void passThrough(const float* in, float* out, unsigned frames, int channels);
+    // Copies the input unchanged (bit for bit), cheaply, and leaves the states as a section at
+    // rest on the signal would have them, so that switching back to filtering continues from the
+    // signal: the low-pass state follows the last input times `lowFollows` (1 for a low-pass open
+    // at the top, 0 for a high-pass at the bottom or a flat band), the band-pass state is 0. A
+    // glide still pending is run as a filter instead.
+    void passThrough(const float* in, float* out, unsigned frames, int channels, double lowFollows);
 
 private:
     struct State {
         double band = 0.0, low = 0.0;  // the integrators' trapezoidal states
     };
-    template <bool Glide, bool Pass>
+    template <bool Glide>
     void run(const float* in, float* out, unsigned frames, int channels);
 
     BiquadCoefs c_;

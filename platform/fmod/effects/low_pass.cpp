@@ -47,7 +47,7 @@ public:
             now_ = to;
         }
         if (open_)
-            bank_.passThrough(in, out, frames, channels);
+            bank_.passThrough(in, out, frames, channels, 1.0);
         else
             bank_.process(in, out, frames, channels);
     }

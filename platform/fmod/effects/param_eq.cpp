@@ -51,7 +51,7 @@ public:
         // At unity the section is the identity in theory but not bit for bit in practice: keep
         // the history fed so a later gain change starts from the signal.
         if (unity_)
-            bank_.passThrough(in, out, frames, channels);
+            bank_.passThrough(in, out, frames, channels, 0.0);
         else
             bank_.process(in, out, frames, channels);
     }
