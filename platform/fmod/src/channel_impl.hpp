@@ -44,6 +44,10 @@ struct ChannelImpl : FMOD::Channel {
     std::atomic<float> pan{0.0f};
     std::atomic<float> matrix[kMaxSpeakers][kMaxInputs];
     std::atomic<void*> userData{nullptr};
+    // A stop in progress: the mixer fades the channel out over one block as for a pause, then
+    // raises `silent`, and the stop goes on to take it out of the mix.
+    std::atomic<bool> stopFading{false};
+    std::atomic<bool> silent{false};
 
     // Structure: written under the graph lock while the channel is out of the mix; read by the
     // mixer only between its in-flight increment and decrement.

@@ -133,6 +133,8 @@ FMOD_RESULT startChannel(SystemImpl* s, StartArgs args, FMOD::Channel** out) {
     c->resetMatrix();
     c->paused.store(args.paused, std::memory_order_relaxed);
     c->gainsFresh = true;
+    c->stopFading.store(false, std::memory_order_relaxed);
+    c->silent.store(false, std::memory_order_relaxed);
     c->rendering = !args.paused;
     c->mute.store(false, std::memory_order_relaxed);
     c->volume.store(args.volume, std::memory_order_relaxed);

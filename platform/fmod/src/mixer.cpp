@@ -39,7 +39,8 @@ void addRamped(float* o, const float* in, unsigned frames, int mixChannels, int 
 
 // Returns false when the channel's source ended in this block.
 bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
-    const bool paused = c->paused.load(std::memory_order_relaxed);
+    const bool stopping = c->stopFading.load(std::memory_order_acquire);
+    const bool paused = stopping || c->paused.load(std::memory_order_relaxed);
     if (paused && (!c->rendering || c->gainsFresh)) {
         // Faded out already (or paused before its first block): a paused channel pulls nothing.
         if (c->rendering || c->gainsFresh) {
@@ -47,6 +48,7 @@ bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
             c->gainsFresh = false;
             c->rendering = false;
         }
+        if (stopping) c->silent.store(true, std::memory_order_release);
         return true;
     }
     c->rendering = !paused;  // a pause renders this one block more, fading it out
@@ -151,12 +153,14 @@ FMOD_RESULT startMixerThread(SystemImpl* s) {
     try {
         s->thread = std::thread([s] {
             tl_mixerSystem = s;
+            s->mixerRunning.store(true, std::memory_order_release);
             float* out = s->scratch.out.data();
             // The device's write paces us: it returns once the device took the block.
             while (!s->stopping.load(std::memory_order_acquire)) {
                 mixBlock(s, out);
                 if (!s->stream->write(out, s->blockFrames)) break;  // device gone
             }
+            s->mixerRunning.store(false, std::memory_order_release);
             tl_mixerSystem = nullptr;
         });
     } catch (const std::exception&) {

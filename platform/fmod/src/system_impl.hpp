@@ -91,6 +91,7 @@ struct SystemImpl : FMOD::System {
     std::unique_ptr<dev::OutputStream> stream;
     std::thread thread;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> mixerRunning{false};  // the mixer thread is in its loop (a stop may wait a block)
     SpectrumRing outputRing;
     struct Scratch {
         std::vector<float> a, b;        // channel buffers, kMaxInputs x block
