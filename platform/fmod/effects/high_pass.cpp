@@ -23,11 +23,15 @@ class HighPassEffect final : public EffectBase {
 public:
     explicit HighPassEffect(int sampleRate) : EffectBase(kParams, kCount, sampleRate) {}
 
-    void reset() override { bank_.reset(); }
+    // Starting over: the next settings are taken at once, as by a fresh unit, not glided to.
+    void reset() override {
+        bank_.reset();
+        first_ = true;
+    }
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
-        if (takeChanges()) {
+        if (takeChanges() || first_) {
             // A cut-off above 0.49 x rate is designed at 0.49 x rate: nearly everything is removed.
             const double cutoff = param(kCutoff);
             open_ = cutoff <= 0.0;

@@ -24,11 +24,15 @@ class LowPassEffect final : public EffectBase {
 public:
     explicit LowPassEffect(int sampleRate) : EffectBase(kParams, kCount, sampleRate) {}
 
-    void reset() override { bank_.reset(); }
+    // Starting over: the next settings are taken at once, as by a fresh unit, not glided to.
+    void reset() override {
+        bank_.reset();
+        first_ = true;
+    }
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
-        if (takeChanges()) {
+        if (takeChanges() || first_) {
             const double cutoff = param(kCutoff);
             open_ = cutoff >= 0.49 * sampleRate_;
             const Setting to{std::clamp(cutoff, 1.0, 0.49 * sampleRate_), param(kResonance) / std::sqrt(2.0)};

@@ -21,11 +21,15 @@ class ParamEqEffect final : public EffectBase {
 public:
     explicit ParamEqEffect(int sampleRate) : EffectBase(kParams, kCount, sampleRate) {}
 
-    void reset() override { bank_.reset(); }
+    // Starting over: the next settings are taken at once, as by a fresh unit, not glided to.
+    void reset() override {
+        bank_.reset();
+        first_ = true;
+    }
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
-        if (takeChanges()) {
+        if (takeChanges() || first_) {
             // A centre above Nyquist (a 12 kHz band on a 22.05 kHz mix) is designed at 0.49 x rate.
             const Setting to{param(kCenter), param(kBandwidth), param(kGain)};
             unity_ = to.gain == 1.0;
