@@ -85,29 +85,34 @@ void BiquadBank::passThrough(const float* in, float* out, unsigned frames, int c
 }
 
 // Subnormal states cannot arise: the quiet test below clears them long before (doubles).
-template <bool Glide>
-void BiquadBank::run(const float* in, float* out, unsigned frames, int channels) {
+// Channels run side by side frame by frame: each channel's recursion is a long dependency chain,
+// and interleaving two of them lets the processor overlap them. `N` is the channel count when
+// known at compile time (the stereo case), else 0.
+template <bool Glide, int N>
+void BiquadBank::runChannels(const float* in, float* out, unsigned frames, int channels) {
+    const int count = N > 0 ? N : channels;
     const BiquadCoefs from = c_;
     const BiquadCoefs to = Glide ? target_ : c_;
-    for (int ch = 0; ch < channels; ++ch) {
-        State s = state_[ch];
-        BiquadCoefs c = from;
-        double a1 = 1.0 / (1.0 + c.g * (c.g + c.k));
-        double a2 = c.g * a1;
-        double a3 = c.g * a2;
-        for (unsigned f = 0; f < frames; ++f) {
-            if (Glide) {
-                const double t = static_cast<double>(f + 1) / frames;
-                c.g = from.g + (to.g - from.g) * t;
-                c.k = from.k + (to.k - from.k) * t;
-                c.m0 = from.m0 + (to.m0 - from.m0) * t;
-                c.m1 = from.m1 + (to.m1 - from.m1) * t;
-                c.m2 = from.m2 + (to.m2 - from.m2) * t;
-                a1 = 1.0 / (1.0 + c.g * (c.g + c.k));
-                a2 = c.g * a1;
-                a3 = c.g * a2;
-            }
-            const size_t i = static_cast<size_t>(f) * channels + ch;
+    std::array<State, kMaxChannels> st = state_;
+    BiquadCoefs c = from;
+    double a1 = 1.0 / (1.0 + c.g * (c.g + c.k));
+    double a2 = c.g * a1;
+    double a3 = c.g * a2;
+    for (unsigned f = 0; f < frames; ++f) {
+        if (Glide) {
+            const double t = static_cast<double>(f + 1) / frames;
+            c.g = from.g + (to.g - from.g) * t;
+            c.k = from.k + (to.k - from.k) * t;
+            c.m0 = from.m0 + (to.m0 - from.m0) * t;
+            c.m1 = from.m1 + (to.m1 - from.m1) * t;
+            c.m2 = from.m2 + (to.m2 - from.m2) * t;
+            a1 = 1.0 / (1.0 + c.g * (c.g + c.k));
+            a2 = c.g * a1;
+            a3 = c.g * a2;
+        }
+        for (int ch = 0; ch < count; ++ch) {
+            State& s = st[ch];
+            const size_t i = static_cast<size_t>(f) * count + ch;
             const double x = keepable<double>(in[i]);
             const double v3 = x - s.low;
             const double v1 = a1 * s.band + a2 * v3;
@@ -123,8 +128,16 @@ void BiquadBank::run(const float* in, float* out, unsigned frames, int channels)
             }
             out[i] = static_cast<float>(y);
         }
-        state_[ch] = s;
     }
+    state_ = st;
+}
+
+template <bool Glide>
+void BiquadBank::run(const float* in, float* out, unsigned frames, int channels) {
+    if (channels == 2)
+        runChannels<Glide, 2>(in, out, frames, channels);
+    else
+        runChannels<Glide, 0>(in, out, frames, channels);
 }
 
 }  // namespace pw::fx

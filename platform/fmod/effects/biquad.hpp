@@ -63,6 +63,8 @@ private:
     };
     template <bool Glide>
     void run(const float* in, float* out, unsigned frames, int channels);
+    template <bool Glide, int N>
+    void runChannels(const float* in, float* out, unsigned frames, int channels);
 
     BiquadCoefs c_;
     BiquadCoefs target_;
