@@ -104,8 +104,33 @@ int TimeStretchedChannel::readCallback(float* /*in*/, float* out, unsigned int l
 
     // One reading of the tempo per block: the stretcher and the position mapping must agree.
     const float factor = m_fTempoFactor.load(std::memory_order_acquire);
-    if (factor == 1.0f) return renderDirect(out, length, left, right);
-    return renderStretched(out, length, left, right, factor);
+    const int result = factor == 1.0f ? renderDirect(out, length, 1.0f, 1.0f)
+                                      : renderStretched(out, length, 1.0f, 1.0f, factor);
+    applyLevels(out, length, left, right);
+    return result;
+}
+
+void TimeStretchedChannel::applyLevels(float* out, unsigned int len, float left, float right) {
+    const float fromLeft = m_fLevelLeft < 0.0f ? left : m_fLevelLeft;
+    const float fromRight = m_fLevelRight < 0.0f ? right : m_fLevelRight;
+    m_fLevelLeft = left;
+    m_fLevelRight = right;
+    if (fromLeft == left && fromRight == right) {
+        if (left == 1.0f && right == 1.0f) return;
+        for (unsigned int i = 0; i < len; ++i) {
+            out[2 * i] *= left;
+            out[2 * i + 1] *= right;
+        }
+        return;
+    }
+    // Linear over the block, reaching the new levels on its last frame.
+    const float stepLeft = (left - fromLeft) / static_cast<float>(len);
+    const float stepRight = (right - fromRight) / static_cast<float>(len);
+    for (unsigned int i = 0; i < len; ++i) {
+        const float k = static_cast<float>(i + 1);
+        out[2 * i] *= i + 1 == len ? left : fromLeft + stepLeft * k;
+        out[2 * i + 1] *= i + 1 == len ? right : fromRight + stepRight * k;
+    }
 }
 
 bool TimeStretchedChannel::growWork(unsigned int floats) {

@@ -67,9 +67,10 @@ TEST_F(DirectRender, PanAndGainScaleTheSides) {
         ASSERT_EQ(channel->setPan(row.pan), 0);
         channel->setGain(row.gain);
         EXPECT_LE(std::fabs(channel->getPan()), 1.0f);
-        const std::vector<float> out = render(1);
-        EXPECT_FLOAT_EQ(out[100], row.left * v) << "pan " << row.pan << " gain " << row.gain;
-        EXPECT_FLOAT_EQ(out[101], row.right * v) << "pan " << row.pan << " gain " << row.gain;
+        // The first block ramps from the levels before; the second holds the new ones.
+        const std::vector<float> out = render(2);
+        EXPECT_FLOAT_EQ(out[2 * kBlock + 100], row.left * v) << "pan " << row.pan << " gain " << row.gain;
+        EXPECT_FLOAT_EQ(out[2 * kBlock + 101], row.right * v) << "pan " << row.pan << " gain " << row.gain;
     }
 }
 
