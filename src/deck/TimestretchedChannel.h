@@ -182,6 +182,9 @@ private:
     // Render stages (TimestretchedChannelRender.cpp).
     int renderStretched(float* out, unsigned int len, float left, float right, float factor);
     int renderDirect(float* out, unsigned int len, float left, float right);
+    // Feeds the stretcher from the source until it has `len` frames out (or the source ends) and
+    // takes up to `len` of them into m_pWork; the frames taken.
+    unsigned int pullStretched(unsigned int len);
     // Scales a rendered block by the sides' levels (gain and pan), ramping from the levels of the
     // block before so that a change never steps.
     void applyLevels(float* out, unsigned int len, float left, float right);

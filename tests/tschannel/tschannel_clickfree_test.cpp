@@ -35,6 +35,9 @@ TEST_F(ClickFree, LevelAndPathChangesStayWithinThreeTimesTheTonesOwnStep) {
          [](TimeStretchedChannel& c) { c.setGain(1.0f); }, 2.0f},
         {"pan hard left and right", [](TimeStretchedChannel& c) { c.setPan(-1.0f); },
          [](TimeStretchedChannel& c) { c.setPan(1.0f); }, 1.0f},
+        // Tempo 1.08 (the stretcher) and back to the 1:1 path.
+        {"tempo 1.08 and back to 1.0", [](TimeStretchedChannel& c) { c.setTimeStretch(1.0f / 1.08f, false); },
+         [](TimeStretchedChannel& c) { c.setTimeStretch(1.0f, false); }, 1.0f},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
