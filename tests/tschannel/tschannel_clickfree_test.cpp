@@ -59,4 +59,28 @@ TEST_F(ClickFree, LevelAndPathChangesStayWithinThreeTimesTheTonesOwnStep) {
     }
 }
 
+// Tempo mode at 1.08 (the stretcher, pitch kept) and rate mode at 1.08 (the 1:1 path, the card's
+// rate raised): the switch either way, through the card as the mixer plays it.
+TEST_F(ClickFree, SwitchBetweenTempoAndRateModeStaysWithinThreeTimesTheTonesOwnStep) {
+    open(makeTone(441.0, 60 * kRate, 2, 0.5f));
+    ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+    channel->setTimeStretch(1.0f / 1.08f, false);
+    ASSERT_TRUE(rig.play(*channel, 8));
+    const std::vector<float> settled = rig.received();
+    // At rate 1.08 the tone's own step grows with its frequency.
+    const float own = largestStep(settled, 2 * kBlock, settled.size() / 2) * 1.08f;
+    ASSERT_GT(own, 0.01f);
+    size_t from = settled.size() / 2 - 1;
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        const bool rateMode = i % 2 == 0;
+        channel->setTimeStretch(rateMode ? 1.0f : 1.0f / 1.08f, false);
+        channel->setPitch(rateMode ? 1.08f : 1.0f);
+        ASSERT_TRUE(rig.play(*channel, 6));
+        const std::vector<float> out = rig.received();
+        EXPECT_LE(largestStep(out, from, out.size() / 2), 3.0f * own) << (rateMode ? "to rate" : "to tempo");
+        from = out.size() / 2 - 1;
+    }
+}
+
 }  // namespace
