@@ -40,8 +40,8 @@ struct MonitorTap {
     std::atomic<int> length;    // frame count of that block
     std::atomic<int> sampleRate;  // output rate of the main slot's system
     float* scratch;             // reader side: one block before it is spread to the cue's channels
-    // Set by ClearMonitoring on a Java thread; the reader empties the ring before its next block,
-    // so the ring only ever has its one filler and its one reader.
+    // Set by ClearMonitoring on a Java thread; the reader empties the ring down to its cushion
+    // before its next block, so the ring only ever has its one filler and its one reader.
     std::atomic<bool> clearRequested;
     // Reader side only: a clear taken but not yet done (the block length was unknown), and whether
     // the reader has its cushion and plays from the ring.
