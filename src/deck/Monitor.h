@@ -17,6 +17,8 @@
 //   scratch the reader spreads from is allocated with the tap.
 // - The cue never lags the main output by more than kMaxCueLagSeconds: when two cards' clocks
 //   drift, the reader drops the oldest audio instead of letting the backlog grow.
+// - The cue never runs dry while its deck plays: the reader starts only with kCueCushionBlocks in
+//   hand beyond its block, and a seek's clear keeps that much of the newest audio.
 #pragma once
 
 #include <atomic>
@@ -38,9 +40,13 @@ struct MonitorTap {
     std::atomic<int> length;    // frame count of that block
     std::atomic<int> sampleRate;  // output rate of the main slot's system
     float* scratch;             // reader side: one block before it is spread to the cue's channels
-    // Set by ClearMonitoring on a Java thread; the reader empties the ring before its next block,
-    // so the ring only ever has its one filler and its one reader.
+    // Set by ClearMonitoring on a Java thread; the reader empties the ring down to its cushion
+    // before its next block, so the ring only ever has its one filler and its one reader.
     std::atomic<bool> clearRequested;
+    // Reader side only: a clear taken but not yet done (the block length was unknown), and whether
+    // the reader has its cushion and plays from the ring.
+    bool clearPending;
+    bool primed;
     MonitorTap();
     ~MonitorTap();
 };
@@ -49,6 +55,8 @@ class CMonitor {
 public:
     // How far the cue may fall behind the main output before the oldest audio is dropped.
     static constexpr float kMaxCueLagSeconds = 0.25f;
+    // Blocks the cue keeps in hand against the two mixers' jitter (see DSPReadCallback).
+    static constexpr int kCueCushionBlocks = 2;
     // Floats the reader's scratch holds (a block of up to 8192 frames of 8 channels).
     static constexpr unsigned int kScratchFloats = 8192u * 8u;
 

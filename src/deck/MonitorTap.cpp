@@ -18,7 +18,9 @@ MonitorTap::MonitorTap()
       length(0),
       sampleRate(44100),
       scratch(new (std::nothrow) float[CMonitor::kScratchFloats]),
-      clearRequested(false) {}
+      clearRequested(false),
+      clearPending(false),
+      primed(false) {}
 
 MonitorTap::~MonitorTap() {
     delete ring;
@@ -103,17 +105,30 @@ FMOD_RESULT CMonitor::DSPReadCallback(FMOD_DSP_STATE* state, float* /*in*/, floa
         return FMOD_OK;
     }
     if (tap->clearRequested.exchange(false, std::memory_order_acq_rel)) {
-        // Everything the filler stored up to now is from before a seek or a load: dropped.
-        tap->ring->LockMutex();
-        const uint64_t stale = tap->ring->_GetUsedBufferSizeForward();
-        tap->ring->UnlockMutex();
-        if (stale > 0) tap->ring->ReadBufferForward(nullptr, stale, false);
+        // What the filler stored up to now is from before a seek or a load: dropped below, all
+        // but the newest cushion, so the cue goes on a cushion behind the main output instead
+        // of running dry and dropping a block.
+        tap->clearPending = true;
     }
     const int tapChannels = tap->channels.load(std::memory_order_acquire);
     const uint64_t wanted = static_cast<uint64_t>(tapChannels > 0 ? tapChannels : outChannels) * length;
     if (tapChannels <= 0 || wanted > kScratchFloats) {
         std::memset(out, 0, sizeof(float) * outFloats);
         return FMOD_OK;
+    }
+    // The two cards' mixers run on their own clocks, so a block can arrive just after the cue's
+    // mixer wanted it. The reader starts (and restarts after running dry) only once the ring
+    // holds its block plus a cushion of kCueCushionBlocks of the filler's blocks.
+    const uint64_t fillerBlock = static_cast<uint64_t>(tap->length.load(std::memory_order_acquire)) * tapChannels;
+    const uint64_t cushion = static_cast<uint64_t>(kCueCushionBlocks) * (fillerBlock > wanted ? fillerBlock : wanted);
+    if (tap->clearPending) {
+        tap->clearPending = false;
+        tap->ring->LockMutex();
+        const uint64_t stale = tap->ring->_GetUsedBufferSizeForward();
+        tap->ring->UnlockMutex();
+        uint64_t drop = stale > wanted + cushion ? stale - wanted - cushion : 0;
+        drop -= drop % static_cast<uint64_t>(tapChannels);
+        if (drop > 0) tap->ring->ReadBufferForward(nullptr, drop, false);
     }
     // Drift between two cards' clocks: drop the oldest whole frames beyond the lag bound.
     const int rate = tap->sampleRate.load(std::memory_order_acquire);
@@ -122,12 +137,20 @@ FMOD_RESULT CMonitor::DSPReadCallback(FMOD_DSP_STATE* state, float* /*in*/, floa
     tap->ring->LockMutex();
     const uint64_t ahead = tap->ring->_GetUsedBufferSizeForward();
     tap->ring->UnlockMutex();
+    if (!tap->primed) {
+        if (ahead < wanted + cushion) {
+            std::memset(out, 0, sizeof(float) * outFloats);
+            return FMOD_OK;
+        }
+        tap->primed = true;
+    }
     if (ahead > maxLagFloats + wanted) {
         uint64_t excess = ahead - maxLagFloats - wanted;
         excess -= excess % static_cast<uint64_t>(tapChannels);
         if (excess > 0) tap->ring->ReadBufferForward(nullptr, excess, false);
     }
     if (tap->ring->ReadBufferForward(tap->scratch, wanted, true) != 1) {
+        tap->primed = false;  // ran dry: the deck paused or stopped
         std::memset(out, 0, sizeof(float) * outFloats);
         return FMOD_OK;
     }

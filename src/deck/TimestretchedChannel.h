@@ -182,6 +182,12 @@ private:
     // Render stages (TimestretchedChannelRender.cpp).
     int renderStretched(float* out, unsigned int len, float left, float right, float factor);
     int renderDirect(float* out, unsigned int len, float left, float right);
+    // Feeds the stretcher from the source until it has `len` frames out (or the source ends) and
+    // takes up to `len` of them into m_pWork; the frames taken.
+    unsigned int pullStretched(unsigned int len);
+    // Scales a rendered block by the sides' levels (gain and pan), ramping from the levels of the
+    // block before so that a change never steps.
+    void applyLevels(float* out, unsigned int len, float left, float right);
     void queueStep(unsigned int walked, unsigned int frames, float factor);
     void queuePosition(int64_t position, unsigned int frames);
     // Accounts what the mixer has taken out of the output ring against the position queue
@@ -235,6 +241,9 @@ private:
     std::atomic<com_tarvenkolm_resampler::ITKResampler*> m_pResampler;
     std::atomic<float> m_fPan;
     std::atomic<float> m_fGain;
+    // Render thread only: the sides' levels the last block ended on; negative before the first.
+    float m_fLevelLeft = -1.0f;
+    float m_fLevelRight = -1.0f;
     float m_fFrequency;
     std::atomic<float> m_fSpeed;
     std::atomic<float> m_fHighResPitch;

@@ -104,8 +104,33 @@ int TimeStretchedChannel::readCallback(float* /*in*/, float* out, unsigned int l
 
     // One reading of the tempo per block: the stretcher and the position mapping must agree.
     const float factor = m_fTempoFactor.load(std::memory_order_acquire);
-    if (factor == 1.0f) return renderDirect(out, length, left, right);
-    return renderStretched(out, length, left, right, factor);
+    const int result = factor == 1.0f ? renderDirect(out, length, 1.0f, 1.0f)
+                                      : renderStretched(out, length, 1.0f, 1.0f, factor);
+    applyLevels(out, length, left, right);
+    return result;
+}
+
+void TimeStretchedChannel::applyLevels(float* out, unsigned int len, float left, float right) {
+    const float fromLeft = m_fLevelLeft < 0.0f ? left : m_fLevelLeft;
+    const float fromRight = m_fLevelRight < 0.0f ? right : m_fLevelRight;
+    m_fLevelLeft = left;
+    m_fLevelRight = right;
+    if (fromLeft == left && fromRight == right) {
+        if (left == 1.0f && right == 1.0f) return;
+        for (unsigned int i = 0; i < len; ++i) {
+            out[2 * i] *= left;
+            out[2 * i + 1] *= right;
+        }
+        return;
+    }
+    // Linear over the block, reaching the new levels on its last frame.
+    const float stepLeft = (left - fromLeft) / static_cast<float>(len);
+    const float stepRight = (right - fromRight) / static_cast<float>(len);
+    for (unsigned int i = 0; i < len; ++i) {
+        const float k = static_cast<float>(i + 1);
+        out[2 * i] *= i + 1 == len ? left : fromLeft + stepLeft * k;
+        out[2 * i + 1] *= i + 1 == len ? right : fromRight + stepRight * k;
+    }
 }
 
 bool TimeStretchedChannel::growWork(unsigned int floats) {
@@ -158,6 +183,22 @@ unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, uns
     return frames;
 }
 
+unsigned int TimeStretchedChannel::pullStretched(unsigned int len) {
+    const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    const unsigned int need = 2 * len * (channels > 2 ? channels : 2);
+    if ((need > m_uiWorkCapacity && !growWork(need)) || m_uiWorkCapacity == 0 || len == 0) return 0;
+    const unsigned int request = requestBytes(len);
+    for (unsigned int reads = 0; request && m_pStretcher->numSamples() < len && reads < kMaxReadsPerBlock; ++reads) {
+        unsigned int got = 0;
+        m_pLoopSound->readData(m_step, request, &got, m_corrector);
+        if (got == 0) break;
+        if (got > request) got = request;
+        const unsigned int frames = convertToWork(m_step, got);
+        if (frames) m_pStretcher->putSamples(m_pWork, frames);
+    }
+    return m_pStretcher->receiveSamples(m_pWork, len);
+}
+
 int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float left, float right, float factor) {
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
     // Two floats per work frame whatever the source's channel count, and at least one step
@@ -173,17 +214,7 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     const float shift = m_fPitchShift.load(std::memory_order_acquire);
     if (shift != 0.0f) m_pStretcher->setPitchSemiTones(static_cast<double>(shift));
 
-    const unsigned int request = requestBytes(len);
-    for (unsigned int reads = 0; request && m_pStretcher->numSamples() < len && reads < kMaxReadsPerBlock; ++reads) {
-        unsigned int got = 0;
-        m_pLoopSound->readData(m_step, request, &got, m_corrector);
-        if (got == 0) break;
-        if (got > request) got = request;
-        const unsigned int frames = convertToWork(m_step, got);
-        if (frames) m_pStretcher->putSamples(m_pWork, frames);
-    }
-
-    const unsigned int received = m_pStretcher->receiveSamples(m_pWork, len);
+    const unsigned int received = pullStretched(len);
     for (unsigned int i = 0; i < received; ++i) {
         out[2 * i] = left * m_pWork[2 * i];
         out[2 * i + 1] = right * m_pWork[2 * i + 1];
@@ -224,6 +255,7 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
 
 int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left, float right) {
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
+    unsigned int fadeFrames = 0;  // frames of the stretcher's last output, in m_pWork
     if (m_pStretcher->numUnprocessedSamples() != 0) {
         // Stretched playback has just ended: restart the source where the listener is, and drop
         // what the stretcher still held. The walk restarts at the frame the prefetch lands on,
@@ -231,6 +263,9 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
         // reverse read that starts below the walk's cursor is taken for a jump, dropped, and
         // with one read per direct block the cursor would never move again.
         const int64_t p = m_corrector.getSamplePCMPos(1.0, 1);
+        // The stretcher's sound goes on for one more block, faded out under the direct one:
+        // dropping what it held would step the signal at the switch.
+        fadeFrames = pullStretched(len);
         const unsigned int pcm = m_pLoopSound->landingFrame(p < 0 ? 0u : static_cast<unsigned int>(p));
         m_pLoopSound->seekData(pcm, true);
         m_pStretcher->clear();
@@ -263,6 +298,12 @@ int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left,
         }
     }
     zero(out + 2 * static_cast<size_t>(frames), 2 * static_cast<size_t>(len - frames));
+    for (unsigned int i = 0; i < fadeFrames; ++i) {
+        const float in = static_cast<float>(i + 1) / static_cast<float>(len);
+        const float outGain = 1.0f - in;
+        out[2 * i] = in * out[2 * i] + outGain * left * m_pWork[2 * i];
+        out[2 * i + 1] = in * out[2 * i + 1] + outGain * right * m_pWork[2 * i + 1];
+    }
     if (frames == 0) return 0;
     queueStep(frames, len, 1.0f);
     return 0;

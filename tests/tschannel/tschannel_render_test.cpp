@@ -67,9 +67,10 @@ TEST_F(DirectRender, PanAndGainScaleTheSides) {
         ASSERT_EQ(channel->setPan(row.pan), 0);
         channel->setGain(row.gain);
         EXPECT_LE(std::fabs(channel->getPan()), 1.0f);
-        const std::vector<float> out = render(1);
-        EXPECT_FLOAT_EQ(out[100], row.left * v) << "pan " << row.pan << " gain " << row.gain;
-        EXPECT_FLOAT_EQ(out[101], row.right * v) << "pan " << row.pan << " gain " << row.gain;
+        // The first block ramps from the levels before; the second holds the new ones.
+        const std::vector<float> out = render(2);
+        EXPECT_FLOAT_EQ(out[2 * kBlock + 100], row.left * v) << "pan " << row.pan << " gain " << row.gain;
+        EXPECT_FLOAT_EQ(out[2 * kBlock + 101], row.right * v) << "pan " << row.pan << " gain " << row.gain;
     }
 }
 
@@ -150,14 +151,14 @@ TEST_F(DirectRender, ReturningToFactorOneRestartsAtTheHeardFrame) {
     EXPECT_GT(channel->getLoopSound()->getReaderPosition(), heard);
 
     channel->setTimeStretch(1.0f, false);
-    const std::vector<float> out = render(1);
-    // Well past the cross-fade after the jump the samples are the source's from the heard
-    // frame on (the walk of one more frame may end within the same frame), not from where the
-    // prefetch had got to.
-    const unsigned int start = out[2 * 64] == source->stored(heard + 64, 0) ? heard : heard + 1;
-    for (unsigned int i = 64; i < kBlock; ++i)
+    const std::vector<float> out = render(2);
+    // The first block fades the stretcher's sound out under the direct one; from the second on
+    // the samples are the source's from the heard frame on (the walk of one more frame may end
+    // within the same frame), not from where the prefetch had got to.
+    const unsigned int start = out[2 * kBlock] == source->stored(heard + kBlock, 0) ? heard : heard + 1;
+    for (unsigned int i = kBlock; i < 2 * kBlock; ++i)
         ASSERT_EQ(out[2 * i], source->stored(start + i, 0)) << "frame " << i << " heard " << heard;
-    EXPECT_NEAR(static_cast<double>(heardFrame(*channel)), static_cast<double>(heard + kBlock), 1.0);
+    EXPECT_NEAR(static_cast<double>(heardFrame(*channel)), static_cast<double>(heard + 2 * kBlock), 1.0);
 }
 
 TEST_F(DirectRender, StretchedPathKeepsPitchAndMapsThePosition) {
