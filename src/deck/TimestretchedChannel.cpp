@@ -309,13 +309,14 @@ FMOD::DSP* TimeStretchedChannel::getLowPassDSP() {
 
 int TimeStretchedChannel::setLoopCount(int count) {
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
+    const unsigned int renderedBefore = m_pLoopSound->getReaderPosition();
     if (count == 0)
         m_pLoopSound->setLoop(false);
     else if (count == -1)
         m_pLoopSound->setLoop(true);
     else
         return FMOD_ERR_INVALID_PARAM;
-    if (count == -1) rerenderPastLoopEnd();
+    if (count == -1) rerenderPastLoopEnd(renderedBefore);
     return 0;
 }
 
@@ -324,13 +325,14 @@ int TimeStretchedChannel::setLoopPoints(unsigned int start, unsigned int startUn
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (startUnit != endUnit) return FMOD_ERR_INVALID_PARAM;
     int result = FMOD_ERR_INVALID_PARAM;
+    const unsigned int renderedBefore = m_pLoopSound->getReaderPosition();
     if (startUnit == FMOD_TIMEUNIT_MS) result = m_pLoopSound->setLoopPoints(start, end);
     if (startUnit == FMOD_TIMEUNIT_PCM) result = m_pLoopSound->setLoopPointsPCM(start, end);
-    if (result == 0) rerenderPastLoopEnd();
+    if (result == 0) rerenderPastLoopEnd(renderedBefore);
     return result;
 }
 
-void TimeStretchedChannel::rerenderPastLoopEnd() {
+void TimeStretchedChannel::rerenderPastLoopEnd(unsigned int renderedBefore) {
     auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
     if (!ring || ring->isBypassed() || !m_pLoopSound->isLoopEnabled()) return;
     unsigned int loopStart = 0, loopEnd = 0;
@@ -338,8 +340,13 @@ void TimeStretchedChannel::rerenderPastLoopEnd() {
     unsigned int heard = 0;
     if (getPosition(&heard, FMOD_TIMEUNIT_PCM, false) != 0) return;
     // Only forward play that has rendered past an end the mixer has not taken yet (at the end
-    // itself the next take is the loop start).
-    if (m_pLoopSound->isReverse() || heard > loopEnd || m_pLoopSound->getReaderPosition() <= loopEnd) return;
+    // itself the next take is the loop start). The source's reader runs on the prefetch worker:
+    // by now it may already have wrapped to the loop start (it reads behind what is heard), with
+    // the ring still holding what it had rendered past the end before the change, so its place
+    // before the change counts too.
+    const unsigned int renderedNow = m_pLoopSound->getReaderPosition();
+    const bool renderedPast = renderedBefore > loopEnd || renderedNow > loopEnd || renderedNow < heard;
+    if (m_pLoopSound->isReverse() || heard > loopEnd || !renderedPast) return;
     // The ring and the stretcher start again from the frame the mixer takes next (a jump to
     // where play is, so the seam crosses from the frame heard last), and the ring is filled again
     // at once rather than at its worker's next wake-up, so the mixer's next take finds it full.

@@ -196,7 +196,8 @@ private:
     void accountTakenLocked();
     // A loop change while the ring holds audio rendered past the loop's end, which the mixer
     // has not taken yet: that audio is rendered again from the frame the mixer takes next.
-    void rerenderPastLoopEnd();
+    // renderedBefore: the source reader's place before the change.
+    void rerenderPastLoopEnd(unsigned int renderedBefore);
     // Before a seek empties the ring: the source's fade starts from what the mixer took last.
     void handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring);
     // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.
