@@ -9,10 +9,14 @@
 namespace pw::dev {
 namespace {
 
-constexpr uint32_t kQueuedBlocks = 4;
-constexpr pa_usec_t kMinLatencyUs = 50000;
-// The mixer fills one block while the callback may take the other.
-constexpr size_t kRingBlocks = 2;
+// The engine's output holds four mixer blocks from the mixer to the sink, this stream's own
+// hand-over included: the ring's one block and what the server holds. (The block the mixer has
+// computed and waits to queue goes into the ring the moment the callback empties it, so it does
+// not wait a block's time on top.) Measured on a null sink, a block is heard about three blocks
+// after it was mixed: the server keeps its buffer under tlength.
+constexpr uint32_t kOutputBlocks = 4;
+constexpr size_t kRingBlocks = 1;
+constexpr uint32_t kServerBlocks = kOutputBlocks - kRingBlocks;
 
 constexpr std::chrono::milliseconds kMinStall{100};
 constexpr pa_usec_t kHeartbeatUs = 20000;
@@ -43,13 +47,14 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     pa_stream_set_write_callback(self->stream_, onWritable, self.get());
     pa_stream_set_underflow_callback(self->stream_, onUnderflow, self.get());
 
-    // A small target latency: four mixer blocks queued at the server (the buffer count the engine
-    // configures), and never less than kMinLatencyUs. Less than that underruns as soon as the
-    // machine is busy for a moment (a build, a sanitizer), and an underrun is an audible gap.
+    // The server's share of the four blocks is its whole latency (PA_STREAM_ADJUST_LATENCY: the
+    // sink's own buffer counts within tlength). No floor over it: a floor larger than the blocks
+    // makes the server ask in large bursts, the mixer then renders back to back and drains the
+    // decks' rings.
     const uint32_t blockBytes = static_cast<uint32_t>(blockFrames) * static_cast<uint32_t>(pa_frame_size(&spec));
-    const uint32_t minBytes = static_cast<uint32_t>(pa_usec_to_bytes(kMinLatencyUs, &spec));
     pa_buffer_attr attr = serverChosenAttr();
-    attr.tlength = std::max(kQueuedBlocks * blockBytes, minBytes);
+    attr.tlength = kServerBlocks * blockBytes;
+    attr.minreq = blockBytes;
     if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, kUnmixedStreamFlags, nullptr, nullptr) < 0 ||
         !awaitPulseStream(c, self->stream_, "sink", sink))
         return FMOD_ERR_OUTPUT_INIT;
