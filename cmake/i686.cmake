@@ -48,5 +48,8 @@ set(JAVA_JVM_LIBRARY ${_pw_jdk}/lib/server/libjvm.so CACHE FILEPATH "")
 set(JAVA_AWT_LIBRARY ${_pw_jdk}/lib/libawt.so CACHE FILEPATH "")
 # SSE2 arithmetic as in the 64-bit build (not the x87 unit), so that results agree bit for bit;
 # every processor a Java 17 VM runs on has it.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+# 64-bit file offsets everywhere (off_t, stat, fopen, ftello): a recording or a file past 2 GiB is
+# written, sized and read as in the 64-bit build. Every object must agree, so it is set here for
+# the whole build rather than per target.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -D_FILE_OFFSET_BITS=64")

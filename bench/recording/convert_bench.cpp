@@ -24,8 +24,10 @@ struct Setup {
         dir = mkdtemp(pattern);
         mp3 = dir + "/in.mp3";
         const std::string wav = dir + "/in.wav";
+        // 300 s of pink noise with a sine sweep mixed in, in one effects chain: sox's ":" would
+        // start a second chain, 300 s more, after the first.
         const std::string cmds[] = {
-            "sox -n -r 44100 -c 2 -b 16 " + wav + " synth 300 pinknoise vol 0.3 : synth 300 sine 220-880 vol 0.3",
+            "sox -n -r 44100 -c 2 -b 16 " + wav + " synth 300 pinknoise synth 300 sine mix 220-880 vol 0.3",
             "lame --quiet -b 192 " + wav + " " + mp3,
         };
         for (const auto& c : cmds) {

@@ -21,7 +21,6 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_bFloatSamples(false),
       m_uiLength(0),
       m_uiChunkSize(kChunkBytes),
-      m_pWork(nullptr),
       m_bEnableLoop(false),
       m_uiLoopStart(0),
       m_uiLoopEnd(0),
@@ -31,11 +30,7 @@ LoopSound::LoopSound(FMOD::Sound* sound)
       m_fLastA(0.0f),
       m_fLastB(0.0f),
       m_bFadeNext(false),
-      m_uiCarryOffset(0),
-      m_uiCarryBytes(0),
-      m_uiCarryFrom(0),
-      m_bCarryForward(true),
-      m_uiSkipBytes(0),
+      m_bStarted(false),
       m_uiFadeFrame(0),
       m_fFadeA(0.0f),
       m_fFadeB(0.0f) {
@@ -63,13 +58,13 @@ LoopSound::LoopSound(FMOD::Sound* sound)
     unsigned int length = 0;
     if (m_pBuffer->getLength(&length, FMOD_TIMEUNIT_PCM) == FMOD_OK) m_uiLength = length;
     m_uiLoopEnd.store(m_uiLength, std::memory_order_release);
-    m_pWork = new unsigned char[std::max(kWorkBytes, m_uiChunkSize)]();
+    m_reader = std::make_unique<StrideReader>(*m_pBuffer, frameBytes(), std::max(kWorkBytes, m_uiChunkSize));
 }
 
 LoopSound::~LoopSound() {
+    m_reader.reset();
     delete m_pBuffer;  // stops and joins its worker
     m_pBuffer = nullptr;
-    delete[] m_pWork;
 }
 
 unsigned int LoopSound::bound() const {
@@ -92,100 +87,69 @@ int LoopSound::readData(void* dst, unsigned int bytes, unsigned int* read, TimeS
     if (m_bPendingSeek.exchange(false, std::memory_order_acq_rel)) {
         const unsigned int target = m_uiPosition.load(std::memory_order_acquire);
         m_pBuffer->seekData(target);
-        m_uiCarryBytes = 0;
-        skipToSeekTarget(target);
+        m_reader->seek(target);
+        // The seek crosses from the last frame produced, the old place's audio (from silence
+        // before anything was produced: the loop path fades in, the plain path starts as is).
         jumped = true;
-        m_fLastA = m_fLastB = 0.0f;  // a seek fades in from silence
+        if (m_bHeardSet.exchange(false, std::memory_order_acq_rel)) {
+            m_fLastA = m_fHeardA.load(std::memory_order_relaxed);
+            m_fLastB = m_fHeardB.load(std::memory_order_relaxed);
+            if (m_uiChannels == 1) m_fLastA = m_fLastB;  // a mono fade starts from the last sample
+        }
     }
-    if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable())
+    if (!m_bEnableLoop.load(std::memory_order_acquire) && !isPositionsAvailable()) {
+        if (jumped && m_bStarted) startFade();
         return readPlain(dst, bytes, read, corrector);
+    }
     return readLoop(dst, bytes, read, corrector, jumped);
 }
 
-void LoopSound::skipToSeekTarget(unsigned int pcm) {
-    m_uiSkipBytes = m_pBuffer->isReverse() ? 0 : (pcm - m_pBuffer->landingFrame(pcm)) * frameBytes();
+int LoopSound::advance(unsigned int from, unsigned int frames) {
+    const uint64_t next = static_cast<uint64_t>(from) + frames;
+    if (next <= bound()) {
+        m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
+        return FMOD_OK;
+    }
+    m_uiPosition.store(from, std::memory_order_release);
+    return FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
 }
 
 int LoopSound::readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector) {
     // While a far seek is pending the prefetch gives silence and stands still: nothing to carry
     // or skip yet.
     const bool reverse = m_pBuffer->isReverse();
-    if (!reverse && dst && !m_pBuffer->isSeekPending())
+    const bool silent = m_pBuffer->isSeekPending();
+    // The first data after a far seek's silence fades in from it.
+    if (!silent && m_bFadeNext && m_uiFadeFrame == 0) startFade();
+    m_bFadeNext = silent && dst;
+    if (!reverse && dst && !silent)
         return readPlainForward(static_cast<unsigned char*>(dst), bytes, read, corrector);
-    if (reverse) {
-        m_uiCarryBytes = 0;  // a forward carry or skip means nothing to a backward read
-        m_uiSkipBytes = 0;
-    }
+    if (reverse) m_reader->dropForward();
     const unsigned int from = m_pBuffer->GetPositionPCM();
     const int r = m_pBuffer->readData(dst, bytes, read);
     if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
-    m_uiPosition.store(from, std::memory_order_release);
     const unsigned int n = read ? *read : bytes;
-    const uint64_t next = static_cast<uint64_t>(from) + n / m_uiChannels / m_uiBytesPerSample;
-    int result = FMOD_OK;
-    if (next <= bound())
-        m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
-    else
-        result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
+    const int result = advance(from, n / frameBytes());
     corrector.putSamplesPCM(from, m_pBuffer->GetPositionPCM(), !m_pBuffer->isReverse());
-    if (dst) rememberLastFrame(static_cast<const unsigned char*>(dst), n);
+    if (dst) {
+        // A seek beyond the prefetch reads silence: the fade takes the old audio out into it.
+        crossFade(static_cast<unsigned char*>(dst), n);
+        rememberLastFrame(static_cast<const unsigned char*>(dst), n);
+    }
     return result;
 }
 
 int LoopSound::readPlainForward(unsigned char* dst, unsigned int bytes, unsigned int* read,
                                 TimeStretchCorrector& corrector) {
-    const unsigned int fb = frameBytes();
-    const unsigned int stride = strideBytes();
-    const bool carry = m_uiCarryBytes > 0 && m_bCarryForward;
-    if (!carry) m_uiCarryBytes = 0;
-    const unsigned int from = carry ? m_uiCarryFrom : m_pBuffer->GetPositionPCM() + m_uiSkipBytes / fb;
     unsigned int produced = 0;
-    // Copies what the request still takes of the stride in the work buffer, from `offset` up to
-    // `end`; the rest is the carry, which the next read starts with.
-    auto fromWork = [&](unsigned int offset, unsigned int end) {
-        const unsigned int n = std::min(end - offset, bytes - produced);
-        std::memcpy(dst + produced, m_pWork + offset, n);
-        produced += n;
-        m_uiCarryOffset = offset + n;
-        m_uiCarryBytes = end - offset - n;
-        m_uiCarryFrom = from + produced / fb;
-        m_bCarryForward = true;
-    };
-    int r = FMOD_OK;
-    if (carry) {
-        fromWork(m_uiCarryOffset, m_uiCarryOffset + m_uiCarryBytes);
-    } else if (m_uiSkipBytes > 0 && bytes > 0) {
-        unsigned int got = 0;
-        r = m_pBuffer->readData(m_pWork, stride, &got);
-        if (got == stride) {
-            fromWork(m_uiSkipBytes, stride);
-            m_uiSkipBytes = 0;
-        }
-    }
-    if (m_uiCarryBytes == 0 && m_uiSkipBytes == 0 && produced < bytes) {
-        const unsigned int whole = (bytes - produced) - (bytes - produced) % stride;
-        unsigned int got = whole;
-        if (whole > 0) {
-            r = m_pBuffer->readData(dst + produced, whole, &got);
-            produced += got;
-        }
-        if (got == whole && produced < bytes) {
-            got = 0;
-            r = m_pBuffer->readData(m_pWork, stride, &got);
-            if (got == stride) fromWork(0, stride);
-        }
-    }
+    unsigned int from = 0;
+    const int r = m_reader->readForward(dst, bytes, &produced, &from);
     if (r != FMOD_OK && r != FMOD_ERR_FILE_EOF) return r;
     if (read) *read = produced;
-    const uint64_t next = static_cast<uint64_t>(from) + produced / fb;
-    int result = FMOD_OK;
-    if (next <= bound()) {
-        m_uiPosition.store(static_cast<unsigned int>(next), std::memory_order_release);
-    } else {
-        m_uiPosition.store(from, std::memory_order_release);
-        result = FMOD_ERR_BADCOMMAND;  // 2: past the bound; the position stays at from
-    }
-    corrector.putSamplesPCM(from, static_cast<unsigned int>(next), true);
+    const unsigned int frames = produced / frameBytes();
+    const int result = advance(from, frames);
+    corrector.putSamplesPCM(from, from + frames, true);
+    crossFade(dst, produced);
     rememberLastFrame(dst, produced);
     return result;
 }
@@ -193,15 +157,15 @@ int LoopSound::readPlainForward(unsigned char* dst, unsigned int bytes, unsigned
 void LoopSound::rememberLastFrame(const unsigned char* out, unsigned int produced) {
     const unsigned int bps = m_uiBytesPerSample;
     if (produced < bps) return;
+    m_bStarted = true;
     m_fLastA = produced >= 2 * bps ? sampleAt(out + produced - 2 * bps) : 0.0f;
     m_fLastB = sampleAt(out + produced - bps);
 }
 
 void LoopSound::jumpTo(unsigned int start) {
-    m_uiCarryBytes = 0;
     if (start <= bound()) m_uiPosition.store(start, std::memory_order_release);
     m_pBuffer->seekData(start);
-    skipToSeekTarget(start);
+    m_reader->seek(start);
 }
 
 // The fade reads and writes samples at full scale 1.0. A blend of two integer samples lies between
@@ -217,7 +181,13 @@ void LoopSound::storeSample(unsigned char* p, float v) const {
     pw::sound::floatToSample(v, sampleFormat(), p);
 }
 
-void LoopSound::crossFade(unsigned int gotBytes) {
+void LoopSound::startFade() {
+    m_uiFadeFrame = 1;
+    m_fFadeA = m_fLastA;
+    m_fFadeB = m_fLastB;
+}
+
+void LoopSound::crossFade(unsigned char* buf, unsigned int gotBytes) {
     const unsigned int frames = gotBytes / frameBytes();
     unsigned int k = 0;
     for (; k < frames && m_uiFadeFrame >= 1 && m_uiFadeFrame <= kCrossFadeFrames; ++k, ++m_uiFadeFrame) {
@@ -225,7 +195,7 @@ void LoopSound::crossFade(unsigned int gotBytes) {
         for (unsigned int c = 0; c < m_uiChannels; ++c) {
             // Channels above 1 fade from the last sample written, as channel 1 does.
             const float prev = c == 0 ? m_fFadeA : m_fFadeB;
-            unsigned char* at = m_pWork + (static_cast<size_t>(k) * m_uiChannels + c) * m_uiBytesPerSample;
+            unsigned char* at = buf + (static_cast<size_t>(k) * m_uiChannels + c) * m_uiBytesPerSample;
             storeSample(at, prev * (1.0f - w) + sampleAt(at) * w);
         }
     }
@@ -300,9 +270,19 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // A region start the prefetch has not loaded yet: the call ends here, and the caller plays
         // silence for the rest without counting it as played; the region plays whole once loaded.
         if (m_pBuffer->isSeekPending()) {
-            m_bFadeNext = m_bFadeNext || jumped;  // the fade waits for the region's first data
-            // What is heard before the region comes in is that silence: the fade starts from it,
-            // not from the frame played before the jump, which would be a step at full height.
+            m_bFadeNext = m_bFadeNext || jumped;  // the fade-in waits for the region's first data
+            // The old audio fades out into that silence over the fade's frames (not counted as
+            // played: the position stays on the region start); the fade-in then starts from the
+            // silence, not from the frame played before the jump, a step at full height.
+            if (jumped && m_bStarted && (m_fLastA != 0.0f || m_fLastB != 0.0f)) startFade();
+            jumped = false;
+            if (m_uiFadeFrame) {
+                const unsigned int frames =
+                    std::min((bytes - produced) / fb, kCrossFadeFrames + 1 - m_uiFadeFrame);
+                std::memset(out + produced, 0, static_cast<size_t>(frames) * fb);
+                crossFade(out + produced, frames * fb);
+                produced += frames * fb;
+            }
             m_fLastA = m_fLastB = 0.0f;
             break;
         }
@@ -315,30 +295,13 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         uint64_t want = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), toEnd,
                                             static_cast<uint64_t>(m_uiChunkSize)});
         want = want >= stride ? want - want % stride : stride;
-        bool forward = !m_pBuffer->isReverse();
-        unsigned int from = m_pBuffer->GetPositionPCM();
+        const bool forward = !m_pBuffer->isReverse();
+        unsigned int from = 0;
         unsigned int got = 0;
-        int r = FMOD_OK;
-        const bool carried = m_uiCarryBytes > 0 && m_bCarryForward == forward;
-        if (carried) {
-            // The rest of the last read, which a call's end cut short: it comes before the
-            // prefetch's next frames.
-            std::memmove(m_pWork, m_pWork + m_uiCarryOffset, m_uiCarryBytes);
-            got = m_uiCarryBytes;
-            from = m_uiCarryFrom;
-        } else {
-            debugMsg("readData %d\n", static_cast<int>(want));
-            r = m_pBuffer->readData(m_pWork, static_cast<unsigned int>(want), &got);
-            // The first read after a seek starts on the stride the prefetch landed on: the frames
-            // before the target go (want is at least one stride, the skip less than one).
-            if (got > m_uiSkipBytes && m_uiSkipBytes > 0 && forward) {
-                got -= m_uiSkipBytes;
-                std::memmove(m_pWork, m_pWork + m_uiSkipBytes, got);
-                from += m_uiSkipBytes / fb;
-                m_uiSkipBytes = 0;
-            }
-        }
-        m_uiCarryBytes = 0;
+        bool carried = false;
+        debugMsg("readData %d\n", static_cast<int>(want));
+        const int r = m_reader->fill(static_cast<unsigned int>(want), forward, &got, &from, &carried);
+        unsigned char* work = m_reader->work();
         if (r == FMOD_ERR_FILE_EOF && got == 0) {
             result = r;
             break;
@@ -354,20 +317,18 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // 5. After a jump, fade the chunk in from the last output frame. The fade waits for a
         // chunk that holds data, so a dropout right after a jump does not swallow it.
         if (jumped) {
-            m_uiFadeFrame = 1;
-            m_fFadeA = m_fLastA;
-            m_fFadeB = m_fLastB;
+            startFade();
             jumped = false;
         }
         // Reads shorter than the fade (a call's end) carry it on into the next ones.
-        if (m_uiFadeFrame && !carried) crossFade(got);
+        if (m_uiFadeFrame && !carried) crossFade(work, got);
         // 6. Copy, never past the region end.
         uint64_t n = std::min<uint64_t>({static_cast<uint64_t>(bytes - produced), regionLength,
                                          static_cast<uint64_t>(m_uiChunkSize), static_cast<uint64_t>(got)});
         const uint64_t positionBytes = static_cast<uint64_t>(fb) * m_uiPosition.load(std::memory_order_acquire);
         const uint64_t endBytes = static_cast<uint64_t>(fb) * region.end;
         if (positionBytes + n > endBytes) n = endBytes > positionBytes ? endBytes - positionBytes : 0;
-        std::memcpy(out + produced, m_pWork, static_cast<size_t>(n));
+        std::memcpy(out + produced, work, static_cast<size_t>(n));
         produced += static_cast<unsigned int>(n);
         // 4. The frames used are one segment for the corrector.
         const unsigned int used = static_cast<unsigned int>(n / fb);
@@ -376,12 +337,7 @@ int LoopSound::readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeS
         // Frames read but not used are kept for the next copy, also at the region's end: play
         // that goes on without a jump (the loop switched off, the last snippet done) starts
         // with them. A jump drops them.
-        if (n < got) {
-            m_uiCarryOffset = static_cast<unsigned int>(n);
-            m_uiCarryBytes = got - static_cast<unsigned int>(n);
-            m_uiCarryFrom = after;
-            m_bCarryForward = forward;
-        }
+        if (n < got) m_reader->keep(static_cast<unsigned int>(n), got, after, forward);
         // 7. The position counts up by the frames copied, in reverse play too. A snippet may end
         // beyond the loop's end and must still reach its end.
         if (r == FMOD_OK || r == FMOD_ERR_FILE_EOF) {
@@ -403,6 +359,12 @@ int LoopSound::seekData(unsigned int pcm, bool seekPrefetch) {
     m_uiPosition.store(pcm, std::memory_order_release);
     if (seekPrefetch) m_bPendingSeek.store(true, std::memory_order_release);
     return FMOD_OK;
+}
+
+void LoopSound::setHeardFrame(float first, float second) {
+    m_fHeardA.store(first, std::memory_order_relaxed);
+    m_fHeardB.store(second, std::memory_order_relaxed);
+    m_bHeardSet.store(true, std::memory_order_release);
 }
 
 int LoopSound::setPositionPCM(unsigned int pcm) { return seekData(pcm, true); }

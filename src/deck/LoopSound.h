@@ -20,10 +20,12 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "BufferingSound.h"
 #include "CritSect.h"
 #include "PositionSequencer.h"
+#include "StrideReader.h"
 #include "TimeStretchCorrector.h"
 #include "fmod.hpp"
 #include "fmod_sample_format.hpp"
@@ -53,6 +55,10 @@ public:
     unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
     // Reads in multiples of this many bytes keep frames whole (BufferingSound::strideBytes).
     unsigned int strideBytes() const { return m_pBuffer ? m_pBuffer->strideBytes() : frameBytes(); }
+    // The frame heard last, at full scale (first and second channel), when it is not the last
+    // frame this source produced (a ring rendered ahead was emptied): the fade after the next
+    // seek starts from it. Any thread; call before the seek.
+    void setHeardFrame(float first, float second);
     int setPositionPCM(unsigned int pcm);
     int setPositionMs(unsigned int ms);
     int setLoopPointsPCM(unsigned int start, unsigned int end);
@@ -87,18 +93,18 @@ private:
     FMOD_SOUND_FORMAT sampleFormat() const { return pw::sound::sampleFormat(m_uiBytesPerSample, m_bFloatSamples); }
     int readPlain(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
     int readLoop(void* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector, bool jumped);
-    // Forward plain reads: the carry first, then whole strides, and a request's last frames from
-    // one more stride whose rest becomes the carry. So no frame is lost where a loop or snippet
-    // ends inside a stride, and a seek to a frame inside a stride starts on that frame.
+    // Forward plain reads through the stride reader (its carry and its skip after a seek).
     int readPlainForward(unsigned char* dst, unsigned int bytes, unsigned int* read, TimeStretchCorrector& corrector);
-    // After a forward seek of the prefetch to pcm: the frames between where it lands and pcm are
-    // skipped by the next read.
-    void skipToSeekTarget(unsigned int pcm);
+    // The position after a plain read of frames from `from`: there when within the bound, else it
+    // stays at from and the result is 2.
+    int advance(unsigned int from, unsigned int frames);
     // Jumps to start: the position (when within the bound) and the prefetch needle move there.
     void jumpTo(unsigned int start);
-    // Blends the first frames of the work buffer from the two samples written before the jump,
-    // in the source's units, going on with the fade frame m_uiFadeFrame.
-    void crossFade(unsigned int gotBytes);
+    // Starts the fade after a jump from the last two samples produced.
+    void startFade();
+    // Blends the first frames of buf from the two samples written before the jump, in the
+    // source's units, going on with the fade frame m_uiFadeFrame. Over silence it is a fade-out.
+    void crossFade(unsigned char* buf, unsigned int gotBytes);
     // One sample at p in the source's own width (signed 8, 16, 24 or 32-bit, or float), and back.
     float sampleAt(const unsigned char* p) const;
     void storeSample(unsigned char* p, float v) const;
@@ -117,7 +123,6 @@ private:
     bool m_bFloatSamples;  // 32-bit samples are floats, not integers
     unsigned int m_uiLength;
     unsigned int m_uiChunkSize;
-    unsigned char* m_pWork;
     std::atomic<bool> m_bEnableLoop;
     std::atomic<unsigned int> m_uiLoopStart;  // written under m_loopLock
     std::atomic<unsigned int> m_uiLoopEnd;    // written under m_loopLock
@@ -130,16 +135,12 @@ private:
     float m_fLastA;
     float m_fLastB;
     bool m_bFadeNext;  // a jump whose region was not loaded yet still fades in (render thread)
-    // The unused rest (under one stride) of the last prefetch read, in m_pWork, when a call's end
-    // or a region's end cut the copy short; m_uiCarryFrom is its first frame. The next read that
-    // goes on without a jump starts with it; a jump or seek drops it. Render thread only.
-    unsigned int m_uiCarryOffset;
-    unsigned int m_uiCarryBytes;
-    unsigned int m_uiCarryFrom;
-    bool m_bCarryForward;
-    // Bytes the next forward prefetch read drops: a seek lands on the stride at or below its
-    // target, and play must start on the target frame itself. Render thread only.
-    unsigned int m_uiSkipBytes;
+    bool m_bStarted;   // something was produced: a seek has audio to cross from (render thread)
+    // setHeardFrame's frame, taken by the reader at the next seek.
+    std::atomic<float> m_fHeardA{0.0f};
+    std::atomic<float> m_fHeardB{0.0f};
+    std::atomic<bool> m_bHeardSet{false};
+    std::unique_ptr<StrideReader> m_reader;  // the prefetch's strides, its carry and seek skip
     unsigned int m_uiFadeFrame;  // next frame (1-10) of a fade after a jump; 0 none
     float m_fFadeA;
     float m_fFadeB;

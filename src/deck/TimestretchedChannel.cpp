@@ -315,6 +315,7 @@ int TimeStretchedChannel::setLoopCount(int count) {
         m_pLoopSound->setLoop(true);
     else
         return FMOD_ERR_INVALID_PARAM;
+    if (count == -1) rerenderPastLoopEnd();
     return 0;
 }
 
@@ -322,9 +323,29 @@ int TimeStretchedChannel::setLoopPoints(unsigned int start, unsigned int startUn
                                         unsigned int endUnit) {
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (startUnit != endUnit) return FMOD_ERR_INVALID_PARAM;
-    if (startUnit == FMOD_TIMEUNIT_MS) return m_pLoopSound->setLoopPoints(start, end);
-    if (startUnit == FMOD_TIMEUNIT_PCM) return m_pLoopSound->setLoopPointsPCM(start, end);
-    return FMOD_ERR_INVALID_PARAM;
+    int result = FMOD_ERR_INVALID_PARAM;
+    if (startUnit == FMOD_TIMEUNIT_MS) result = m_pLoopSound->setLoopPoints(start, end);
+    if (startUnit == FMOD_TIMEUNIT_PCM) result = m_pLoopSound->setLoopPointsPCM(start, end);
+    if (result == 0) rerenderPastLoopEnd();
+    return result;
+}
+
+void TimeStretchedChannel::rerenderPastLoopEnd() {
+    auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+    if (!ring || ring->isBypassed() || !m_pLoopSound->isLoopEnabled()) return;
+    unsigned int loopStart = 0, loopEnd = 0;
+    m_pLoopSound->getLoopWindow(&loopStart, &loopEnd);
+    unsigned int heard = 0;
+    if (getPosition(&heard, FMOD_TIMEUNIT_PCM, false) != 0) return;
+    // Only forward play that has rendered past an end the mixer has not taken yet (at the end
+    // itself the next take is the loop start).
+    if (m_pLoopSound->isReverse() || heard > loopEnd || m_pLoopSound->getReaderPosition() <= loopEnd) return;
+    // The ring and the stretcher start again from the frame the mixer takes next (a jump to
+    // where play is, so the seam crosses from the frame heard last), and the ring is filled again
+    // at once rather than at its worker's next wake-up, so the mixer's next take finds it full.
+    setPosition(heard, FMOD_TIMEUNIT_PCM);
+    for (unsigned int k = 0; k < com_tarvenkolm_outputbuffering::ITKOutputBuffer::kAheadBlocks && !ring->holdsKeptAhead(); ++k)
+        if (!ring->activePullData()) break;
 }
 
 int TimeStretchedChannel::addPlaybackSnippet(unsigned int startMs, unsigned int endMs) {

@@ -188,6 +188,11 @@ private:
     // (TimestretchedChannelPosition.cpp). wait false only tries the position lock; Locked: held.
     void accountTaken(bool wait);
     void accountTakenLocked();
+    // A loop change while the ring holds audio rendered past the loop's end, which the mixer
+    // has not taken yet: that audio is rendered again from the frame the mixer takes next.
+    void rerenderPastLoopEnd();
+    // Before a seek empties the ring: the source's fade starts from what the mixer took last.
+    void handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring);
     // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.
     void accountLocked(uint64_t taken, int64_t atNs);
     // Feeds one take (the ring frame it began at, and when) to the smoothed pace.

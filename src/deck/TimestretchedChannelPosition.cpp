@@ -14,6 +14,7 @@
 // thread only tries the locks and takes the last report when one is busy.
 #include <SoundTouch.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "MixerThread.h"
@@ -242,6 +243,19 @@ int TimeStretchedChannel::flushBuffers() {
     return 1;
 }
 
+// The ring about to be emptied holds audio the mixer never hears: the fade after the jump must
+// start from the frame it took last, in the source's scale (the output carries gain and pan).
+void TimeStretchedChannel::handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring) {
+    float heard[2] = {0.0f, 0.0f};
+    ring.getLastTaken(&heard[0], &heard[1]);
+    const float pan = m_fPan.load(std::memory_order_acquire);
+    const float gain = m_fGain.load(std::memory_order_acquire);
+    const float gains[2] = {gain * std::min(1.0f, std::max(0.0f, 1.0f - pan)),
+                            gain * std::min(1.0f, std::max(0.0f, 1.0f + pan))};
+    for (int c = 0; c < 2; ++c) heard[c] = gains[c] > 1e-6f ? heard[c] / gains[c] : 0.0f;
+    m_pLoopSound->setHeardFrame(heard[0], heard[1]);
+}
+
 int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) {
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (unit != FMOD_TIMEUNIT_MS && unit != FMOD_TIMEUNIT_PCM) return kBadUnit;
@@ -266,7 +280,11 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     m_uiLastQueued = heard;
     // A new epoch of the ring's count: what the mixer still takes of the old place counts for
     // nothing.
-    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) ring->reset(position);
+    if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) {
+        ring->reset(position);
+        // After the reset: the frame taken last can no longer be one the reset dropped.
+        if (!ring->isBypassed()) handHeardFrameToSource(*ring);
+    }
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
     // The report shows the frame asked for until a block plays; the walk starts where the

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -35,6 +36,8 @@ constexpr int kWavSampleBytes = 2;
 // What a WAV header can carry: 16-bit channel count, 32-bit rate.
 constexpr int kMaxWavChannels = 0xFFFF;
 constexpr float kMaxWavRate = 4.0e9f;
+// How long close waits for a capture callback still queueing a block (normally microseconds).
+constexpr std::chrono::milliseconds kCaptureDrainWait{500};
 
 float clampGain(float gain) {
     if (gain < 0.0f) return 0.0f;
@@ -141,12 +144,12 @@ int CMixDown::WriteWavHeader(MIXDOWN_FILE* file) {
     uint8_t header[kMixDownWavHeaderBytes];
     mixDownBuildWavHeader(header, file->dataBytes, file->channels, file->sampleRate, file->bits);
     // Three writes: RIFF chunk head, fmt chunk, data chunk head.
-    bool ok = std::fseek(file->file, 0, SEEK_SET) == 0;
+    bool ok = ::fseeko(file->file, 0, SEEK_SET) == 0;
     ok = ok && std::fwrite(header, 1, 12, file->file) == 12;
     ok = ok && std::fwrite(header + 12, 1, 24, file->file) == 24;
     ok = ok && std::fwrite(header + 36, 1, 8, file->file) == 8;
     // Appends continue at the end, whichever header (first or final) was just written.
-    ok = std::fseek(file->file, 0, SEEK_END) == 0 && ok;
+    ok = ::fseeko(file->file, 0, SEEK_END) == 0 && ok;
     if (!ok) {
         debugMsg("MixDown: the WAV header could not be written\n");
         return kMixDownErrCreateFile;
@@ -259,9 +262,19 @@ int CMixDown::close() {
 void CMixDown::stopCapture() {
     // Sequentially consistent on both sides (DSPCallback raises the count, then tests the flag):
     // either a callback sees the flag cleared and queues nothing, or this sees it in flight and
-    // waits the few microseconds its queueing takes.
+    // waits the few microseconds its queueing takes. A callback that has not finished after
+    // kCaptureDrainWait is stalled (its thread preempted or stopped): close does not wait
+    // on it for ever, it says so and goes on; such a block is at worst missing from the file.
     m_file.capturing.store(false, std::memory_order_seq_cst);
-    while (m_file.capturesInFlight.load(std::memory_order_seq_cst) != 0) usleep(50);
+    const auto giveUp = std::chrono::steady_clock::now() + kCaptureDrainWait;
+    while (m_file.capturesInFlight.load(std::memory_order_seq_cst) != 0) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            debugMsg("MixDown: a capture callback is still in flight after %lld ms, close goes on without it\n",
+                     static_cast<long long>(kCaptureDrainWait.count()));
+            return;
+        }
+        usleep(50);
+    }
 }
 
 int CMixDown::finishWavFile() {
@@ -273,12 +286,20 @@ int CMixDown::finishWavFile() {
     // is fine, and its header can still be rewritten.
     std::clearerr(file);
 
-    // The data the file really holds: whole frames after the header, within the size cap.
+    // The data the file really holds: whole frames after the header, within the size cap. A size
+    // that cannot be read (an error, or one too large for this build's off_t) says nothing about
+    // the data: the count written stands and the file is neither cut nor called whole.
     const uint64_t frameBytes = static_cast<uint64_t>(m_file.channels) * kWavSampleBytes;
-    uint64_t held = 0;
+    uint64_t held = m_file.dataBytes;
     struct stat st;
-    if (fstat(fileno(file), &st) == 0 && st.st_size > static_cast<off_t>(kMixDownWavHeaderBytes)) {
-        held = static_cast<uint64_t>(st.st_size) - kMixDownWavHeaderBytes;
+    const bool sized = fstat(fileno(file), &st) == 0;
+    if (!sized) {
+        debugMsg("MixDown: the WAV file's size cannot be read (%s), its data count is kept\n", std::strerror(errno));
+        complete = false;
+    } else {
+        held = st.st_size > static_cast<off_t>(kMixDownWavHeaderBytes)
+                   ? static_cast<uint64_t>(st.st_size) - kMixDownWavHeaderBytes
+                   : 0;
     }
     held -= held % frameBytes;
     if (held > m_file.dataLimit) held = m_file.dataLimit - m_file.dataLimit % frameBytes;
@@ -289,7 +310,7 @@ int CMixDown::finishWavFile() {
     }
     m_file.dataBytes = static_cast<uint32_t>(held);
     // A partial frame at the end would make the file longer than its header says.
-    if (ftruncate(fileno(file), static_cast<off_t>(kMixDownWavHeaderBytes + held)) != 0) complete = false;
+    if (sized && ftruncate(fileno(file), static_cast<off_t>(kMixDownWavHeaderBytes + held)) != 0) complete = false;
 
     const int header = WriteWavHeader(&m_file);
     const bool written = header == 1 && std::fflush(file) == 0;

@@ -114,7 +114,11 @@ TEST(DeckPathThreaded, PlainPlayAndASeekOutsideTheWindowAreHeardInOrder) {
     std::thread control([&] {
         while (blocks.load() < 100) usleep(200);
         // As the channel does: the ring first, then the source, then the corrector.
+        // and the source's fade from what the mixer took last, not from the audio the reset dropped.
         ob.reset(300000);
+        float heardLeft = 0.0f, heardRight = 0.0f;
+        ob.getLastTaken(&heardLeft, &heardRight);
+        ls.setHeardFrame(heardLeft / 32768.0f, heardRight / 32768.0f);  // the raw channel's scale
         ls.setPositionPCM(300000);
     });
     std::vector<float> block(kBlock * 2);
@@ -139,8 +143,21 @@ TEST(DeckPathThreaded, PlainPlayAndASeekOutsideTheWindowAreHeardInOrder) {
     ASSERT_GE(cut + 1, 100u * kBlock);
     EXPECT_EQ(std::vector<Frame16>(heard.begin(), heard.begin() + static_cast<long>(cut + 1)),
               ascending(1000, static_cast<unsigned int>(cut + 1)));
-    const std::vector<Frame16> after(heard.begin() + static_cast<long>(cut + 1), heard.end());
-    EXPECT_EQ(after, ascending(300000, static_cast<unsigned int>(after.size())));
+    // The last frame heard fades out into the prefetch's silence (never a fade from audio the
+    // ring rendered ahead and the reset dropped), then 300000 on fades in from that silence. When
+    // the mixer took the emptied ring's silence first, that silence was heard: nothing fades out.
+    const Frame16 last = heard[cut];
+    std::vector<Frame16> fadeOut(10, Frame16{0, 0});
+    crossFade(fadeOut, 0, last.left, last.right);
+    ASSERT_GE(heard.size(), cut + 1 + fadeOut.size());
+    const bool fadedOut = std::vector<Frame16>(heard.begin() + static_cast<long>(cut + 1),
+                                               heard.begin() + static_cast<long>(cut + 11)) == fadeOut;
+    size_t resume = fadedOut ? cut + 11 : cut + 1;
+    while (resume < heard.size() && heard[resume].left == 0 && heard[resume].right == 0) ++resume;
+    const std::vector<Frame16> after(heard.begin() + static_cast<long>(resume), heard.end());
+    std::vector<Frame16> expectedAfter = ascending(300000, static_cast<unsigned int>(after.size()));
+    crossFade(expectedAfter, 0, 0, 0);
+    EXPECT_EQ(after, expectedAfter);
     // Before the seek every block maps back to the frame after its last one.
     for (size_t i = 0; i < 90 && i < channel.positions.size(); ++i)
         EXPECT_EQ(channel.positions[i].mapped, channel.positions[i].lastFrame + 1) << i;

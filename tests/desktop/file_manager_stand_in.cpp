@@ -1,8 +1,9 @@
 // A stand-in for the desktop's file manager on a private session bus: it owns
 // org.freedesktop.FileManager1 and appends every call it receives, "<method> <uri>" per line, to
 // the log file named by its first argument as soon as it arrives, and answers it after the delay in
-// milliseconds given as the second (0 when absent), or, given "leave", leaves the bus without
-// answering, as a file manager that crashes on the call. Prints "ready" once the name is owned;
+// milliseconds given as the second (0 when absent), or, given "leave" or "leave:MS", leaves the
+// bus without answering at once or MS milliseconds after the call, as a file manager that
+// crashes on it. Prints "ready" once the name is owned;
 // ends on SIGTERM.
 #include <gio/gio.h>
 #include <glib-unix.h>
@@ -23,6 +24,8 @@ const char kIntrospection[] =
 const char* g_logPath = nullptr;
 guint g_answerDelayMs = 0;
 bool g_leave = false;
+
+gboolean leave(gpointer) { std::_Exit(0); }
 
 gboolean answer(gpointer invocation) {
     g_dbus_method_invocation_return_value(static_cast<GDBusMethodInvocation*>(invocation), nullptr);
@@ -45,8 +48,10 @@ void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gc
         std::fclose(log);
     }
     g_variant_iter_free(uris);
-    if (g_leave) std::_Exit(0);
-    if (g_answerDelayMs == 0) {
+    if (g_leave && g_answerDelayMs == 0) std::_Exit(0);
+    if (g_leave) {
+        g_timeout_add(g_answerDelayMs, leave, nullptr);
+    } else if (g_answerDelayMs == 0) {
         answer(invocation);
     } else {
         g_timeout_add(g_answerDelayMs, answer, invocation);
@@ -79,13 +84,15 @@ gboolean onTerm(gpointer loop) {
 
 int main(int argc, char** argv) {
     if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: %s LOG [ANSWER_DELAY_MS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s LOG [ANSWER_DELAY_MS | leave[:MS]]\n", argv[0]);
         return 2;
     }
     g_logPath = argv[1];
     if (argc == 3) {
-        g_leave = std::string(argv[2]) == "leave";
-        if (!g_leave) g_answerDelayMs = static_cast<guint>(std::strtoul(argv[2], nullptr, 10));
+        const std::string delay = argv[2];
+        g_leave = delay.rfind("leave", 0) == 0;
+        const char* ms = g_leave ? (delay.size() > 6 ? argv[2] + 6 : "0") : argv[2];
+        g_answerDelayMs = static_cast<guint>(std::strtoul(ms, nullptr, 10));
     }
     StandIn standIn{g_dbus_node_info_new_for_xml(kIntrospection, nullptr),
                     g_main_loop_new(nullptr, FALSE)};

@@ -1,10 +1,12 @@
 #!/bin/bash
-# reveal_session.sh service|slow|fallback STAND_IN COMMAND...: run under dbus-run-session. COMMAND
+# reveal_session.sh service|slow|crash|late_crash|fallback STAND_IN COMMAND...: run under dbus-run-session. COMMAND
 # gets mode=, log= and dir= arguments and runs in dir.
 # - service: the stand-in file manager owns org.freedesktop.FileManager1 and logs its calls.
 # - slow: the same, but the stand-in answers each call only after 30 s.
 # - crash: the stand-in logs its first call and leaves the bus without answering; the folder's
 #   default handler is the recorder script of fallback.
+# - late_crash: as crash, but the stand-in leaves 800 ms after taking the call (a slow answer
+#   until then).
 # - fallback: no file manager on the bus; the default handler of folders is a recorder script,
 #   found through private XDG folders, that logs the URI it was started with.
 set -u
@@ -27,11 +29,12 @@ if [ "$mode" != fallback ]; then
   delay=0
   [ "$mode" = slow ] && delay=30000
   [ "$mode" = crash ] && delay=leave
+  [ "$mode" = late_crash ] && delay=leave:800
   "$stand_in" "$log" "$delay" >"$work/stand-in.out" &
   pid=$!
   for _ in $(seq 400); do grep -q ready "$work/stand-in.out" 2>/dev/null && break; sleep 0.05; done
 fi
-if [ "$mode" = fallback ] || [ "$mode" = crash ]; then
+if [ "$mode" = fallback ] || [ "$mode" = crash ] || [ "$mode" = late_crash ]; then
   cat >"$work/record-open.sh" <<SCRIPT
 #!/bin/sh
 printf '%s\n' "\$1" >>"$log"

@@ -69,7 +69,7 @@ TEST(ParameterTest, EngineValuesFitTheRanges) {
         {FMOD_DSP_TYPE_PARAMEQ, 1, 4.0f, 4.0f},         {FMOD_DSP_TYPE_PARAMEQ, 2, 0.05f, 0.05f},
         {FMOD_DSP_TYPE_PARAMEQ, 2, 2.0f, 2.0f},         {FMOD_DSP_TYPE_LOWPASS, 0, 22113.0f, 22000.0f},
         {FMOD_DSP_TYPE_LOWPASS, 0, 63.0f, 63.0f},       {FMOD_DSP_TYPE_LOWPASS, 0, 2500.0f, 2500.0f},
-        {FMOD_DSP_TYPE_LOWPASS, 1, 10.0f, 10.0f},       {FMOD_DSP_TYPE_HIGHPASS, 0, 0.0f, 10.0f},
+        {FMOD_DSP_TYPE_LOWPASS, 1, 10.0f, 10.0f},       {FMOD_DSP_TYPE_HIGHPASS, 0, 0.0f, 0.0f},
         {FMOD_DSP_TYPE_HIGHPASS, 1, 0.0f, 1.0f},        {FMOD_DSP_TYPE_HIGHPASS, 1, 9.0f, 9.0f},
         {FMOD_DSP_TYPE_ECHO, 2, 0.0f, 0.0f},            {FMOD_DSP_TYPE_COMPRESSOR, 0, -60.0f, -60.0f},
         {FMOD_DSP_TYPE_COMPRESSOR, 1, 10.0f, 10.0f},    {FMOD_DSP_TYPE_COMPRESSOR, 1, 200.0f, 200.0f},

@@ -124,6 +124,36 @@ TEST(FilterTest, LowPassOpensAtFortyNineHundredthsOfTheRate) {
     }
 }
 
+TEST(FilterTest, HighPassAtZeroHertzPassesItsInputBitForBit) {
+    // The deck's slider at its bottom gives 0 Hz and resonance 0: no filter at all, not a resonant
+    // section at a few hertz. Coming back to 0 from a cut-off, the glide block aside.
+    struct ZeroCase {
+        float fromCutoff;  // set first for a block; 0: none
+        float cutoff, resonance;
+        bool bitExact;
+    };
+    const ZeroCase cases[] = {
+        {0.0f, 0.0f, 0.0f, true}, {0.0f, 0.0f, 10.0f, true}, {5000.0f, 0.0f, 10.0f, true},
+        {0.0f, 10.0f, 10.0f, false},
+    };
+    for (const ZeroCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "from " << c.fromCutoff << " cutoff " << c.cutoff << " res " << c.resonance);
+        auto hp = createEffect(FMOD_DSP_TYPE_HIGHPASS, 44100, 512);
+        ASSERT_TRUE(hp);
+        hp->setParameter(1, c.resonance);
+        const std::vector<float> in = noise(3000, 2);
+        std::vector<float> out(in.size());
+        if (c.fromCutoff > 0.0f) {
+            hp->setParameter(0, c.fromCutoff);
+            hp->process(in.data(), out.data(), 500, 2);
+        }
+        hp->setParameter(0, c.cutoff);
+        hp->process(&in[500 * 2], &out[500 * 2], 500, 2);  // a glide when the cut-off moved
+        for (size_t f = 1000; f < 3000; f += 500) hp->process(&in[f * 2], &out[f * 2], 500, 2);
+        EXPECT_EQ(std::memcmp(&in[1000 * 2], &out[1000 * 2], 2000 * 2 * sizeof(float)) == 0, c.bitExact);
+    }
+}
+
 TEST(FilterTest, ClosingAnOpenLowPassContinuesWithoutAStep) {
     // The scratch filter moves from 22000 Hz (open) to 20900 Hz when a deck starts playing; the
     // filter must pick the signal up where it is, not from silence.

@@ -356,3 +356,45 @@ TEST_F(MixerDevices, MasterGroupUnitScalesTheDeviceOutputByItsUserData) {
 }
 
 }  // namespace
+
+namespace {
+
+double largestStep(const std::vector<float>& got, size_t from) {
+    double worst = 0.0;
+    for (size_t f = from + 1; f * 2 < got.size(); ++f)
+        worst = std::max(worst, double(std::fabs(got[f * 2] - got[(f - 1) * 2])));
+    return worst;
+}
+
+}  // namespace
+
+TEST_F(MixerDevices, StoppingAPlayingToneFadesItOutInsteadOfCuttingIt) {
+    // A -6 dBFS tone started and stopped six times, each after a different number of blocks (so
+    // the stops fall at different phases), on a device stepped as fast as the mixer goes.
+    FMOD::System* s = open(0, FMOD_SPEAKERMODE_STEREO);
+    pw::testhooks::clearReceived("Card1");
+    std::atomic<bool> stepping{true};
+    std::thread stepper([&] {
+        while (stepping.load()) pw::testhooks::step("Card1", 1);
+    });
+    const double hz = 1000.0;
+    for (int play = 0; play < 6; ++play) {
+        GenState& tone = gens.emplace_back();
+        tone.hz = hz;
+        tone.amplitude = 0.5f;
+        FMOD::Channel* channel = nullptr;
+        ASSERT_EQ(s->playDSP(FMOD_CHANNEL_FREE, unit(s, "Tone", 1, sineRead, &tone), true, &channel), FMOD_OK);
+        // Faded in from a pause, so that the test is about the stop alone.
+        ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+        while (tone.calls.load() < 3 + play) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_EQ(channel->stop(), FMOD_OK);
+    }
+    const unsigned long before = pw::testhooks::received("Card1").size();
+    while (pw::testhooks::received("Card1").size() < before + 4 * kBlock * 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stepping.store(false);
+    stepper.join();
+    const std::vector<float> got = pw::testhooks::received("Card1");
+    const double toneStep = 2.0 * 0.5 * std::sin(M_PI * hz / 44100.0);
+    EXPECT_LE(largestStep(got, 0), 3.0 * toneStep);
+}

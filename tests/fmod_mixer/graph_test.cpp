@@ -289,9 +289,11 @@ TEST_F(MixerOffline, MasterGroupAndSystemUnitsActInOrderOnTheWholeMix) {
     auto out = render(1);
     for (size_t f = 0; f < kBlock; ++f) ASSERT_EQ(out[f * 2], genValue(f, 0) * 0.5f + 1.0f);
     master->setVolume(0.25f);
+    render(1);  // the volume ramps over this block
     out = render(1);
-    for (size_t f = 0; f < kBlock; ++f) ASSERT_EQ(out[f * 2], genValue(kBlock + f, 0) * 0.5f * 0.25f + 1.0f);
+    for (size_t f = 0; f < kBlock; ++f) ASSERT_EQ(out[f * 2], genValue(2 * kBlock + f, 0) * 0.5f * 0.25f + 1.0f);
     master->setMute(true);
+    render(1);
     out = render(1);
     for (size_t f = 0; f < kBlock; ++f) ASSERT_EQ(out[f * 2], 1.0f);
 }

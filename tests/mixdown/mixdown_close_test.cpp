@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -168,6 +169,32 @@ TEST(MixDownClose, EachRecordingCountsItsOwnDrops) {
     EXPECT_EQ(queue.droppedBlocks(), 0u);  // what close will report for this one
     MixDownTestPeer::drain(recorder);
     ASSERT_EQ(recorder.close(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A capture callback that never finishes (its thread stopped in the middle) does not hold close:
+// close gives up on it within a second, and the file is still finished.
+TEST(MixDownClose, CloseDoesNotWaitForEverOnAStalledCapture) {
+    pw::test::TempDir dir;
+    CMixDown recorder;
+    const std::string path = dir.file("stalled.wav");
+    ASSERT_EQ(recorder.openFile(path.c_str(), 1, 0, true, 2, 16, 44100), 1);
+    std::atomic<int>& inFlight = MixDownTestPeer::file(recorder).capturesInFlight;
+    inFlight.store(1);
+    std::atomic<bool> closed{false};
+    std::thread closer([&] { closed = recorder.close() == 1; });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!closed && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool returned = closed.load();
+    inFlight.store(0);  // lets a close that waits for ever end, so that the test can
+    closer.join();
+    EXPECT_TRUE(returned) << "close still waits for the capture after 3 s";
+    EXPECT_EQ(u32At(readFile(path), 4), 36u);
 }
 
 }  // namespace

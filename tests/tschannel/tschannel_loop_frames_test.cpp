@@ -103,8 +103,8 @@ TEST_F(LoopFrames, LeavingALoopSkipsAndRepeatsNothing) {
     EXPECT_EQ(broken, 0u) << "of 9 exits";
 }
 
-// A loop set far behind play, beyond what the prefetch holds: silence while the prefetch fetches
-// it, then the lap from its first frame, faded in from that silence. The largest step of the
+// A loop set far behind play, beyond what the prefetch holds: the old audio fades out into silence
+// while the prefetch fetches it, then the lap from its first frame, faded in from that silence. The largest step of the
 // signal from the last frame before the silence to the end of the fade stays within one fade
 // step of the loop's first frame, where a fade from the frame heard before the jump steps by
 // nearly that frame's full value.
@@ -117,7 +117,13 @@ TEST_F(LoopFrames, LoopBeyondThePrefetchFadesInFromSilence) {
     out.insert(out.end(), after.begin(), after.end());
     const size_t jump = 4 * kBlock;  // the loop takes over at the next block
     ASSERT_GT(indexAt(out, jump - 1), static_cast<long>(play + kBlock));  // playing, far from the loop
-    size_t resume = jump;
+    // The old audio first fades out into the silence: a ramp from the last frame before the
+    // jump down to nothing over the fade's frames, never a step of that frame's full value.
+    for (size_t f = jump; f <= jump + kFade; ++f)
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_LE(std::labs(value(out, f, ch) - value(out, f - 1, ch)), std::labs(value(out, jump - 1, ch)) / 10 + 2)
+                << "fade-out, frame " << f;
+    size_t resume = jump + kFade;
     while (resume < out.size() / 2 && value(out, resume, 0) == 0 && value(out, resume, 1) == 0) ++resume;
     ASSERT_LT(resume, out.size() / 2 - 2 * kFade) << "the loop never came in";
     EXPECT_GT(resume, jump) << "no silence: the test no longer reaches beyond the prefetch";
@@ -157,3 +163,47 @@ TEST_F(LoopFrames, LapsOnTheWorkersThreadsLastExactlyTheLoop) {
 }
 
 }  // namespace
+
+// A DJ pressing loop-out: the loop's end is the position reported, the frame the mixer takes
+// next, while the ring holds audio rendered past it. With the ring and the prefetch on their own
+// workers, as a deck plays: the first lap already ends at that frame (the ring is rendered again
+// from it), with no silence before the wrap, at tempo 1.0 and with a loop-in set earlier too.
+TEST_F(LoopFrames, ALoopEndingAtTheReportedFrameWrapsThereOnItsFirstLap) {
+    struct Case {
+        const char* label;
+        unsigned int length;  // e - s
+        bool endFirst;        // loop points, then the loop switched on (else loop on, then points)
+    };
+    const Case cases[] = {{"500 ms, points then loop on", 22050, true},
+                          {"500 ms, loop on then points", 22050, false},
+                          {"one block and a half", 1536, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        open(indexSound(), false);
+        ASSERT_EQ(channel->setPosition(40000, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+        rig.clearReceived();
+        ASSERT_TRUE(rig.play(*channel, 30));
+        const unsigned int e = heardFrame(*channel);
+        ASSERT_GT(e, 40000u + 20 * kBlock);
+        if (c.endFirst) {
+            loop(e - c.length, e);
+        } else {
+            ASSERT_EQ(channel->setLoopCount(-1), FMOD_OK);
+            ASSERT_EQ(channel->setLoopPoints(e - c.length, FMOD_TIMEUNIT_PCM, e, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        }
+        ASSERT_TRUE(rig.play(*channel, 30));
+        const std::vector<float> out = rig.received();
+        // The first frame the index sequence leaves after frame e - 1 was heard: the wrap.
+        size_t last = 0;
+        while (last < out.size() / 2 && indexAt(out, last) != static_cast<long>(e - 1)) ++last;
+        ASSERT_LT(last, out.size() / 2) << "frame e - 1 never played";
+        size_t wrap = last + 1;
+        while (wrap < out.size() / 2 && indexAt(out, wrap) == indexAt(out, wrap - 1) + 1) ++wrap;
+        EXPECT_EQ(wrap, last + 1) << "the first lap ran " << wrap - last - 1 << " frames past its end";
+        // After the wrap's fade: the lap from its first frame, no silence between.
+        ASSERT_LT(wrap + kFade + 100, out.size() / 2);
+        EXPECT_EQ(indexAt(out, wrap + kFade), static_cast<long>(e - c.length + kFade));
+        channel.reset();
+    }
+}

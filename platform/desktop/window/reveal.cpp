@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 namespace desktop {
@@ -15,7 +16,13 @@ constexpr const char* kObjectPath = "/org/freedesktop/FileManager1";
 // How long the caller (often the event thread) waits for the file manager's answer. A file
 // manager that is busy, or that the bus is still starting, may answer much later: the call is
 // then already in its queue (the bus holds it for a service being started) and counts as made.
-constexpr int kCallTimeoutMs = 700;
+// Counted from the start of the reveal, and short of the second a caller may be held by the time
+// starting the folder's default handler takes.
+constexpr std::chrono::milliseconds kAnswerWait{925};
+// The file manager's name changing hands (above all, losing its owner) while the call waits.
+constexpr const char* kOwnerRule =
+    "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+    "member='NameOwnerChanged',arg0='org.freedesktop.FileManager1'";
 
 struct GObjectUnref {
     void operator()(gpointer p) const { g_object_unref(p); }
@@ -36,10 +43,55 @@ struct MessageUnref {
     void operator()(DBusMessage* message) const { dbus_message_unref(message); }
 };
 
+enum class Answer { Taken, Refused, Pending };
+
+// What one message says about the call `serial`: its reply (an error is a refusal: no such
+// service, or, from the bus, that the file manager left without answering), or the file
+// manager's name losing the owner that had the call; anything else says nothing.
+Answer readMessage(DBusMessage* message, dbus_uint32_t serial) {
+    const int type = dbus_message_get_type(message);
+    if ((type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR) &&
+        dbus_message_get_reply_serial(message) == serial) {
+        return type == DBUS_MESSAGE_TYPE_ERROR ? Answer::Refused : Answer::Taken;
+    }
+    if (!dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged")) return Answer::Pending;
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    DBusError error;
+    dbus_error_init(&error);
+    const bool read = dbus_message_get_args(message, &error, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
+                                            DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID);
+    dbus_error_free(&error);
+    // An owner that goes (dies, or gives the name up) takes the calls it had with it; a name
+    // that only gains an owner is a service the bus has just started for this call.
+    if (read && std::strcmp(name, kService) == 0 && *oldOwner != '\0') return Answer::Refused;
+    return Answer::Pending;
+}
+
+// Waits for the reply to `serial` or for the file manager to leave the bus, until `deadline`
+// at most. The bus tells both (its error for a recipient gone, and the name's owner change), so a
+// file manager that dies late is told from one that is slow by what the bus says, not by time.
+Answer awaitAnswer(DBusConnection* bus, dbus_uint32_t serial, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        while (DBusMessage* raw = dbus_connection_pop_message(bus)) {
+            std::unique_ptr<DBusMessage, MessageUnref> message(raw);
+            const Answer answer = readMessage(message.get(), serial);
+            if (answer != Answer::Pending) return answer;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return Answer::Pending;
+        // Blocks until something can be read or written, or the time is up; false once the
+        // connection is gone, which says nothing about the file manager.
+        if (!dbus_connection_read_write(bus, static_cast<int>(left.count()))) return Answer::Pending;
+    }
+}
+
 // The bus is reached through libdbus, not GDBus: GDBus sets SIGPIPE to "ignore" when a process
 // makes its first connection, and in a JVM that handler is the VM's (which checks it). libdbus
 // is told to leave it alone; it sends with MSG_NOSIGNAL anyway.
-bool callFileManager(const char* method, const char* uri) {
+bool callFileManager(const char* method, const char* uri, std::chrono::steady_clock::time_point deadline) {
     dbus_connection_set_change_sigpipe(FALSE);
     DBusError error;
     dbus_error_init(&error);
@@ -64,17 +116,15 @@ bool callFileManager(const char* method, const char* uri) {
         !dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &startupId)) {
         return false;
     }
-    const auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<DBusMessage, MessageUnref> reply(
-        dbus_connection_send_with_reply_and_block(bus.get(), call.get(), kCallTimeoutMs, &error));
-    // No answer in time is not a refusal: the bus answers at once when there is no such service.
-    // The bus gives the same error early when the file manager leaves without answering (it
-    // crashed): that call was not carried out.
-    const auto waited = std::chrono::steady_clock::now() - start;
-    const bool ranOut = waited >= std::chrono::milliseconds(kCallTimeoutMs * 9 / 10);
-    const bool taken = reply || (ranOut && dbus_error_has_name(&error, DBUS_ERROR_NO_REPLY));
-    dbus_error_free(&error);
-    return taken;
+    // Watched before the call goes out, so that no change after it is missed.
+    dbus_bus_add_match(bus.get(), kOwnerRule, &error);
+    if (dbus_error_is_set(&error)) {
+        dbus_error_free(&error);
+        return false;
+    }
+    dbus_uint32_t serial = 0;
+    if (!dbus_connection_send(bus.get(), call.get(), &serial)) return false;
+    return awaitAnswer(bus.get(), serial, deadline) != Answer::Refused;
 }
 
 // Opens the folder the way the desktop's "open" does, in a child process: GIO's launcher announces
@@ -99,6 +149,7 @@ bool openWithDefaultHandler(GFile* folder) {
 }  // namespace
 
 RevealRoute revealInFileManager(const char* path) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
     if (!path || !*path) return RevealRoute::Nothing;
     FilePtr file(g_file_new_for_path(path));
     const GFileType type = g_file_query_file_type(file.get(), G_FILE_QUERY_INFO_NONE, nullptr);
@@ -106,7 +157,7 @@ RevealRoute revealInFileManager(const char* path) {
     const bool folder = type == G_FILE_TYPE_DIRECTORY;
 
     TextPtr uri(g_file_get_uri(file.get()));
-    if (callFileManager(folder ? "ShowFolders" : "ShowItems", uri.get())) {
+    if (callFileManager(folder ? "ShowFolders" : "ShowItems", uri.get(), deadline)) {
         return RevealRoute::FileManager;
     }
     FilePtr parent(folder ? nullptr : g_file_get_parent(file.get()));

@@ -3,8 +3,9 @@
 // when no file manager answers there, the folder opened with its default handler.
 //
 // Thread safety: any thread; blocks for a second at most, whatever the file manager does: until
-// it has answered the call or the wait for its answer has run out (the call then counts as
-// made), or until the handler's process has been started.
+// it has answered the call, or has left the bus without answering (the bus says so; the folder is
+// then opened with its default handler), or the wait for its answer has run out (the call then
+// counts as made), or until the handler's process has been started.
 #pragma once
 
 namespace desktop {

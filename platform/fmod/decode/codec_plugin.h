@@ -12,7 +12,8 @@ typedef struct PWCodecStream PWCodecStream; /* the plug-in's own per-file state 
 typedef struct PWCodecInfo {
     int channels;
     int rate;
-    unsigned long long lengthFrames; /* exact */
+    unsigned long long lengthFrames; /* exact: what the file's data holds */
+    int cutShort;                    /* non-zero: the data ends before the length the file declares */
 } PWCodecInfo;
 
 typedef struct PWCodecDescription {

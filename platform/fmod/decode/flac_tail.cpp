@@ -1,5 +1,8 @@
 #include "flac_tail.hpp"
 
+#include <sys/types.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -19,6 +22,54 @@ uint8_t crc8(const unsigned char* p, size_t n) {
             crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
     }
     return crc;
+}
+
+// The frame checksum: CRC-16, polynomial 0x8005, over the frame including its header. Run over
+// a whole frame together with its stored checksum it gives 0.
+uint16_t crc16(const unsigned char* p, size_t n) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc = static_cast<uint16_t>(crc ^ (p[i] << 8));
+        for (int b = 0; b < 8; ++b)
+            crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
+    }
+    return crc;
+}
+
+// The stream information and the file's last bytes, as both tail checks read them.
+struct Tail {
+    bool flac = false;
+    uint32_t fixedBlockSize = 0;
+    int channels = 0;
+    std::vector<unsigned char> bytes;
+    size_t first = 0;  // where frames may start in `bytes` (after the header in a short file)
+};
+
+Tail readTail(const std::string& path) {
+    Tail t;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return t;
+    // "fLaC", the stream information's block header, then its body: the largest block size in
+    // bytes 2 and 3, the channel count in bits 4 to 6 of byte 12 (minus one).
+    unsigned char head[8 + 34];
+    t.flac = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "fLaC", 4) == 0 &&
+             (head[4] & 0x7F) == 0;
+    // off_t, not long: the size of a file past 2 GiB fits no long in the 32-bit library.
+    if (t.flac && ::fseeko(f, 0, SEEK_END) == 0) {
+        const off_t fileSize = ::ftello(f);
+        const off_t start = fileSize > kTailBytes ? fileSize - kTailBytes : 0;
+        t.bytes.resize(static_cast<size_t>(std::clamp<off_t>(fileSize, 0, kTailBytes)));
+        if (::fseeko(f, start, SEEK_SET) == 0)
+            t.bytes.resize(std::fread(t.bytes.data(), 1, t.bytes.size(), f));
+        else
+            t.bytes.clear();
+        t.first = start == 0 ? sizeof head : 0;
+    }
+    std::fclose(f);
+    t.fixedBlockSize = static_cast<uint32_t>(head[8 + 2]) << 8 | head[8 + 3];
+    t.channels = ((head[8 + 12] >> 1) & 7) + 1;
+    return t;
 }
 
 }  // namespace
@@ -81,36 +132,43 @@ bool parseFlacFrameHeader(const unsigned char* p, size_t size, int channels, uin
 }
 
 bool flacDataHoldsLength(const std::string& path, uint64_t frames) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    const Tail t = readTail(path);
+    if (!t.flac)
         return true;
-    // "fLaC", the stream information's block header, then its body: the largest block size in
-    // bytes 2 and 3, the channel count in bits 4 to 6 of byte 12 (minus one).
-    unsigned char head[8 + 34];
-    std::vector<unsigned char> tail(kTailBytes);
-    size_t got = 0;
-    const bool flac = std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "fLaC", 4) == 0 &&
-                      (head[4] & 0x7F) == 0;
-    long start = 0;
-    if (flac && std::fseek(f, 0, SEEK_END) == 0) {
-        const long fileSize = std::ftell(f);
-        start = fileSize > kTailBytes ? fileSize - kTailBytes : 0;
-        if (std::fseek(f, start, SEEK_SET) == 0)
-            got = std::fread(tail.data(), 1, tail.size(), f);
-    }
-    std::fclose(f);
-    if (!flac)
-        return true;
-    const uint32_t fixedBlockSize = static_cast<uint32_t>(head[8 + 2]) << 8 | head[8 + 3];
-    const int channels = ((head[8 + 12] >> 1) & 7) + 1;
-    const size_t first = start == 0 ? sizeof head : 0;  // a short file's tail starts with its header
-    for (size_t i = got; i-- > first;) {
+    const size_t got = t.bytes.size();
+    for (size_t i = got; i-- > t.first;) {
         FlacFrameHeader frame;
-        if (parseFlacFrameHeader(tail.data() + i, got - i, channels, fixedBlockSize, &frame) &&
+        if (parseFlacFrameHeader(t.bytes.data() + i, got - i, t.channels, t.fixedBlockSize, &frame) &&
             frame.firstSample < frames)
             return frame.firstSample + frame.blockSize >= frames;
     }
     return true;
+}
+
+uint64_t flacFramesInData(const std::string& path) {
+    const Tail t = readTail(path);
+    if (!t.flac)
+        return 0;
+    const unsigned char* p = t.bytes.data();
+    const size_t got = t.bytes.size();
+    // The last header, taken as one only when the frame before it ends where it starts: a sync
+    // pattern with a good header checksum also turns up by chance inside compressed audio.
+    for (size_t last = got; last-- > t.first;) {
+        FlacFrameHeader tail;
+        if (!parseFlacFrameHeader(p + last, got - last, t.channels, t.fixedBlockSize, &tail))
+            continue;
+        for (size_t before = last; before-- > t.first;) {
+            FlacFrameHeader prior;
+            if (!parseFlacFrameHeader(p + before, got - before, t.channels, t.fixedBlockSize, &prior) ||
+                prior.firstSample + prior.blockSize != tail.firstSample)
+                continue;
+            if (crc16(p + before, last - before) != 0)
+                break;  // not the frame before after all
+            // The last frame counts when it runs whole to the end of the file.
+            return crc16(p + last, got - last) == 0 ? tail.firstSample + tail.blockSize : tail.firstSample;
+        }
+    }
+    return 0;
 }
 
 }  // namespace pw::decode

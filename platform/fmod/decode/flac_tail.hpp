@@ -24,4 +24,9 @@ bool parseFlacFrameHeader(const unsigned char* p, size_t size, int channels, uin
 // the end of `frames`; true otherwise (nothing found that says the file was cut).
 bool flacDataHoldsLength(const std::string& path, uint64_t frames);
 
+// The frames a decode of the file gives, read from the headers of its last frames instead of
+// decoding it: the end of the last frame whose checksum holds (a frame cut off by the end of the
+// file decodes to nothing). 0 when the tail shows no chain of frame headers to go by.
+uint64_t flacFramesInData(const std::string& path);
+
 }  // namespace pw::decode

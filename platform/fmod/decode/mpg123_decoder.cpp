@@ -75,6 +75,35 @@ uint64_t decodedFrames(mpg123_handle* h, int channels) {
     }
 }
 
+// Samples of delay in the layer III synthesis, which gapless decoding drops along with the
+// encoder's delay.
+constexpr off_t kDecoderDelay = 529;
+
+// Frames a read from the start of a fresh handle gives: a header scan, then a decode of the last
+// seconds only. Without a usable scan the whole stream is decoded.
+uint64_t framesToEnd(mpg123_handle* h, int channels, long rate) {
+    if (mpg123_scan(h) == MPG123_OK) {
+        const off_t scanned = mpg123_length(h);
+        const off_t from = std::max<off_t>(0, scanned - static_cast<off_t>(4 * rate));
+        if (scanned > 0 && mpg123_seek(h, from, SEEK_SET) >= 0) {
+            // A scan that finds fewer frames than the file declares gives up its gapless end,
+            // and positions then count the frames a read from the start drops as well: the
+            // encoder's delay and the layer III decoder's own.
+            long delay = -1;
+            double unused = 0;
+            const off_t dropped = mpg123_getstate(h, MPG123_ENC_DELAY, &delay, &unused) == MPG123_OK && delay >= 0
+                                      ? static_cast<off_t>(delay) + kDecoderDelay
+                                      : 0;
+            const off_t landed = mpg123_tell(h);
+            if (landed >= dropped)
+                return static_cast<uint64_t>(landed - dropped) + decodedFrames(h, channels);
+        }
+        if (mpg123_seek(h, 0, SEEK_SET) != 0)
+            return 0;
+    }
+    return decodedFrames(h, channels);
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accurate) {
@@ -106,10 +135,12 @@ std::unique_ptr<Decoder> Mpg123Decoder::open(const std::string& path, bool accur
         // The frame count in the first frame is that of the whole file. A scan finds fewer frames,
         // gives up the gapless end the file declares and then counts the encoder delay as well,
         // which a read still drops: the length is what a read gives.
+        // The scan walks the frame headers without decoding; only the last seconds before the
+        // length it finds are decoded, from a sample-exact seek, to learn where a read ends.
         HandleCloser counter{openHandle(path, rate, channels)};
         if (!counter.h)
             return nullptr;
-        length = static_cast<off_t>(decodedFrames(counter.h, channels));
+        length = static_cast<off_t>(framesToEnd(counter.h, channels, rate));
         exact = true;
     } else if (accurate) {
         // The scan runs on a handle of its own: rewinding after a scan leaves the synthesis

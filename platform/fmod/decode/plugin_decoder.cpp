@@ -36,6 +36,7 @@ std::unique_ptr<Decoder> PluginDecoder::open(const PWCodecDescription& codec, co
     info.type = typeOf(codec);
     info.lengthFrames = pinfo.lengthFrames;
     info.lengthExact = true;
+    info.cutShort = pinfo.cutShort != 0;
     return std::unique_ptr<Decoder>(new PluginDecoder(codec, stream, info));
 }
 

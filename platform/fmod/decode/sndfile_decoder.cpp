@@ -12,6 +12,7 @@
 
 #include "flac_cut_view.hpp"
 #include "flac_tail.hpp"
+#include "pcm_chunks.hpp"
 
 namespace pw::decode {
 
@@ -101,13 +102,15 @@ uint64_t penultimateGranule(const std::string& path) {
     if (!f)
         return 0;
     std::vector<unsigned char> tail(256 * 1024);
-    long start = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long size = std::ftell(f);
-        start = size > static_cast<long>(tail.size()) ? size - static_cast<long>(tail.size()) : 0;
+    // Offsets as off_t (64 bits in every build): a long cannot hold the size of a file past 2 GiB
+    // in the 32-bit library.
+    off_t start = 0;
+    if (::fseeko(f, 0, SEEK_END) == 0) {
+        const off_t size = ::ftello(f);
+        start = size > static_cast<off_t>(tail.size()) ? size - static_cast<off_t>(tail.size()) : 0;
     }
     size_t got = 0;
-    if (std::fseek(f, start, SEEK_SET) == 0)
+    if (::fseeko(f, start, SEEK_SET) == 0)
         got = std::fread(tail.data(), 1, tail.size(), f);
     std::fclose(f);
     int64_t last = -1;
@@ -177,24 +180,34 @@ std::unique_ptr<Decoder> SndfileDecoder::open(const std::string& path, bool* isM
     info.rate = sfinfo.samplerate;
     info.lengthFrames = static_cast<uint64_t>(sfinfo.frames);
     // The data says how long the stream is when the header cannot: no length at all (an Ogg file
-    // cut before its last page), more than the file could hold, or a FLAC file whose last frame
-    // ends before it (a FLAC file cut short keeps its header's length). The count runs on this
-    // handle, and a fresh one starts the stream at its first frame.
-    const bool countData = sfinfo.frames == SF_COUNT_MAX || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte ||
-                           (major == SF_FORMAT_FLAC && !flacDataHoldsLength(path, info.lengthFrames));
+    // cut before its last page, a FLAC file written to a pipe), more than the file could hold, or
+    // a FLAC file whose last frame ends before it (a FLAC file cut short keeps its header's
+    // length). A FLAC file's frames are counted from the headers of its last frames; the others
+    // are decoded to their end on this handle, and a fresh one starts the stream at its first frame.
+    const bool flac = major == SF_FORMAT_FLAC;
+    const bool noLength = sfinfo.frames == SF_COUNT_MAX;
+    const bool countData = noLength || info.lengthFrames > fileBytes(path) * kMaxFramesPerByte ||
+                           (flac && !flacDataHoldsLength(path, info.lengthFrames));
     std::unique_ptr<FlacCutView> view;
     if (countData) {
-        info.lengthFrames = countFrames(file, sfinfo.channels);
+        const uint64_t fromHeaders = flac ? flacFramesInData(path) : 0;
+        info.lengthFrames = fromHeaders > 0 ? fromHeaders : countFrames(file, sfinfo.channels);
         // libFLAC seeks by the header's sample count and seek table: a FLAC file cut short is
         // read through a view in which they describe the data that is there.
-        if (major == SF_FORMAT_FLAC)
+        if (flac)
             view = FlacCutView::make(path, info.lengthFrames);
         sf_close(file);
         if (!(file = openLocked(path, &sfinfo, view.get())))
             return nullptr;
     }
+    // Cut short: the audio falls short of a length the header declares. A FLAC file without a
+    // sample count declares none (an encoder writing to a pipe leaves it 0), an Ogg file's last
+    // page does; a WAV or AIFF file whose data chunk runs past its end has its length clamped
+    // by the library, so only the chunk tells.
+    const bool declared = !(flac && noLength);
+    const bool pcmCut = (major == SF_FORMAT_WAV || major == SF_FORMAT_AIFF) && pcmDataChunkCut(path);
     info.lengthExact = true;
-    info.cutShort = countData;
+    info.cutShort = (countData && declared) || pcmCut;
     describe(sfinfo.format, &info);
     auto decoder = std::unique_ptr<SndfileDecoder>(new SndfileDecoder(file, info, path));
     decoder->lengthCounted_ = countData;

@@ -43,6 +43,11 @@ public:
         write_ = 0;
     }
 
+    // Switched on again: what the line held from before the bypass ends where the bypass began,
+    // and would be heard as a step one delay later. The part still to be read is cleared, and
+    // the first block enters the line fading in.
+    void engage() override { engaging_ = true; }
+
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
         if (takeChanges()) {
@@ -57,15 +62,22 @@ public:
         const int echoed = std::min(echoed_, channels);
         size_t write = write_;
         size_t read = write >= delay_ ? write - delay_ : write + length_ - delay_;
+        const bool fadeIn = engaging_;
+        if (engaging_) {
+            engaging_ = false;
+            for (size_t k = 0, at = read; k < delay_; ++k, at = at + 1 == length_ ? 0 : at + 1)
+                std::fill_n(&line_[at * kMaxChannels], kMaxChannels, 0.0f);
+        }
         for (unsigned f = 0; f < frames; ++f) {
             const float* x = in + static_cast<size_t>(f) * channels;
             float* y = out + static_cast<size_t>(f) * channels;
             float* head = &line_[write * kMaxChannels];
             const float* tail = &line_[read * kMaxChannels];
+            const float entering = fadeIn ? static_cast<float>(f + 1) / static_cast<float>(frames) : 1.0f;
             for (int ch = 0; ch < echoed; ++ch) {
                 const float input = x[ch];
                 const float back = tail[ch];
-                head[ch] = keepable(input + decay_ * back);
+                head[ch] = keepable(input * entering + decay_ * back);
                 y[ch] = dry_ * input + wet_ * back;
             }
             for (int ch = echoed; ch < channels; ++ch) y[ch] = x[ch];
@@ -82,6 +94,7 @@ private:
     size_t delay_ = 1;
     float decay_ = 0.0f, dry_ = 1.0f, wet_ = 0.0f;
     int echoed_ = kMaxChannels;
+    bool engaging_ = false;
 };
 
 }  // namespace

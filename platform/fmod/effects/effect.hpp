@@ -34,6 +34,10 @@ public:
     // Mixer thread only. Clears delay lines and envelopes.
     virtual void reset() = 0;
 
+    // Mixer thread only: the unit is switched on again after a bypass (not called on creation).
+    // An effect whose level should rise gradually when switched on starts over from here.
+    virtual void engage() {}
+
     // Mixer thread only; never allocates, never blocks. `in` and `out` hold `frames` interleaved
     // frames of `channels` channels (1..kMaxChannels, frames <= the maxFrames given at creation);
     // in == out is allowed.

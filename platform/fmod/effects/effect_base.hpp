@@ -3,8 +3,8 @@
 // Each effect publishes one table of ParamInfo (its ranges and defaults) and keeps the current
 // values in atomics, so that any thread may set or read a parameter while the mixer thread runs
 // process(). A "changed" flag tells process() to rebuild its coefficients at the start of the next
-// block; values are never applied in the middle of a block, which keeps a block's output a function
-// of the values seen at its start.
+// block; values are taken only there, which keeps a block's output a function of the values seen
+// at its start (the filters then glide to them over that block rather than step).
 #pragma once
 
 #include <array>

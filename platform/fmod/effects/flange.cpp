@@ -46,6 +46,10 @@ public:
         phase_ = 0.0;
     }
 
+    // Switched on again: the short line still holds what played before the bypass, which ends in
+    // a step. It is cleared, and the first block enters it fading in.
+    void engage() override { engaging_ = true; }
+
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
         if (takeChanges()) {
@@ -54,6 +58,11 @@ public:
             halfSweep_ = param(kDepth) * kSweepMs / 1000.0 * sampleRate_ / 2.0;  // frames
             step_ = kTwoPi * param(kRate) / sampleRate_;
         }
+        const bool fadeIn = engaging_;
+        if (engaging_) {
+            engaging_ = false;
+            std::fill(line_.begin(), line_.end(), 0.0f);
+        }
         const size_t mask = length_ - 1;
         size_t write = write_;
         double phase = phase_;
@@ -61,7 +70,8 @@ public:
             const float* x = in + static_cast<size_t>(f) * channels;
             float* y = out + static_cast<size_t>(f) * channels;
             float* head = &line_[write * kMaxChannels];
-            for (int ch = 0; ch < channels; ++ch) head[ch] = x[ch];
+            const float entering = fadeIn ? static_cast<float>(f + 1) / static_cast<float>(frames) : 1.0f;
+            for (int ch = 0; ch < channels; ++ch) head[ch] = x[ch] * entering;
 
             const double delay = halfSweep_ * (1.0 + std::sin(phase));
             const double whole = std::floor(delay);
@@ -72,7 +82,7 @@ public:
             const float* b = &line_[far * kMaxChannels];
             for (int ch = 0; ch < channels; ++ch) {
                 const float delayed = a[ch] + frac * (b[ch] - a[ch]);
-                y[ch] = dry_ * head[ch] + wet_ * delayed;
+                y[ch] = dry_ * x[ch] + wet_ * delayed;
             }
             write = (write + 1) & mask;
             phase += step_;
@@ -89,6 +99,7 @@ private:
     double phase_ = 0.0;
     double halfSweep_ = 0.0, step_ = 0.0;
     float dry_ = 1.0f, wet_ = 0.0f;
+    bool engaging_ = false;
 };
 
 }  // namespace

@@ -6,6 +6,9 @@
 // so the output never exceeds full scale (the peak is never below the current frame), quiet music
 // is raised at most to the maximum amplification, and the threshold keeps near-silence from being
 // blown up to the maximum. A fade time of 0 follows every frame (hard levelling).
+//
+// The follower starts at full scale (when made, reset, or switched on after a bypass), as after a
+// loud passage: a quiet track is brought up over the fade time, not in the unit's first block.
 #include <algorithm>
 #include <cmath>
 
@@ -29,7 +32,8 @@ class NormalizeEffect final : public EffectBase {
 public:
     explicit NormalizeEffect(int sampleRate) : EffectBase(kParams, kCount, sampleRate) {}
 
-    void reset() override { peak_ = 0.0f; }
+    void reset() override { peak_ = 1.0f; }
+    void engage() override { peak_ = 1.0f; }
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
@@ -55,7 +59,7 @@ public:
     }
 
 private:
-    float peak_ = 0.0f;
+    float peak_ = 1.0f;
     float fall_ = 0.0f, floor_ = kFloor, maxAmp_ = 1.0f;
 };
 

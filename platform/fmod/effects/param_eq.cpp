@@ -21,26 +21,55 @@ class ParamEqEffect final : public EffectBase {
 public:
     explicit ParamEqEffect(int sampleRate) : EffectBase(kParams, kCount, sampleRate) {}
 
-    void reset() override { bank_.reset(); }
+    // Starting over: the next settings are taken at once, as by a fresh unit, not glided to.
+    void reset() override {
+        bank_.reset();
+        first_ = true;
+    }
 
     void process(const float* in, float* out, unsigned frames, int channels) override {
         if (!validBlock(in, out, channels)) return;
-        if (takeChanges()) {
+        if (takeChanges() || first_) {
             // A centre above Nyquist (a 12 kHz band on a 22.05 kHz mix) is designed at 0.49 x rate.
-            bank_.setCoefs(designPeaking(param(kCenter), param(kBandwidth), param(kGain), sampleRate_));
-            unity_ = param(kGain) == 1.0f;
+            const Setting to{param(kCenter), param(kBandwidth), param(kGain)};
+            unity_ = to.gain == 1.0;
+            if (first_) {
+                bank_.setCoefs(design(to));
+            } else {
+                // A band back from a kill rises over the block; the section at unity (poles and
+                // zeros cancelled) is where a glide from or to a flat band starts or ends.
+                const Setting from = now_;
+                glideBlock(
+                    bank_,
+                    [&](double t) {
+                        return design({logBetween(from.hz, to.hz, t), linBetween(from.octaves, to.octaves, t),
+                                       logBetween(from.gain, to.gain, t)});
+                    },
+                    in, out, frames, channels);
+                now_ = to;
+                return;
+            }
+            first_ = false;
+            now_ = to;
         }
         // At unity the section is the identity in theory but not bit for bit in practice: keep
         // the history fed so a later gain change starts from the signal.
         if (unity_)
-            bank_.passThrough(in, out, frames, channels);
+            bank_.passThrough(in, out, frames, channels, 0.0);
         else
             bank_.process(in, out, frames, channels);
     }
 
 private:
+    struct Setting {
+        double hz, octaves, gain;
+    };
+    BiquadCoefs design(const Setting& s) const { return designPeaking(s.hz, s.octaves, s.gain, sampleRate_); }
+
     BiquadBank bank_;
+    Setting now_{};
     bool unity_ = true;
+    bool first_ = true;
 };
 
 }  // namespace

@@ -33,6 +33,7 @@ int aacOpen(const char* path, PWCodecStream** out, PWCodecInfo* info) {
         info->channels = s->stream.channels();
         info->rate = s->stream.rate();
         info->lengthFrames = s->stream.length();
+        info->cutShort = s->stream.cutShort() ? 1 : 0;
         *out = s;
         return 0;
     } catch (...) {

@@ -111,7 +111,20 @@ bool AacStream::countPackets(int64_t* packets, int64_t* firstTs) {
     AVStream* st = fmt_->streams[stream_];
     const int entries = avformat_index_get_entries_count(st);
     if (entries > 0 && std::strcmp(fmt_->iformat->name, "aac") != 0) {
-        *packets = entries;
+        // Packets lie in the file in the order the index lists them; those that end past the
+        // end of the file (one cut short) never decode.
+        const int64_t fileBytes = avio_size(fmt_->pb);
+        int whole = entries;
+        while (fileBytes > 0 && whole > 0) {
+            const AVIndexEntry* e = avformat_index_get_entry(st, whole - 1);
+            if (e->pos + e->size <= fileBytes)
+                break;
+            --whole;
+        }
+        if (whole == 0)
+            return false;
+        cutShort_ = whole < entries;
+        *packets = whole;
         *firstTs = avformat_index_get_entry(st, 0)->timestamp;
         return true;
     }

@@ -5,6 +5,7 @@
 // has the decoder drop (an M4A's edit list; its final block's padding is kept, as FFmpeg itself
 // decodes it). An M4A lists its packets in its index; an ADTS stream has none, so its packets are
 // counted once at open by parsing their headers, which also gives the demuxer an index to seek by.
+// A cut M4A keeps the whole file's index: only the packets that lie whole in the file count.
 //
 // Seeks go through that index to a packet shortly before the target and decode forward from
 // there (see seek()). Not thread-safe; the host serialises calls on one stream.
@@ -35,6 +36,9 @@ public:
     int channels() const { return channels_; }
     int rate() const { return rate_; }
     uint64_t length() const { return length_; }
+    // The index lists packets past the end of the file (an interrupted copy): the length is that
+    // of the packets the file holds.
+    bool cutShort() const { return cutShort_; }
 
     long read(int16_t* dst, unsigned long frames);
     bool seek(uint64_t frame);
@@ -68,6 +72,7 @@ private:
     int rate_ = 0;
     uint64_t length_ = 0;
     uint64_t blockFrames_ = 1024;
+    bool cutShort_ = false;
 
     std::vector<int16_t> pending_;  // converted samples not yet handed out
     size_t pendingPos_ = 0;         // in samples

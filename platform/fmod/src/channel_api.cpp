@@ -1,7 +1,9 @@
 // The Channel calls. Setting calls are atomics (safe from any thread, also from inside a read
 // callback of the channel's own units); stop and addDSP are structural (graph lock).
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "system_impl.hpp"
 
@@ -20,6 +22,18 @@ FMOD_RESULT withSource(ChannelImpl* c, Fn fn) {
     return pw::guarded([&] { return fn(*c->source); });  // a stream's seek may allocate
 }
 
+// A channel cut off mid-waveform clicks: while the mixer thread runs, a stop lets it fade out
+// over one block first. The wait is bounded (the block being mixed, the fading one, and a margin)
+// so a stalled device never holds a stop; without a running mixer (offline rendering) the
+// channel stops at once, as it then plays no further block anyway.
+void waitFadedOut(pw::mix::SystemImpl* s, const ChannelImpl* c) {
+    const double blockSeconds = static_cast<double>(s->blockFrames) / std::max(1, s->mixRate.load(std::memory_order_relaxed));
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(3.0 * blockSeconds + 0.005);
+    while (!c->silent.load(std::memory_order_acquire) && c->live() && s->mixerRunning.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+}
+
 }  // namespace
 
 FMOD_RESULT FMOD::Channel::getSystemObject(System** system) {
@@ -35,6 +49,15 @@ FMOD_RESULT FMOD::Channel::stop() {
     if (!c) return FMOD_OK;  // over already: nothing to stop
     auto* s = c->system;
     if (s->onMixerThread()) return FMOD_ERR_INVALID_THREAD;
+    if (s->mixerRunning.load(std::memory_order_acquire)) {
+        {
+            // Under the lock, so the request cannot land on a later playback of the same body.
+            std::lock_guard<std::mutex> lock(s->graphLock);
+            if (pw::mix::resolveChannel(this) != c) return FMOD_OK;
+            c->stopFading.store(true, std::memory_order_release);
+        }
+        waitFadedOut(s, c);
+    }
     std::lock_guard<std::mutex> lock(s->graphLock);
     // Resolved again under the lock: another thread may have stopped it meanwhile.
     if (pw::mix::resolveChannel(this) == c) pw::mix::releaseChannel(s, c);

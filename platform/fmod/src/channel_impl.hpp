@@ -44,6 +44,10 @@ struct ChannelImpl : FMOD::Channel {
     std::atomic<float> pan{0.0f};
     std::atomic<float> matrix[kMaxSpeakers][kMaxInputs];
     std::atomic<void*> userData{nullptr};
+    // A stop in progress: the mixer fades the channel out over one block as for a pause, then
+    // raises `silent`, and the stop goes on to take it out of the mix.
+    std::atomic<bool> stopFading{false};
+    std::atomic<bool> silent{false};
 
     // Structure: written under the graph lock while the channel is out of the mix; read by the
     // mixer only between its in-flight increment and decrement.
@@ -56,6 +60,13 @@ struct ChannelImpl : FMOD::Channel {
     // Mixer thread state.
     Resampler resampler;
     SpectrumRing ring;
+    // The speaker gains (matrix x volume x pan, 0 when muted or paused) the last block ended on:
+    // each block ramps from these to the current settings, so no level change steps. `gainsFresh`
+    // (set at start, out of the mix) takes the first block's gains as they are; `rendering` says the
+    // last block pulled the source (a pause lets one block fade out before the source stops).
+    float appliedGain[kMaxSpeakers][kMaxInputs] = {};
+    bool gainsFresh = true;
+    bool rendering = false;
 
     ChannelImpl() {
         for (auto& row : matrix)

@@ -132,12 +132,17 @@ FMOD_RESULT startChannel(SystemImpl* s, StartArgs args, FMOD::Channel** out) {
     c->ring.allocate(channels);
     c->resetMatrix();
     c->paused.store(args.paused, std::memory_order_relaxed);
+    c->gainsFresh = true;
+    c->stopFading.store(false, std::memory_order_relaxed);
+    c->silent.store(false, std::memory_order_relaxed);
+    c->rendering = !args.paused;
     c->mute.store(false, std::memory_order_relaxed);
     c->volume.store(args.volume, std::memory_order_relaxed);
     c->pan.store(args.pan, std::memory_order_relaxed);
     c->frequency.store(args.source->defaultFrequency(), std::memory_order_relaxed);
     if (args.head) {
         static_cast<DspSource*>(args.source.get())->setChannel(c);
+        args.head->wet = DSPImpl::Wet::Fresh;
         args.head->owner.store(c, std::memory_order_seq_cst);
         args.head->headOf = c;
         args.head->active.store(true, std::memory_order_relaxed);

@@ -8,32 +8,64 @@
 
 namespace pw::mix {
 
+namespace {
+
+// out = in + (out - in) x t, t rising from 0 to 1 over the block (or falling when `fadeOut`).
+void crossFade(const float* in, float* out, unsigned frames, int channels, bool fadeOut) {
+    for (unsigned f = 0; f < frames; ++f) {
+        const float t = static_cast<float>(f + 1) / static_cast<float>(frames);
+        const float w = fadeOut ? 1.0f - t : t;
+        for (int ch = 0; ch < channels; ++ch) {
+            const size_t k = static_cast<size_t>(f) * channels + ch;
+            out[k] = in[k] + (out[k] - in[k]) * w;
+        }
+    }
+}
+
+}  // namespace
+
 bool DSPImpl::process(const void* where, float* in, float* out, unsigned frames, int channels) {
     inflight.fetch_add(1, std::memory_order_seq_cst);
     bool wrote = false;
-    if (owner.load(std::memory_order_seq_cst) == where && active.load(std::memory_order_relaxed) &&
-        !bypass.load(std::memory_order_relaxed)) {
-        if (effect) {
-            if (resetPending.exchange(false, std::memory_order_acq_rel)) effect->reset();
-            // Wider raw mixes, and blocks longer than the unit was sized for (a unit made before
-            // the buffer size changed), pass the built-in units.
-            if (channels <= fx::kMaxChannels && frames <= effectMaxFrames) {
-                effect->process(in, out, frames, channels);
-                wrote = true;
-            }
-        } else if (description.read) {
-            // A callback that leaves its output alone (or fails) passes its input on; a failing
-            // callback never stops the mix.
-            std::memcpy(out, in, sizeof(float) * frames * channels);
-            description.read(&state, in, out, frames, channels, channels);
-            wrote = true;
+    if (owner.load(std::memory_order_seq_cst) == where && active.load(std::memory_order_relaxed)) {
+        const bool bypassed = bypass.load(std::memory_order_relaxed);
+        const Wet before = wet;
+        if (!bypassed || before == Wet::Wet) {
+            // Switched on after a bypass: the unit starts over from its engaging state.
+            if (effect && before == Wet::Dry) effect->engage();
+            wrote = run(in, out, frames, channels);
         }
-        const float mix = connection.mix.load(std::memory_order_relaxed);
-        if (wrote && mix != 1.0f) {
-            for (size_t k = 0; k < static_cast<size_t>(frames) * channels; ++k) out[k] *= mix;
-        }
+        wet = bypassed ? Wet::Dry : Wet::Wet;
+        // A bypass switched on plays the last processed block fading to dry; switched off, the
+        // processed block rises from dry.
+        if (wrote && before != Wet::Fresh && bypassed != (before == Wet::Dry))
+            crossFade(in, out, frames, channels, bypassed);
     }
     inflight.fetch_sub(1, std::memory_order_release);
+    return wrote;
+}
+
+bool DSPImpl::run(float* in, float* out, unsigned frames, int channels) {
+    bool wrote = false;
+    if (effect) {
+        if (resetPending.exchange(false, std::memory_order_acq_rel)) effect->reset();
+        // Wider raw mixes, and blocks longer than the unit was sized for (a unit made before
+        // the buffer size changed), pass the built-in units.
+        if (channels <= fx::kMaxChannels && frames <= effectMaxFrames) {
+            effect->process(in, out, frames, channels);
+            wrote = true;
+        }
+    } else if (description.read) {
+        // A callback that leaves its output alone (or fails) passes its input on; a failing
+        // callback never stops the mix.
+        std::memcpy(out, in, sizeof(float) * frames * channels);
+        description.read(&state, in, out, frames, channels, channels);
+        wrote = true;
+    }
+    const float mix = connection.mix.load(std::memory_order_relaxed);
+    if (wrote && mix != 1.0f) {
+        for (size_t k = 0; k < static_cast<size_t>(frames) * channels; ++k) out[k] *= mix;
+    }
     return wrote;
 }
 
@@ -93,6 +125,7 @@ void attachUnit(SystemImpl* system, Chain& chain, DSPImpl* unit) {
         throw;
     }
     unit->chain = &chain;
+    unit->wet = DSPImpl::Wet::Fresh;  // detached and idle: the mixer reads it only once owned
     unit->owner.store(&chain, std::memory_order_seq_cst);
     unit->active.store(true, std::memory_order_relaxed);
 }

@@ -56,6 +56,12 @@ struct DSPImpl : FMOD::DSP {
     std::atomic<float> defaultPan{0.0f};
     std::atomic<int> defaultPriority{128};
 
+    // Mixer thread (reset by attachUnit before the unit is published): whether the last block ran
+    // the unit. A bypass switched either way cross-fades between the dry and the processed block
+    // over one block instead of stepping; a unit just attached starts as it is.
+    enum class Wet { Fresh, Dry, Wet };
+    Wet wet = Wet::Fresh;
+
     // See the removal protocol above.
     std::atomic<const void*> owner{nullptr};
     std::atomic<int> inflight{0};
@@ -73,6 +79,8 @@ struct DSPImpl : FMOD::DSP {
     // it is attached to `where`, active and not bypassed; returns false when `out` was not
     // written (the input then passes unchanged).
     bool process(const void* where, float* in, float* out, unsigned frames, int channels);
+    // Mixer thread: the unit itself over the block, bypass aside; false when `out` was not written.
+    bool run(float* in, float* out, unsigned frames, int channels);
 
     static DSPImpl* cast(FMOD::DSP* dsp) { return static_cast<DSPImpl*>(dsp); }
 };

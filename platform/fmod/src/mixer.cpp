@@ -26,9 +26,32 @@ void runChain(const Chain& chain, float*& cur, float*& other, unsigned frames, i
     }
 }
 
+// Adds `gain` x `in` (every `ch`-th sample) to every `mixChannels`-th sample of `o`, the gain moving
+// in a straight line from `from` to `to` over the block.
+void addRamped(float* o, const float* in, unsigned frames, int mixChannels, int ch, float from, float to) {
+    if (from == to) {
+        for (unsigned f = 0; f < frames; ++f) o[f * mixChannels] += to * in[f * ch];
+        return;
+    }
+    const float step = (to - from) / static_cast<float>(frames);
+    for (unsigned f = 0; f < frames; ++f) o[f * mixChannels] += (from + step * static_cast<float>(f + 1)) * in[f * ch];
+}
+
 // Returns false when the channel's source ended in this block.
 bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
-    if (c->paused.load(std::memory_order_relaxed)) return true;  // a paused channel pulls nothing
+    const bool stopping = c->stopFading.load(std::memory_order_acquire);
+    const bool paused = stopping || c->paused.load(std::memory_order_relaxed);
+    if (paused && (!c->rendering || c->gainsFresh)) {
+        // Faded out already (or paused before its first block): a paused channel pulls nothing.
+        if (c->rendering || c->gainsFresh) {
+            for (auto& row : c->appliedGain) std::fill(std::begin(row), std::end(row), 0.0f);
+            c->gainsFresh = false;
+            c->rendering = false;
+        }
+        if (stopping) c->silent.store(true, std::memory_order_release);
+        return true;
+    }
+    c->rendering = !paused;  // a pause renders this one block more, fading it out
     const unsigned frames = s->blockFrames;
     const int ch = c->channels;
     float* cur = s->scratch.a.data();
@@ -38,10 +61,12 @@ bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
     const bool more = c->resampler.render(*c->source, cur, frames, ratio);
     runChain(c->chain, cur, other, frames, ch);
     c->ring.write(cur, frames);
-    if (c->mute.load(std::memory_order_relaxed)) return more;
 
-    const float volume = c->volume.load(std::memory_order_relaxed);
+    const bool silent = paused || c->mute.load(std::memory_order_relaxed);
+    const float volume = silent ? 0.0f : c->volume.load(std::memory_order_relaxed);
     const float pan = c->pan.load(std::memory_order_relaxed);
+    const bool fresh = c->gainsFresh;
+    c->gainsFresh = false;
     const int mixChannels = s->layout.channels;
     for (int speaker = 0; speaker < kMaxSpeakers; ++speaker) {
         const int out = s->layout.channelOf[speaker];
@@ -51,10 +76,11 @@ bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
         if (speaker == FMOD_SPEAKER_FRONT_RIGHT && pan < 0.0f) panGain = 1.0f + pan;
         for (int input = 0; input < ch; ++input) {
             const float gain = c->matrix[speaker][input].load(std::memory_order_relaxed) * volume * panGain;
-            if (gain == 0.0f) continue;
-            const float* in = cur + input;
-            float* o = mix + out;
-            for (unsigned f = 0; f < frames; ++f) o[f * mixChannels] += gain * in[f * ch];
+            float& applied = c->appliedGain[speaker][input];
+            const float from = fresh ? gain : applied;
+            applied = gain;
+            if (gain == 0.0f && from == 0.0f) continue;
+            addRamped(mix + out, cur + input, frames, mixChannels, ch, from, gain);
         }
     }
     return more;
@@ -104,7 +130,16 @@ void mixBlock(SystemImpl* s, float* out) {
     const float groupGain = s->master.mute.load(std::memory_order_relaxed)
                                 ? 0.0f
                                 : s->master.volume.load(std::memory_order_relaxed);
-    if (groupGain != 1.0f) {
+    // The group's volume ramps over the block from where the last one ended.
+    const float fromGain = s->appliedGroupGain;
+    s->appliedGroupGain = groupGain;
+    if (fromGain != groupGain) {
+        const float step = (groupGain - fromGain) / static_cast<float>(frames);
+        for (unsigned f = 0; f < frames; ++f) {
+            const float g = fromGain + step * static_cast<float>(f + 1);
+            for (int k = 0; k < mixChannels; ++k) cur[static_cast<size_t>(f) * mixChannels + k] *= g;
+        }
+    } else if (groupGain != 1.0f) {
         for (size_t k = 0; k < static_cast<size_t>(frames) * mixChannels; ++k) cur[k] *= groupGain;
     }
     runChain(s->systemChain, cur, other, frames, mixChannels);
@@ -118,12 +153,14 @@ FMOD_RESULT startMixerThread(SystemImpl* s) {
     try {
         s->thread = std::thread([s] {
             tl_mixerSystem = s;
+            s->mixerRunning.store(true, std::memory_order_release);
             float* out = s->scratch.out.data();
             // The device's write paces us: it returns once the device took the block.
             while (!s->stopping.load(std::memory_order_acquire)) {
                 mixBlock(s, out);
                 if (!s->stream->write(out, s->blockFrames)) break;  // device gone
             }
+            s->mixerRunning.store(false, std::memory_order_release);
             tl_mixerSystem = nullptr;
         });
     } catch (const std::exception&) {

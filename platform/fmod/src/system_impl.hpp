@@ -81,6 +81,7 @@ struct SystemImpl : FMOD::System {
     std::mutex graphLock;
     Reclaimer reclaimer;
     ChannelGroupImpl master;
+    float appliedGroupGain = 1.0f;  // mixer thread: the master volume the last block ended on
     Chain systemChain;
     std::vector<ChannelImpl*> channels;  // bodies taken from the pool: playing, or ended and not reaped
     std::unique_ptr<std::atomic<ChannelImpl*>[]> active;      // maxChannels slots; the mixer's view
@@ -90,6 +91,7 @@ struct SystemImpl : FMOD::System {
     std::unique_ptr<dev::OutputStream> stream;
     std::thread thread;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> mixerRunning{false};  // the mixer thread is in its loop (a stop may wait a block)
     SpectrumRing outputRing;
     struct Scratch {
         std::vector<float> a, b;        // channel buffers, kMaxInputs x block

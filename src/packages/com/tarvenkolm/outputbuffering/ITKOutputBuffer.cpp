@@ -224,7 +224,17 @@ int ITKOutputBuffer::readFromResampledBuffer(float* out, unsigned int frames, in
         if (r != -1) std::memset(out, 0, static_cast<size_t>(samples) * sizeof(float));
         m_uiUnderruns.fetch_add(1, std::memory_order_acq_rel);
     }
+    if (samples > 0) {
+        const float* last = out + samples - static_cast<uint32_t>(channels);
+        m_fLastTakenLeft.store(last[0], std::memory_order_relaxed);
+        m_fLastTakenRight.store(channels > 1 ? last[1] : last[0], std::memory_order_relaxed);
+    }
     return 0;
+}
+
+void ITKOutputBuffer::getLastTaken(float* left, float* right) const {
+    if (left) *left = m_fLastTakenLeft.load(std::memory_order_relaxed);
+    if (right) *right = m_fLastTakenRight.load(std::memory_order_relaxed);
 }
 
 }  // namespace com_tarvenkolm_outputbuffering

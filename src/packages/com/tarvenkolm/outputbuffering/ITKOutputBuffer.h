@@ -96,6 +96,10 @@ public:
     // tried (take it again later).
     bool getTaken(Taken* taken) const;
 
+    // The last frame the mixer took out of the ring (its first two channels; silence after a
+    // read the ring could not serve): what a jump must fade from. Any thread.
+    void getLastTaken(float* left, float* right) const;
+
     // Blocks kept ahead at normal speed, and the top speed the ring is sized for.
     static constexpr unsigned int kAheadBlocks = 2;
     static constexpr unsigned int kTopSpeed = 25;
@@ -126,6 +130,8 @@ private:
     std::atomic<uint64_t> m_uiTakenEpoch;
     std::atomic<uint64_t> m_uiTakenFrames;
     std::atomic<int64_t> m_lTakenAtNs;
+    std::atomic<float> m_fLastTakenLeft{0.0f};   // written by the mixer's read
+    std::atomic<float> m_fLastTakenRight{0.0f};
 };
 
 }  // namespace com_tarvenkolm_outputbuffering
