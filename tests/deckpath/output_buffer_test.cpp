@@ -1,10 +1,12 @@
-// The output ring with a counting source: renders four blocks ahead, plays silence on underrun,
+// The output ring with a counting source: renders two blocks ahead, plays silence on underrun,
 // stores nothing for a failed render, waits for a running render on reset, and bypasses.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -86,18 +88,18 @@ TEST(ITKOutputBuffer, SleepIsTheBlockTimeClampedToOneToTenMilliseconds) {
     }
 }
 
-TEST(ITKOutputBuffer, RendersFourBlocksAheadThenPlaysThemInOrder) {
+TEST(ITKOutputBuffer, RendersTwoBlocksAheadThenPlaysThemInOrder) {
     CountingSource source;
     ITKOutputBuffer ob(&source);
     ASSERT_EQ(ob.startBuffering(1024, 2, 44100.0f, true), 0);
-    // Room for four blocks ahead at the top scratch speed, twice over (what was read stays behind).
-    EXPECT_EQ(ob.getRingSize(), 2048 * 4 * 25 * 2 + 9);
+    // Room for two blocks ahead at the top scratch speed, twice over (what was read stays behind).
+    EXPECT_EQ(ob.getRingSize(), 2048 * 2 * 25 * 2 + 9);
     EXPECT_FALSE(ob.isBypassed());
-    EXPECT_EQ(ob.getKeptAheadSamples(), 4u * 2048);
+    EXPECT_EQ(ob.getKeptAheadSamples(), 2u * 2048);
     ASSERT_TRUE(eventually([&] { return ob.holdsKeptAhead(); }));
-    EXPECT_EQ(ob.getAheadSamples(), 4u * 2048);
+    EXPECT_EQ(ob.getAheadSamples(), 2u * 2048);
     usleep(30000);                      // a few more wake-ups with nothing taken
-    EXPECT_EQ(source.calls.load(), 4);  // a fifth block is not rendered
+    EXPECT_EQ(source.calls.load(), 2);  // a third block is not rendered
     EXPECT_FALSE(source.lastFlag.load());
 
     std::vector<float> block(2048);
@@ -123,7 +125,7 @@ TEST(ITKOutputBuffer, RendersFourBlocksAheadThenPlaysThemInOrder) {
 
 // Scratching: at speed s the mixer takes s blocks per mixer block, one mixer block per wake-up of
 // the worker here. Every block the mixer asks for is there, in order, up to the top speed; back at
-// speed 1 the worker keeps four blocks ahead again.
+// speed 1 the worker keeps two blocks ahead again.
 TEST(ITKOutputBuffer, KeepsUpWithTheMixerAtEveryScratchSpeed) {
     for (const unsigned int speed : {1u, 3u, 10u, 25u}) {
         SCOPED_TRACE(speed);
@@ -132,7 +134,7 @@ TEST(ITKOutputBuffer, KeepsUpWithTheMixerAtEveryScratchSpeed) {
         ASSERT_EQ(ob.startBuffering(1024, 2, 44100.0f, true), 0);
         ob.stopThread();  // the test wakes the worker
         ob.setSpeed(-static_cast<float>(speed));  // reverse takes as much
-        EXPECT_EQ(ob.getKeptAheadSamples(), 4 * speed * 2048u);  // as long ahead as four blocks at 1x
+        EXPECT_EQ(ob.getKeptAheadSamples(), 2 * speed * 2048u);  // as long ahead as two blocks at 1x
         std::vector<float> block(2048);
         unsigned int expectedFirst = 1;
         auto play = [&](unsigned int wakes, unsigned int blocksPerWake) {
@@ -147,8 +149,40 @@ TEST(ITKOutputBuffer, KeepsUpWithTheMixerAtEveryScratchSpeed) {
         };
         play(60, speed);
         ob.setSpeed(1.0f);
-        EXPECT_EQ(ob.getKeptAheadSamples(), 4u * 2048);
+        EXPECT_EQ(ob.getKeptAheadSamples(), 2u * 2048);
         play(8, 1);
+        EXPECT_EQ(ob.getUnderruns(), 0u);
+    }
+}
+
+// Steady play in real time: a reader takes one block per block time, as the mixer does, while the
+// worker keeps the ring. The ring never runs dry, and never holds more than two blocks ahead, or,
+// for a block shorter than the worker's wake-ups are reliable, what 4 ms of audio needs beyond one.
+TEST(ITKOutputBuffer, SteadyPlayKeepsTwoBlocksAheadOrTheWakeUpMargin) {
+    struct Case {
+        unsigned int frames;
+        float rate;
+        unsigned int mostBlocks;
+    };
+    for (const Case& c : {Case{1024, 44100, 2}, Case{512, 48000, 2}, Case{256, 44100, 2}, Case{128, 44100, 3},
+                          Case{64, 48000, 4}}) {
+        SCOPED_TRACE(c.frames);
+        CountingSource source;
+        ITKOutputBuffer ob(&source);
+        ASSERT_EQ(ob.startBuffering(static_cast<int>(c.frames), 2, c.rate, true), 0);
+        const unsigned int block = 2 * c.frames;
+        ASSERT_TRUE(eventually([&] { return ob.holdsKeptAhead(); }));
+        std::vector<float> out(block);
+        const auto blockTime = std::chrono::nanoseconds(static_cast<int64_t>(1e9 * c.frames / c.rate));
+        auto due = std::chrono::steady_clock::now();
+        unsigned int most = 0;
+        for (int b = 0; b < static_cast<int>(0.25 * c.rate / c.frames); ++b) {
+            due += blockTime;
+            std::this_thread::sleep_until(due);
+            most = std::max(most, ob.getAheadSamples());
+            ASSERT_EQ(ob.readFromResampledBuffer(out.data(), c.frames, 2, true), 0);
+        }
+        EXPECT_LE(most, c.mostBlocks * block) << most / block << " blocks ahead";
         EXPECT_EQ(ob.getUnderruns(), 0u);
     }
 }
@@ -189,7 +223,7 @@ TEST(ITKOutputBuffer, BypassWithoutSourceIs33) {
     EXPECT_EQ(ob.readFromResampledBuffer(block.data(), 64, 2, true), 33);
     EXPECT_EQ(block, std::vector<float>(128, 7.0f));
     EXPECT_FALSE(ob.activePullData());  // no source: nothing rendered, nothing stored
-    EXPECT_EQ(ob.getFreeSamples(), static_cast<unsigned int>(64 * 2 * 4 * 25 * 2 + 1));
+    EXPECT_EQ(ob.getFreeSamples(), static_cast<unsigned int>(64 * 2 * 2 * 25 * 2 + 1));
 }
 
 TEST(ITKOutputBuffer, FailedRenderStoresNothing) {

@@ -9,10 +9,22 @@
 namespace pw::dev {
 namespace {
 
-constexpr uint32_t kQueuedBlocks = 4;
-constexpr pa_usec_t kMinLatencyUs = 50000;
-// The mixer fills one block while the callback may take the other.
-constexpr size_t kRingBlocks = 2;
+// The engine's output holds four mixer blocks from the mixer to the sink, this stream's own
+// hand-over included: the ring's one block and what the server holds. (The block the mixer has
+// computed and waits to queue goes into the ring the moment the callback empties it, so it does
+// not wait a block's time on top.) Measured on a null sink, a block is heard about three blocks
+// after it was mixed: the server keeps its buffer under tlength.
+constexpr uint32_t kOutputBlocks = 4;
+constexpr uint32_t kRingBlocks = 1;
+// Smaller blocks (128 frames) underrun on a busy machine: the main-loop thread does not run
+// reliably often enough to move them one at a time. The output then holds what four blocks of
+// this many frames would, the ring's share as whole blocks.
+constexpr uint32_t kFloorFrames = 256;
+
+uint32_t ringBlocks(unsigned blockFrames) {
+    const uint32_t frames = std::max(1u, blockFrames);
+    return std::max(kRingBlocks, (kFloorFrames * kRingBlocks + frames - 1) / frames);
+}
 
 constexpr std::chrono::milliseconds kMinStall{100};
 constexpr pa_usec_t kHeartbeatUs = 20000;
@@ -26,7 +38,7 @@ PulseOutput::PulseOutput(std::shared_ptr<PulseConnection> connection, const std:
       channels_(channels),
       blockSamples_(static_cast<size_t>(blockFrames) * static_cast<size_t>(channels)),
       retryUs_(std::max<pa_usec_t>(500, static_cast<pa_usec_t>(blockFrames) * 500000 / static_cast<pa_usec_t>(rate))),
-      handoff_(blockSamples_, kRingBlocks, static_cast<unsigned>(rate), blockFrames, kMinStall) {}
+      handoff_(blockSamples_, ringBlocks(blockFrames), static_cast<unsigned>(rate), blockFrames, kMinStall) {}
 
 FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const std::string& sink,
                               int channels, int rate, unsigned blockFrames, std::unique_ptr<OutputStream>* out) {
@@ -43,13 +55,16 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     pa_stream_set_write_callback(self->stream_, onWritable, self.get());
     pa_stream_set_underflow_callback(self->stream_, onUnderflow, self.get());
 
-    // A small target latency: four mixer blocks queued at the server (the buffer count the engine
-    // configures), and never less than kMinLatencyUs. Less than that underruns as soon as the
-    // machine is busy for a moment (a build, a sanitizer), and an underrun is an audible gap.
+    // The server's share of the four blocks is its whole latency (PA_STREAM_ADJUST_LATENCY: the
+    // sink's own buffer counts within tlength). The floor stays below every setting that plays
+    // clean: a floor larger than the blocks makes the server ask in large bursts, the mixer then
+    // renders back to back and drains the decks' rings (a 50 ms floor did at 128 frames).
     const uint32_t blockBytes = static_cast<uint32_t>(blockFrames) * static_cast<uint32_t>(pa_frame_size(&spec));
-    const uint32_t minBytes = static_cast<uint32_t>(pa_usec_to_bytes(kMinLatencyUs, &spec));
+    const uint32_t frameBytes = static_cast<uint32_t>(pa_frame_size(&spec));
+    const uint32_t outputFrames = kOutputBlocks * std::max(blockFrames, kFloorFrames);
     pa_buffer_attr attr = serverChosenAttr();
-    attr.tlength = std::max(kQueuedBlocks * blockBytes, minBytes);
+    attr.tlength = (outputFrames - ringBlocks(blockFrames) * blockFrames) * frameBytes;
+    attr.minreq = blockBytes;
     if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, kUnmixedStreamFlags, nullptr, nullptr) < 0 ||
         !awaitPulseStream(c, self->stream_, "sink", sink))
         return FMOD_ERR_OUTPUT_INIT;

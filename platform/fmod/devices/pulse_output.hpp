@@ -8,12 +8,13 @@
 // keeps the others silent. The positions therefore only label the channels; the routing is ours.
 //
 // The mixer never touches the server's main-loop lock, which every card, recording and stream open
-// of the process shares: it puts its blocks into a two-block lock-free ring (BlockHandoff), and the
-// stream's write callback, on the main-loop thread, moves them to the server when it asks. When the
+// of the process shares: it puts its blocks into a one-block lock-free ring (BlockHandoff), and the
+// stream's write callback, on the main-loop thread, moves them to the server when it asks. The
+// ring holds one block and the server's latency is asked for three, so that the output holds the
+// four blocks the engine's buffer settings give. When the
 // server asks for more than the ring holds, a timer looks again every half block until the
 // request is met; otherwise the timer beats every 20 ms, so that the mixer knows the main-loop
-// thread runs even while the server asks for nothing. The server's own buffer (tlength) is what covers a busy machine; the ring adds at
-// most two blocks to the latency.
+// thread runs even while the server asks for nothing.
 #pragma once
 
 #include <atomic>

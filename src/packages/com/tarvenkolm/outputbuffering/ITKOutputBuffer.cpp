@@ -145,12 +145,18 @@ void ITKOutputBuffer::setSpeed(float speed) {
 }
 
 unsigned int ITKOutputBuffer::getKeptAheadSamples() const {
-    const unsigned int block = static_cast<unsigned int>(m_iChannels.load(std::memory_order_acquire)) *
-                               m_uiFrames.load(std::memory_order_acquire);
-    // Four mixer blocks' worth at the present speed, in whole ring blocks, never under four.
+    const unsigned int frames = m_uiFrames.load(std::memory_order_acquire);
+    const unsigned int block = static_cast<unsigned int>(m_iChannels.load(std::memory_order_acquire)) * frames;
+    // Two mixer blocks' worth at the present speed, in whole ring blocks: what the mixer takes
+    // next, and one more that covers the worker's wake-up meanwhile.
     const float speed = std::min(m_fSpeed.load(std::memory_order_acquire), static_cast<float>(kTopSpeed));
-    const long blocks = std::lround(static_cast<double>(kAheadBlocks) * speed);
-    return block * static_cast<unsigned int>(std::max<long>(kAheadBlocks, blocks));
+    const long blocks = std::lround(std::ceil(static_cast<double>(kAheadBlocks) * speed));
+    // A block shorter than the worker's wake-ups are reliable: as many more as cover kWakeMarginMs.
+    const float rate = m_fSampleRate.load(std::memory_order_acquire);
+    const double blockMs = rate > 0.0f ? 1000.0 * frames / rate : 0.0;
+    const long wake = blockMs > 0.0 ? 1 + std::lround(std::ceil(kWakeMarginMs / blockMs)) : 0;
+    const long most = static_cast<long>(kAheadBlocks * kTopSpeed);
+    return block * static_cast<unsigned int>(std::min(most, std::max<long>({kAheadBlocks, blocks, wake})));
 }
 
 void ITKOutputBuffer::fillStep() {

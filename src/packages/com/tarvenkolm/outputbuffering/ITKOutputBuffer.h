@@ -4,9 +4,11 @@
 //
 // Depth
 // - At speed s the mixer takes s blocks per block of its own (a scratch goes up to 25x). The deck
-//   tells the buffer its speed; at each wake-up the worker renders until the ring holds four mixer
-//   blocks' worth at that speed (at least four blocks): the same time of audio ahead at any speed,
-//   so a fast scratch never runs the ring dry and normal play keeps its short lead.
+//   tells the buffer its speed; at each wake-up the worker renders until the ring holds two mixer
+//   blocks' worth at that speed (at least two blocks): the same time of audio ahead at any speed,
+//   so a fast scratch never runs the ring dry and normal play keeps its short lead (what the
+//   render step changes, a pause, is heard at most two blocks after a change at the mixer). A
+//   block shorter than the worker's wake-ups are reliable gets as many more as cover kWakeMarginMs.
 // - The ring is sized once, in startBuffering, for that depth at the top speed: the mixer thread
 //   never waits for an allocation, and a scratch never outgrows it.
 //
@@ -75,7 +77,7 @@ public:
     // The speed the mixer plays the ring at (its magnitude; the deck sets it with its speed). Any
     // thread, the mixer's too: one atomic store.
     void setSpeed(float speed);
-    // Samples the worker keeps ahead of the mixer at the present speed: at least four blocks.
+    // Samples the worker keeps ahead of the mixer at the present speed: at least two blocks.
     unsigned int getKeptAheadSamples() const;
     // True when the worker has nothing to add now: another block would exceed what it keeps ahead.
     bool holdsKeptAhead();
@@ -99,8 +101,11 @@ public:
     void getLastTaken(float* left, float* right) const;
 
     // Blocks kept ahead at normal speed, and the top speed the ring is sized for.
-    static constexpr unsigned int kAheadBlocks = 4;
+    static constexpr unsigned int kAheadBlocks = 2;
     static constexpr unsigned int kTopSpeed = 25;
+    // Audio the ring holds beyond the block the mixer takes next, at the least: a worker that
+    // sleeps a millisecond is not reliably woken much sooner than this on a busy machine.
+    static constexpr double kWakeMarginMs = 4.0;
 
     // Worker sleep between steps: the block time in whole milliseconds, clamped to 1..10.
     static unsigned int sleepMilliseconds(unsigned int frames, float sampleRate);
