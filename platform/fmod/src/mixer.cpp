@@ -43,11 +43,9 @@ bool mixChannel(SystemImpl* s, ChannelImpl* c, float* mix) {
     const bool paused = stopping || c->paused.load(std::memory_order_relaxed);
     if (paused && (!c->rendering || c->gainsFresh)) {
         // Faded out already (or paused before its first block): a paused channel pulls nothing.
-        if (c->rendering || c->gainsFresh) {
-            for (auto& row : c->appliedGain) std::fill(std::begin(row), std::end(row), 0.0f);
-            c->gainsFresh = false;
-            c->rendering = false;
-        }
+        // A channel that has not played yet stays fresh: its first block after the unpause plays
+        // at its level at once, as a sample's attack must, however many blocks the mixer ran
+        // while it waited (a start paused, then unpaused, races the mixer's next block).
         if (stopping) c->silent.store(true, std::memory_order_release);
         return true;
     }
