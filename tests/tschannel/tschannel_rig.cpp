@@ -151,7 +151,9 @@ bool OutputRig::play(TimeStretchedChannel& channel, unsigned int blocks, bool wa
         if (ring && ring->isBypassed()) feedPrefetch(channel);
         // One block per fill: at speed 2 the card takes two ring blocks per block of its own.
         const unsigned int n = 1;
-        if (!pw::testhooks::step(kCard, n)) return false;
+        // To rest: the mixer has taken its next block from the ring, so a report read now is
+        // the frame it takes after that, and a change made now meets no take in progress.
+        if (!pw::testhooks::stepToRest(kCard, n)) return false;
         blocks -= n;
     }
     return true;

@@ -30,6 +30,11 @@ bool step(const std::string& name, unsigned blocks) {
     return device && device->step(blocks);
 }
 
+bool stepToRest(const std::string& name, unsigned blocks) {
+    auto device = dev::findVirtualOutput(name);
+    return device && device->stepToRest(blocks);
+}
+
 bool holdSoundServerLock(unsigned milliseconds) {
     const auto connection = dev::pulseConnection();
     if (!connection) return false;

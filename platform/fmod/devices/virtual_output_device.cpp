@@ -102,9 +102,23 @@ bool VirtualOutputDevice::step(unsigned blocks) {
     return reached && open_ && generation_ == generation && done_ >= target;
 }
 
+bool VirtualOutputDevice::stepToRest(unsigned blocks) {
+    if (!step(blocks)) return false;
+    std::unique_lock<std::mutex> lk(mutex_);
+    const uint64_t generation = generation_;
+    const bool rested =
+        changed_.wait_for(lk, kStepTimeout, [&] { return resting_ || !open_ || generation_ != generation; });
+    return rested && resting_ && open_ && generation_ == generation;
+}
+
 bool VirtualOutputDevice::takeCredit(const std::atomic<bool>& aborted) {
     std::unique_lock<std::mutex> lk(mutex_);
+    if (credits_ == 0) {
+        resting_ = true;
+        changed_.notify_all();
+    }
     changed_.wait(lk, [&] { return credits_ > 0 || aborted.load(std::memory_order_acquire); });
+    resting_ = false;
     if (aborted.load(std::memory_order_acquire)) return false;
     --credits_;
     return true;

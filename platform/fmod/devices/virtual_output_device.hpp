@@ -31,6 +31,9 @@ public:
     void clearReceived();
     // Lets `blocks` more blocks through a stepped device and waits until they were written.
     bool step(unsigned blocks);
+    // step(), then waits until the mixer has computed its next block and waits for a credit to
+    // write it: nothing on the mixer's side moves until the next step.
+    bool stepToRest(unsigned blocks);
 
     // For the stream (VirtualOutput) ---------------------------------------------------------------
     // Mixer thread: waits for a step credit; false once `aborted` is set.
@@ -54,6 +57,7 @@ private:
     uint64_t generation_ = 0;  // counts opens, so a step can tell its stream closed
     uint64_t credits_ = 0;     // blocks a stepped device may still take
     uint64_t done_ = 0;        // blocks written since open
+    bool resting_ = false;     // the mixer waits for a credit, none being left
 
     // Guards worker_ (the open stream's sink worker). Separate from mutex_ so that a test copying
     // megabytes out of the store never holds up the mixer's step bookkeeping.

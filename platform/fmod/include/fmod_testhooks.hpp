@@ -37,6 +37,9 @@ void clearReceived(const std::string& name);
 // For an output with pacing=stepped: lets `blocks` more blocks through and returns once the mixer
 // has written them. false when the device is not open or the blocks did not come within 10 s.
 bool step(const std::string& name, unsigned blocks);
+// step(), then waits until the mixer has computed its next block (reading every channel for it)
+// and waits to write it: what the channels report no longer moves until the next step.
+bool stepToRest(const std::string& name, unsigned blocks);
 
 // The PulseAudio server -------------------------------------------------------------------------
 
