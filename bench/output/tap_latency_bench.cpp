@@ -6,8 +6,8 @@
 // bench.TapLatency runs in a JVM on the real engine library and prints when it made each call and
 // when the mixer computed the block that made it audible or silent (a probe unit at the end of
 // the mix). This process records the sink's monitor and places every recorded frame on the same
-// steady clock from the server's own timing reports of the recording, and polls the server for
-// what it holds of the engine's stream. A reference stream, a plain playback stream whose own
+// steady clock from the server's own timing reports of the recording; polling the server for what
+// it holds of the engine's stream tells when the layer wrote each block to it. A reference stream, a plain playback stream whose own
 // timing reports say when its clicks play, checks that chain first: its clicks must be heard in
 // the recording when its reports say (within 2 ms).
 //
@@ -138,10 +138,13 @@ std::vector<double> playReference(std::shared_ptr<PulseConnection> c, const std:
             pa_stream_write(s, buffer.data(), buffer.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
             written += frames;
         }
-        // Each click's time from the stream's reports once it is written: where play stands now.
+        // Each click's time from the stream's reports (where play stands now), asked again until
+        // shortly before it plays: the last answer counts.
         pa_usec_t t = 0;
-        for (size_t i = heardNs.size(); i < clickAt.size() && pa_stream_get_time(s, &t) == 0; ++i)
-            heardNs.push_back(static_cast<double>(nowNs()) + 1e9 * static_cast<double>(clickAt[i]) / kRate - 1e3 * t);
+        heardNs.resize(clickAt.size(), INFINITY);
+        for (size_t i = 0; i < clickAt.size(); ++i)
+            if (static_cast<double>(nowNs()) < heardNs[i] - 5e6 && pa_stream_get_time(s, &t) == 0)
+                heardNs[i] = static_cast<double>(nowNs()) + 1e9 * static_cast<double>(clickAt[i]) / kRate - 1e3 * t;
         pa_threaded_mainloop_unlock(c->loop());
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         pa_threaded_mainloop_lock(c->loop());
@@ -172,16 +175,27 @@ void pollServer(std::shared_ptr<PulseConnection> c, std::atomic<bool>& stop, std
         };
         c->finish(pa_context_get_sink_input_info_list(c->context(), onInput, &ctx));
         pa_threaded_mainloop_unlock(c->loop());
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         pa_threaded_mainloop_lock(c->loop());
     }
 }
 
-double serverShareNear(const std::vector<ServerShare>& polls, double ns) {
-    const ServerShare* best = nullptr;
-    for (const ServerShare& s : polls)
-        if (!best || std::fabs(s.atNs - ns) < std::fabs(best->atNs - ns)) best = &s;
-    return best ? best->queueMs + best->sinkMs : NAN;
+// When the layer wrote the data that plays up to `heardNs` to the server. Between two writes,
+// a poll's time plus what the server holds then is when the last frame written plays: so the
+// write lies between the last poll that places it earlier and the first that does not.
+double writtenAt(const std::vector<ServerShare>& polls, double afterNs, double heardNs) {
+    const ServerShare* before = nullptr;
+    for (const ServerShare& s : polls) {
+        if (s.atNs < afterNs) {
+            before = &s;
+            continue;
+        }
+        if (s.atNs + 1e6 * (s.queueMs + s.sinkMs) >= heardNs - 2e5)
+            return before ? std::max(afterNs, 0.5 * static_cast<double>(before->atNs + s.atNs))
+                          : static_cast<double>(s.atNs);
+        before = &s;
+    }
+    return NAN;
 }
 
 // The recording, with each frame's time on the steady clock.
@@ -219,7 +233,7 @@ struct Row {
     unsigned block = 0;
     double refErr = NAN, refMax = NAN;
     Legs play, sample, pause;
-    double lead = NAN, leadMin = NAN, leadMax = NAN, leadServer = NAN;
+    double lead = NAN, leadMin = NAN, leadMax = NAN;
 };
 
 Row measure(int ms, unsigned block, int trials) {
@@ -296,10 +310,10 @@ Row measure(int ms, unsigned block, int trials) {
             total.push_back((h.at(*f) - k.callNs) / 1e6);
             if (k.blockNs <= 0) continue;
             const double blockHeard = h.at(*f) - 1e9 * k.offset / kRate;
-            const double server = serverShareNear(polls, blockHeard);
+            const double written = writtenAt(polls, k.blockNs, blockHeard + 1e9 * block / kRate);
             toMixer.push_back((k.blockNs - k.callNs) / 1e6);
-            serverMs.push_back(server);
-            handover.push_back((blockHeard - k.blockNs) / 1e6 - server);
+            handover.push_back((written - k.blockNs) / 1e6);
+            serverMs.push_back((blockHeard - written) / 1e6);
         }
         return Legs{median(total), median(toMixer), median(handover), median(serverMs), total.size()};
     };
@@ -310,7 +324,7 @@ Row measure(int ms, unsigned block, int trials) {
     // GetPosition against the clicks heard (every 500 ms of the track): the position reported
     // nearest the moment a click was heard, less the click's place (the 500 ms step below it).
     if (positions.size() > 10) {
-        std::vector<double> leads, shares;
+        std::vector<double> leads;
         float loudest = 0;
         for (size_t f = h.frameAt(positions.front().first); f < h.frameAt(positions.back().first); ++f)
             loudest = std::max(loudest, h.level(f));
@@ -321,13 +335,11 @@ Row measure(int ms, unsigned block, int trials) {
                 return std::fabs(a.first - h.at(*f)) < std::fabs(b.first - h.at(*f));
             });
             leads.push_back(near->second - 500.0 * std::floor(near->second / 500.0));
-            shares.push_back(serverShareNear(polls, h.at(*f)));
             from = h.at(*f) + 100e6;
         }
         row.lead = median(leads);
         row.leadMin = leads.empty() ? NAN : *std::min_element(leads.begin(), leads.end());
         row.leadMax = leads.empty() ? NAN : *std::max_element(leads.begin(), leads.end());
-        row.leadServer = median(shares);
     }
     std::printf("%5u frames: %zu plays, %zu samples, %zu pauses heard; %zu positions\n", block, row.play.heard,
                 row.sample.heard, row.pause.heard, positions.size());
@@ -354,8 +366,8 @@ int main(int argc, char** argv) {
     // frames a play within 35 ms; pause to silence at most two blocks more than play to sound;
     // GetPosition ahead of the sound by the server's share plus at most one block.
     auto verdict = [](double value, double bound) { return std::isnan(bound) ? "" : value <= bound ? "ok" : "OVER"; };
-    std::printf("\nMedians in ms from the Java call; a play or pause split into: call to the mixer's block, the\n"
-                "layer's hand-over (mixed to the server), the server (its queue of the stream and the sink).\n");
+    std::printf("\nMedians in ms from the Java call; each split into: call to the mixer's block, the layer's\n"
+                "hand-over (mixed to written to the server, to within the server polls' 2-3 ms), the server.\n");
     std::printf("%6s %-7s %7s %8s %9s %7s %8s\n", "block", "call", "heard", "->mixer", "hand-over", "server", "bound");
     for (const Row& r : rows) {
         const double blockMs = 1000.0 * r.block / kRate;
@@ -375,12 +387,12 @@ int main(int argc, char** argv) {
     std::printf("\n%6s %20s %30s %12s\n", "block", "chain check: median", "GetPosition lead: median",
                 "bound");
     for (const Row& r : rows) {
-        const double bound = r.leadServer + 1000.0 * r.block / kRate;
+        const double bound = r.play.server + 1000.0 * r.block / kRate;
         std::printf("%6u %12.2f (%4.2f) %13.1f (%5.1f..%5.1f) %8.1f %s\n", r.block, r.refErr, r.refMax, r.lead,
                     r.leadMin, r.leadMax, bound, verdict(r.lead, bound));
     }
     std::printf("chain check: the reference stream's clicks heard against its own reports (largest error).\n"
                 "GetPosition lead: the position reported when a click was heard, less the click's place\n"
-                "(range); bound: the server's share then, plus one block.\n");
+                "(range); bound: the server's leg of a play, plus one block.\n");
     return 0;
 }
