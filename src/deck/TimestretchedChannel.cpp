@@ -6,6 +6,8 @@
 
 #include <SoundTouch.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DebugLog.h"
@@ -358,6 +360,22 @@ void TimeStretchedChannel::rerenderPastLoopEnd(unsigned int renderedBefore) {
     // The ring and the stretcher start again from the frame the mixer takes next (a jump from
     // where play is, so the seam crosses from the frame heard last), and the ring is filled again
     // at once rather than at its worker's next wake-up, so the mixer's next take finds it full.
+    // The emptied stretcher starts as much later in the source as its sound would lag the line
+    // (earlier below tempo 1), so the deck stays on the beat it played; within the loop, on its
+    // circle.
+    long lag = 0;
+    {
+        std::lock_guard<std::mutex> render(m_renderGuard);
+        lag = std::lround(emptyStretcherLag(m_fTempoFactor.load(std::memory_order_acquire)));
+    }
+    const long length = static_cast<long>(loopEnd - loopStart);
+    if (from >= loopStart) {
+        long into = (static_cast<long>(from - loopStart) + lag) % length;
+        if (into < 0) into += length;
+        from = loopStart + static_cast<unsigned int>(into);
+    } else {
+        from = static_cast<unsigned int>(std::max(0L, static_cast<long>(from) + lag));
+    }
     setPosition(from, FMOD_TIMEUNIT_PCM);
     for (unsigned int k = 0; k < com_tarvenkolm_outputbuffering::ITKOutputBuffer::kAheadBlocks && !ring->holdsKeptAhead(); ++k)
         if (!ring->activePullData()) break;
