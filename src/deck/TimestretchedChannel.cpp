@@ -363,10 +363,11 @@ void TimeStretchedChannel::rerenderPastLoopEnd(unsigned int renderedBefore) {
     // The emptied stretcher starts as much later in the source as its sound would lag the line
     // (earlier below tempo 1), so the deck stays on the beat it played; within the loop, on its
     // circle.
+    const float factor = m_fTempoFactor.load(std::memory_order_acquire);
     long lag = 0;
-    {
+    if (factor != 1.0f) {
         std::lock_guard<std::mutex> render(m_renderGuard);
-        lag = std::lround(emptyStretcherLag(m_fTempoFactor.load(std::memory_order_acquire)));
+        lag = std::lround(emptyStretcherLag(factor));
     }
     const long length = static_cast<long>(loopEnd - loopStart);
     if (from >= loopStart) {
