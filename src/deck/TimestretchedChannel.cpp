@@ -6,6 +6,8 @@
 
 #include <SoundTouch.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DebugLog.h"
@@ -339,18 +341,43 @@ void TimeStretchedChannel::rerenderPastLoopEnd(unsigned int renderedBefore) {
     m_pLoopSound->getLoopWindow(&loopStart, &loopEnd);
     unsigned int heard = 0;
     if (getPosition(&heard, FMOD_TIMEUNIT_PCM, false) != 0) return;
-    // Only forward play that has rendered past an end the mixer has not taken yet (at the end
-    // itself the next take is the loop start). The source's reader runs on the prefetch worker:
-    // by now it may already have wrapped to the loop start (it reads behind what is heard), with
-    // the ring still holding what it had rendered past the end before the change, so its place
-    // before the change counts too.
+    // Only forward play that has rendered past the end. The source's reader runs on the prefetch
+    // worker: by now it may already have wrapped to the loop start (it reads behind what is
+    // heard), with the ring still holding what it had rendered past the end before the change,
+    // so its place before the change counts too.
     const unsigned int renderedNow = m_pLoopSound->getReaderPosition();
     const bool renderedPast = renderedBefore > loopEnd || renderedNow > loopEnd || renderedNow < heard;
-    if (m_pLoopSound->isReverse() || heard > loopEnd || !renderedPast) return;
-    // The ring and the stretcher start again from the frame the mixer takes next (a jump to
+    if (m_pLoopSound->isReverse() || !renderedPast || loopEnd <= loopStart) return;
+    // An end set from the report may lie a little behind play already: the report moves in
+    // whole mixer blocks, and an end in milliseconds rounds. The mixer has then played that far
+    // past the end, so play goes on as far into the loop, and the loop keeps the beat its end
+    // sets. An end a whole lap or more behind play is left to the source's next read.
+    unsigned int from = heard;
+    if (heard >= loopEnd) {
+        if (heard - loopEnd >= loopEnd - loopStart) return;
+        from = loopStart + (heard - loopEnd);
+    }
+    // The ring and the stretcher start again from the frame the mixer takes next (a jump from
     // where play is, so the seam crosses from the frame heard last), and the ring is filled again
     // at once rather than at its worker's next wake-up, so the mixer's next take finds it full.
-    setPosition(heard, FMOD_TIMEUNIT_PCM);
+    // The emptied stretcher starts as much later in the source as its sound would lag the line
+    // (earlier below tempo 1), so the deck stays on the beat it played; within the loop, on its
+    // circle.
+    const float factor = m_fTempoFactor.load(std::memory_order_acquire);
+    long lag = 0;
+    if (factor != 1.0f) {
+        std::lock_guard<std::mutex> render(m_renderGuard);
+        lag = std::lround(emptyStretcherLag(factor));
+    }
+    const long length = static_cast<long>(loopEnd - loopStart);
+    if (from >= loopStart) {
+        long into = (static_cast<long>(from - loopStart) + lag) % length;
+        if (into < 0) into += length;
+        from = loopStart + static_cast<unsigned int>(into);
+    } else {
+        from = static_cast<unsigned int>(std::max(0L, static_cast<long>(from) + lag));
+    }
+    setPosition(from, FMOD_TIMEUNIT_PCM);
     for (unsigned int k = 0; k < com_tarvenkolm_outputbuffering::ITKOutputBuffer::kAheadBlocks && !ring->holdsKeptAhead(); ++k)
         if (!ring->activePullData()) break;
 }

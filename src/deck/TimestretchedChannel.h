@@ -198,6 +198,10 @@ private:
     // has not taken yet: that audio is rendered again from the frame the mixer takes next.
     // renderedBefore: the source reader's place before the change.
     void rerenderPastLoopEnd(unsigned int renderedBefore);
+    // Source frames by which an emptied stretcher's sound at this tempo factor lags the line of
+    // the frame it starts from (0 on the 1:1 path). Call with m_renderGuard held: it sets the
+    // stretcher's tempo to the factor's, as the next render step would.
+    double emptyStretcherLag(float factor);
     // Before a seek empties the ring: the source's fade starts from what the mixer took last.
     void handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring);
     // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.

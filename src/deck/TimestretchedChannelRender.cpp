@@ -253,6 +253,20 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     return 0;
 }
 
+double TimeStretchedChannel::emptyStretcherLag(float factor) {
+    if (factor == 1.0f) return 0.0;
+    // A sequence plays at the source's own rate, so in steady play the sound's line runs through
+    // the sequences' middles (see renderStretched). An emptied stretcher starts its first
+    // sequence at the frame it is given: that sequence's middle, and the line from it on, lie
+    // (tempo - 1) half sequences behind where the frame's own line would run.
+    const double tempo = 1.0 / static_cast<double>(factor);
+    m_pStretcher->setTempo(tempo);
+    const double overlap =
+        stretcherOverlapFrames(m_pStretcher->getSetting(SETTING_OVERLAP_MS), static_cast<double>(m_fFrequency));
+    const double sequence = m_pStretcher->getSetting(SETTING_NOMINAL_OUTPUT_SEQUENCE) + overlap;
+    return (tempo - 1.0) * sequence / 2.0;
+}
+
 int TimeStretchedChannel::renderDirect(float* out, unsigned int len, float left, float right) {
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
     unsigned int fadeFrames = 0;  // frames of the stretcher's last output, in m_pWork
