@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "MixerThread.h"
 #include "TimestretchedChannel.h"
@@ -25,6 +27,8 @@ using com_tarvenkolm_outputbuffering::ITKOutputBuffer;
 
 namespace {
 constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
+// A block whose source span is this small stood still: the source gave silence.
+constexpr double kStandstillFrames = 16.0;
 }  // namespace
 
 void TimeStretchedChannel::calculateNewPosition(unsigned int frames) {
@@ -153,19 +157,47 @@ bool TimeStretchedChannel::sourceNowLocked(double* frame) {
         start += q.frames;
     }
     if (!found || block.frames == 0) return false;
-    const double progress =
-        std::min(std::max(0.0, x - static_cast<double>(block.ringStart)), static_cast<double>(block.frames));
+    const double frames = static_cast<double>(block.frames);
+    const double progress = std::min(std::max(0.0, x - static_cast<double>(block.ringStart)), frames);
     const double factor = static_cast<double>(m_fTempoFactor.load(std::memory_order_acquire));
     const bool reverse = m_pLoopSound->isReverse();
-    const double span = static_cast<double>(block.to) - static_cast<double>(block.from);
-    const double expected = static_cast<double>(block.frames) / factor;
-    if ((reverse ? span <= 0.0 : span >= 0.0) && std::fabs(span) <= 2.0 * expected + 2.0) {
-        *frame = static_cast<double>(block.from) + span * progress / static_cast<double>(block.frames);
+    const double dir = reverse ? -1.0 : 1.0;
+    const double begin = block.from, end = block.to;
+    const double span = end - begin;
+    const double expected = frames / factor;
+    // Source frames a block may stand for beyond its nominal share: the stretcher's backlog
+    // varies from block to block by up to a sequence.
+    const double slack = expected + 2.0;
+    double at = 0.0;
+    TimeStretchCorrector::Jump jump{};
+    if (dir * span >= 0.0 && dir * span <= 2.0 * expected + 2.0) {
+        at = begin + span * progress / frames;
+    } else if (std::fabs(span) <= kStandstillFrames) {
+        // The source stood still (the silence of a far jump, while the prefetch fetches): the
+        // block ends where it began, on the frame asked, give or take the prefetch's word.
+        at = begin;
+    } else if (m_corrector.findJump(reverse ? begin - slack : begin - 2.0, reverse ? begin + 2.0 : begin + slack,
+                                    reverse ? end - 2.0 : end - slack, reverse ? end + slack : end + 2.0,
+                                    !pw::rt::onMixerThread(), &jump)) {
+        // A jump inside the block (a loop's wrap): the block plays on from where it began up to
+        // the frame the jump left, then from the frame it landed on, each part its share of the
+        // block. The report wraps when the mixer takes the wrap.
+        const double before = std::max(0.0, dir * (jump.left - begin));
+        const double after = std::max(0.0, dir * (end - jump.landed));
+        const double walked = (before + after) * progress / frames;
+        at = walked < before ? begin + dir * walked : jump.landed + dir * (walked - before);
     } else {
-        // A jump inside the block (a loop's wrap): on from where the block began; the next block
-        // lands after the jump.
-        *frame = static_cast<double>(block.from) + (reverse ? -progress : progress) / factor;
+        // A jump the walk did not keep: on from where the block began; the next block lands
+        // after the jump.
+        at = begin + dir * progress / factor;
     }
+    // The prefetch lands on whole words, a frame or so from the frame asked: a report never
+    // goes back by that little (only a wrap or a jump goes back).
+    if (m_bSourceReported && dir * (m_dReportedSource - at) > 0.0 && dir * (m_dReportedSource - at) <= kStandstillFrames)
+        at = m_dReportedSource;
+    m_dReportedSource = at;
+    m_bSourceReported = true;
+    *frame = at;
     return true;
 }
 
@@ -276,6 +308,7 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
         m_uiTakenCount = 0;
         m_bLineValid = false;
         m_dReportedFrames = 0.0;
+        m_bSourceReported = false;
     }
     m_uiLastQueued = heard;
     // A new epoch of the ring's count: what the mixer still takes of the old place counts for

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "tschannel_rig.h"
@@ -181,6 +182,11 @@ TEST_P(PositionPerTempo, ReportSitsOnTheSoundsLine) {
         ASSERT_GT(errors.size(), 40u);
         std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
         const double median = errors[errors.size() / 2];
+        double mean = 0.0;
+        for (double e : errors) mean += e;
+        mean /= static_cast<double>(errors.size());
+        fprintf(stderr, "render offset tempo %.3f rate %d %s: median %.2f ms, mean %.2f ms over %zu clicks\n", c.tempo,
+                c.rate, loop ? "loop" : "plain", median, mean, errors.size());
         EXPECT_LE(std::fabs(median), 3.0) << median << " ms";
     }
 }
