@@ -278,11 +278,12 @@ private:
     bool m_bLineValid;
     double m_dLineFrames;
     int64_t m_lLineNs;
-    // The furthest ring frame a report has stood for since the last seek, and the source frame
-    // of the last report (m_bSourceReported: one since the seek).
+    // The furthest ring frame a report has stood for since the last seek.
     double m_dReportedFrames;
-    double m_dReportedSource = 0.0;
-    bool m_bSourceReported = false;
+    // The frame the last seek's prefetch lands on, and whether play still stands there: until it
+    // moves on, blocks queued at the landing frame stand for the frame asked.
+    unsigned int m_uiSeekLanding = 0;
+    bool m_bHoldAtAsked = false;
     // The mixer's rate, read at construction (0: unknown); takeLeadNs's answer for the ring rate
     // it was last asked about.
     int m_iMixRate;

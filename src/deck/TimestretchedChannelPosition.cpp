@@ -43,11 +43,21 @@ void TimeStretchedChannel::accountLocked(uint64_t taken, int64_t atNs) {
     uint64_t start = m_uiQueueRingStart;
     while (done < m_positionQueue.size() && start + m_positionQueue[done].frames <= taken) {
         const PosList& block = m_positionQueue[done];
-        m_taken[m_uiTakenNext] =
-            TakenBlock{start, m_uiHeardPosition.load(std::memory_order_relaxed), block.position, block.frames};
+        const unsigned int heard = m_uiHeardPosition.load(std::memory_order_relaxed);
+        unsigned int position = block.position;
+        // A block that stood still after a seek (the silence while the prefetch fetches) ends on
+        // the frame the prefetch lands on, a few frames before the one asked: the report stays
+        // on the one asked until play moves on.
+        if (m_bHoldAtAsked) {
+            if (position == m_uiSeekLanding)
+                position = heard;
+            else
+                m_bHoldAtAsked = false;
+        }
+        m_taken[m_uiTakenNext] = TakenBlock{start, heard, position, block.frames};
         m_uiTakenNext = (m_uiTakenNext + 1) % kTakenHistory;
         if (m_uiTakenCount < kTakenHistory) ++m_uiTakenCount;
-        m_uiHeardPosition.store(block.position, std::memory_order_release);
+        m_uiHeardPosition.store(position, std::memory_order_release);
         start += block.frames;
         ++done;
     }
@@ -149,11 +159,14 @@ bool TimeStretchedChannel::sourceNowLocked(double* frame) {
     }
     uint64_t start = m_uiQueueRingStart;
     unsigned int from = m_uiHeardPosition.load(std::memory_order_relaxed);
+    bool hold = m_bHoldAtAsked;
     for (const PosList& q : m_positionQueue) {
         if (x < static_cast<double>(start)) break;
-        block = TakenBlock{start, from, q.position, q.frames};
+        hold = hold && q.position == m_uiSeekLanding;
+        const unsigned int to = hold ? from : q.position;
+        block = TakenBlock{start, from, to, q.frames};
         found = true;
-        from = q.position;
+        from = to;
         start += q.frames;
     }
     if (!found || block.frames == 0) return false;
@@ -191,12 +204,6 @@ bool TimeStretchedChannel::sourceNowLocked(double* frame) {
         // after the jump.
         at = begin + dir * progress / factor;
     }
-    // The prefetch lands on whole words, a frame or so from the frame asked: a report never
-    // goes back by that little (only a wrap or a jump goes back).
-    if (m_bSourceReported && dir * (m_dReportedSource - at) > 0.0 && dir * (m_dReportedSource - at) <= kStandstillFrames)
-        at = m_dReportedSource;
-    m_dReportedSource = at;
-    m_bSourceReported = true;
     *frame = at;
     return true;
 }
@@ -298,6 +305,9 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     std::lock_guard<std::mutex> render(m_renderGuard);
     m_pStretcher->clear();
     const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
+    // The walk starts where the prefetch lands (whole words), or a reverse read from just below
+    // it would never count.
+    const unsigned int landing = m_pLoopSound->landingFrame(heard);
     {
         CRITSECT_SCOPE(m_positionLock);
         m_positionQueue.clear();
@@ -308,7 +318,8 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
         m_uiTakenCount = 0;
         m_bLineValid = false;
         m_dReportedFrames = 0.0;
-        m_bSourceReported = false;
+        m_uiSeekLanding = landing;
+        m_bHoldAtAsked = true;
     }
     m_uiLastQueued = heard;
     // A new epoch of the ring's count: what the mixer still takes of the old place counts for
@@ -320,9 +331,7 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     }
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
-    // The report shows the frame asked for until a block plays; the walk starts where the
-    // prefetch lands (whole words), or a reverse read from just below it would never count.
-    m_corrector.reset(static_cast<double>(m_pLoopSound->landingFrame(heard)));
+    m_corrector.reset(static_cast<double>(landing));
     return result;
 }
 
