@@ -16,8 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "MixerThread.h"
 #include "TimestretchedChannel.h"
