@@ -39,9 +39,6 @@ constexpr unsigned int kPeriod = kSourceRate / 40;  // a click every 25 ms of so
 constexpr unsigned int kBurst = 132;                // 3 ms
 constexpr int kCodes = 16;
 constexpr double kPhaseSeconds = 2.5;
-// Away from tempo 1 the clicks scatter over the stretcher's sequences: a longer phase hears enough
-// of them to tell the mean within about 0.8 ms.
-constexpr double kStretchedPhaseSeconds = 6.5;
 constexpr double kSettleSeconds = 0.5;  // after a start, a seek or a loop entered
 constexpr unsigned int kJumps = 10;
 constexpr double kJumpSeconds = 0.4;  // of play after each far jump
@@ -241,8 +238,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     const unsigned int loopStart = 4800 * kPeriod + 977, loopEnd = loopStart + 13 * kPeriod + kPeriod / 3;
     const Phase phases[] = {{"plain", 1200 * kPeriod + 311, 0, 0}, {"loop", loopStart, loopStart, loopEnd}};
     std::vector<Poll> polls;
-    const double phaseSeconds = c.tempo == 1.0f ? kPhaseSeconds : kStretchedPhaseSeconds;
-    polls.reserve(static_cast<size_t>((phaseSeconds * 2 + kJumps * kJumpSeconds) * 1200));
+    polls.reserve(static_cast<size_t>((kPhaseSeconds * 2 + kJumps * kJumpSeconds) * 1200));
     std::vector<int64_t> phaseFrom;  // steady ns where each phase is judged from
     std::vector<int64_t> phaseTo;
     // Polls both reports every millisecond for `seconds`; false when a call fails.
@@ -270,7 +266,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
         ASSERT_EQ(channel->setPosition(ph.start, FMOD_TIMEUNIT_PCM), FMOD_OK);
         ASSERT_EQ(channel->setPaused(false), FMOD_OK);
         phaseFrom.push_back(nowNs() + static_cast<int64_t>(kSettleSeconds * 1e9));
-        ASSERT_TRUE(pollFor(phaseSeconds));
+        ASSERT_TRUE(pollFor(kPhaseSeconds));
         phaseTo.push_back(nowNs());
     }
 
@@ -507,8 +503,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
 
 INSTANTIATE_TEST_SUITE_P(TemposAndCards, PulsePosition,
                          ::testing::Values(Case{44100, 1.0f}, Case{44100, 0.5f}, Case{44100, 1.5f}, Case{44100, 2.0f},
-                                           Case{48000, 1.0f}, Case{48000, 0.667f}, Case{48000, 1.5f},
-                                           Case{48000, 2.0f}),
+                                           Case{48000, 1.0f}, Case{48000, 0.667f}, Case{48000, 2.0f}),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::to_string(info.param.cardRate) + "Hz_tempo" +
                                     std::to_string(static_cast<int>(std::lround(info.param.tempo * 1000))) +
