@@ -8,7 +8,7 @@ namespace {
 constexpr size_t kReservedSegments = 1024;
 }  // namespace
 
-TimeStretchCorrector::TimeStretchCorrector() : m_dCursor(0.0) {
+TimeStretchCorrector::TimeStretchCorrector() : m_dCursor(0.0), m_jumps{}, m_uiJumps(0) {
     m_segments.reserve(kReservedSegments);
     CRITSECT_SCOPE(m_lock);
     m_dCursor = 0.0;
@@ -28,6 +28,22 @@ void TimeStretchCorrector::reset(double position) {
     CRITSECT_SCOPE(m_lock);
     m_segments.clear();
     m_dCursor = position;
+    m_uiJumps = 0;
+}
+
+bool TimeStretchCorrector::findJump(double leftFrom, double leftTo, double landedFrom, double landedTo, bool wait,
+                                    Jump* jump) {
+    CRITSECT_TRY_SCOPE(lock, m_lock, wait);
+    if (!lock.owns()) return false;
+    const size_t kept = m_uiJumps < kJumpHistory ? m_uiJumps : kJumpHistory;
+    for (size_t i = 0; i < kept; ++i) {
+        const Jump& j = m_jumps[(m_uiJumps - 1 - i) % kJumpHistory];
+        if (j.left >= leftFrom && j.left <= leftTo && j.landed >= landedFrom && j.landed <= landedTo) {
+            if (jump) *jump = j;
+            return true;
+        }
+    }
+    return false;
 }
 
 size_t TimeStretchCorrector::pendingSegments() {
@@ -66,7 +82,12 @@ void TimeStretchCorrector::walk(double remaining) {
         // and its frames count. Skipping it would put the report a whole read away from the audio
         // at every wrap.
         const bool holds = seg.forward ? (m_dCursor >= from && m_dCursor < to) : (m_dCursor <= from && m_dCursor > to);
-        if (!holds) m_dCursor = from;
+        if (!holds) {
+            // Kept so that the report can place the jump inside the block that holds it.
+            m_jumps[m_uiJumps % kJumpHistory] = Jump{m_dCursor, from};
+            ++m_uiJumps;
+            m_dCursor = from;
+        }
         // Walked in double precision: the fraction a step leaves at a segment's end carries on
         // into the next segment instead of being dropped there.
         const double left = seg.forward ? to - m_dCursor : m_dCursor - to;

@@ -51,11 +51,26 @@ public:
     // Segments not yet walked (diagnostics and tests).
     size_t pendingSegments();
 
+    // A jump a walk made: the source frame it left (a loop's end) and the one it landed on (the
+    // loop's start). The last kJumpHistory since the last reset are kept.
+    struct Jump {
+        double left;
+        double landed;
+    };
+    static constexpr size_t kJumpHistory = 32;
+
+    // The latest jump whose frame left lies in [leftFrom, leftTo] and whose frame landed lies in
+    // [landedFrom, landedTo]; false when none. wait false only tries the lock (the mixer thread).
+    bool findJump(double leftFrom, double leftTo, double landedFrom, double landedTo, bool wait, Jump* jump);
+
 private:
     // Walks `remaining` source frames through the segments; the lock is held.
     void walk(double remaining);
 
     std::vector<Segment> m_segments;
     double m_dCursor;
+    // Jumps walked, in a circle; m_uiJumps counts them since the last reset.
+    Jump m_jumps[kJumpHistory];
+    size_t m_uiJumps;
     CritSect m_lock;
 };

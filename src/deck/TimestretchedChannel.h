@@ -284,6 +284,10 @@ private:
     int64_t m_lLineNs;
     // The furthest ring frame a report has stood for since the last seek.
     double m_dReportedFrames;
+    // The frame the last seek's prefetch lands on, and whether play still stands there: until it
+    // moves on, blocks queued at the landing frame stand for the frame asked.
+    unsigned int m_uiSeekLanding = 0;
+    bool m_bHoldAtAsked = false;
     // The mixer's rate, read at construction (0: unknown); takeLeadNs's answer for the ring rate
     // it was last asked about.
     int m_iMixRate;

@@ -25,6 +25,8 @@ using com_tarvenkolm_outputbuffering::ITKOutputBuffer;
 
 namespace {
 constexpr int kBadUnit = FMOD_ERR_INVALID_PARAM;   // 37
+// A block whose source span is this small stood still: the source gave silence.
+constexpr double kStandstillFrames = 16.0;
 }  // namespace
 
 void TimeStretchedChannel::calculateNewPosition(unsigned int frames) {
@@ -39,11 +41,21 @@ void TimeStretchedChannel::accountLocked(uint64_t taken, int64_t atNs) {
     uint64_t start = m_uiQueueRingStart;
     while (done < m_positionQueue.size() && start + m_positionQueue[done].frames <= taken) {
         const PosList& block = m_positionQueue[done];
-        m_taken[m_uiTakenNext] =
-            TakenBlock{start, m_uiHeardPosition.load(std::memory_order_relaxed), block.position, block.frames};
+        const unsigned int heard = m_uiHeardPosition.load(std::memory_order_relaxed);
+        unsigned int position = block.position;
+        // A block that stood still after a seek (the silence while the prefetch fetches) ends on
+        // the frame the prefetch lands on, a few frames before the one asked: the report stays
+        // on the one asked until play moves on.
+        if (m_bHoldAtAsked) {
+            if (position == m_uiSeekLanding)
+                position = heard;
+            else
+                m_bHoldAtAsked = false;
+        }
+        m_taken[m_uiTakenNext] = TakenBlock{start, heard, position, block.frames};
         m_uiTakenNext = (m_uiTakenNext + 1) % kTakenHistory;
         if (m_uiTakenCount < kTakenHistory) ++m_uiTakenCount;
-        m_uiHeardPosition.store(block.position, std::memory_order_release);
+        m_uiHeardPosition.store(position, std::memory_order_release);
         start += block.frames;
         ++done;
     }
@@ -145,27 +157,52 @@ bool TimeStretchedChannel::sourceNowLocked(double* frame) {
     }
     uint64_t start = m_uiQueueRingStart;
     unsigned int from = m_uiHeardPosition.load(std::memory_order_relaxed);
+    bool hold = m_bHoldAtAsked;
     for (const PosList& q : m_positionQueue) {
         if (x < static_cast<double>(start)) break;
-        block = TakenBlock{start, from, q.position, q.frames};
+        hold = hold && q.position == m_uiSeekLanding;
+        const unsigned int to = hold ? from : q.position;
+        block = TakenBlock{start, from, to, q.frames};
         found = true;
-        from = q.position;
+        from = to;
         start += q.frames;
     }
     if (!found || block.frames == 0) return false;
-    const double progress =
-        std::min(std::max(0.0, x - static_cast<double>(block.ringStart)), static_cast<double>(block.frames));
+    const double frames = static_cast<double>(block.frames);
+    const double progress = std::min(std::max(0.0, x - static_cast<double>(block.ringStart)), frames);
     const double factor = static_cast<double>(m_fTempoFactor.load(std::memory_order_acquire));
     const bool reverse = m_pLoopSound->isReverse();
-    const double span = static_cast<double>(block.to) - static_cast<double>(block.from);
-    const double expected = static_cast<double>(block.frames) / factor;
-    if ((reverse ? span <= 0.0 : span >= 0.0) && std::fabs(span) <= 2.0 * expected + 2.0) {
-        *frame = static_cast<double>(block.from) + span * progress / static_cast<double>(block.frames);
+    const double dir = reverse ? -1.0 : 1.0;
+    const double begin = block.from, end = block.to;
+    const double span = end - begin;
+    const double expected = frames / factor;
+    // Source frames a block may stand for beyond its nominal share: the stretcher's backlog
+    // varies from block to block by up to a sequence.
+    const double slack = expected + 2.0;
+    double at = 0.0;
+    TimeStretchCorrector::Jump jump{};
+    if (dir * span >= 0.0 && dir * span <= 2.0 * expected + 2.0) {
+        at = begin + span * progress / frames;
+    } else if (std::fabs(span) <= kStandstillFrames) {
+        // The source stood still (the silence of a far jump, while the prefetch fetches): the
+        // block ends where it began, on the frame asked, give or take the prefetch's word.
+        at = begin;
+    } else if (m_corrector.findJump(reverse ? begin - slack : begin - 2.0, reverse ? begin + 2.0 : begin + slack,
+                                    reverse ? end - 2.0 : end - slack, reverse ? end + slack : end + 2.0,
+                                    !pw::rt::onMixerThread(), &jump)) {
+        // A jump inside the block (a loop's wrap): the block plays on from where it began up to
+        // the frame the jump left, then from the frame it landed on, each part its share of the
+        // block. The report wraps when the mixer takes the wrap.
+        const double before = std::max(0.0, dir * (jump.left - begin));
+        const double after = std::max(0.0, dir * (end - jump.landed));
+        const double walked = (before + after) * progress / frames;
+        at = walked < before ? begin + dir * walked : jump.landed + dir * (walked - before);
     } else {
-        // A jump inside the block (a loop's wrap): on from where the block began; the next block
-        // lands after the jump.
-        *frame = static_cast<double>(block.from) + (reverse ? -progress : progress) / factor;
+        // A jump the walk did not keep: on from where the block began; the next block lands
+        // after the jump.
+        at = begin + dir * progress / factor;
     }
+    *frame = at;
     return true;
 }
 
@@ -266,6 +303,9 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     std::lock_guard<std::mutex> render(m_renderGuard);
     m_pStretcher->clear();
     const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
+    // The walk starts where the prefetch lands (whole words), or a reverse read from just below
+    // it would never count.
+    const unsigned int landing = m_pLoopSound->landingFrame(heard);
     {
         CRITSECT_SCOPE(m_positionLock);
         m_positionQueue.clear();
@@ -276,6 +316,8 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
         m_uiTakenCount = 0;
         m_bLineValid = false;
         m_dReportedFrames = 0.0;
+        m_uiSeekLanding = landing;
+        m_bHoldAtAsked = true;
     }
     m_uiLastQueued = heard;
     // A new epoch of the ring's count: what the mixer still takes of the old place counts for
@@ -287,9 +329,7 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     }
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);
-    // The report shows the frame asked for until a block plays; the walk starts where the
-    // prefetch lands (whole words), or a reverse read from just below it would never count.
-    m_corrector.reset(static_cast<double>(m_pLoopSound->landingFrame(heard)));
+    m_corrector.reset(static_cast<double>(landing));
     return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "tschannel_rig.h"
@@ -181,6 +182,11 @@ TEST_P(PositionPerTempo, ReportSitsOnTheSoundsLine) {
         ASSERT_GT(errors.size(), 40u);
         std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
         const double median = errors[errors.size() / 2];
+        double mean = 0.0;
+        for (double e : errors) mean += e;
+        mean /= static_cast<double>(errors.size());
+        fprintf(stderr, "render offset tempo %.3f rate %d %s: median %.2f ms, mean %.2f ms over %zu clicks\n", c.tempo,
+                c.rate, loop ? "loop" : "plain", median, mean, errors.size());
         EXPECT_LE(std::fabs(median), 3.0) << median << " ms";
     }
 }
@@ -189,5 +195,45 @@ INSTANTIATE_TEST_SUITE_P(Tempos, PositionPerTempo,
                          ::testing::Values(TempoCase{0.5f, 44100}, TempoCase{0.667f, 44100}, TempoCase{0.8f, 44100},
                                            TempoCase{1.25f, 44100}, TempoCase{1.5f, 44100}, TempoCase{2.0f, 44100},
                                            TempoCase{0.5f, 48000}, TempoCase{1.5f, 48000}, TempoCase{2.0f, 48000}));
+
+}  // namespace
+
+namespace {
+
+class FarJump : public ChannelFixture {};
+
+// A jump beyond what the prefetch holds plays silence while the prefetch fetches: through it the
+// report stays on the frame asked, then moves on from there, never back, whatever frame is asked
+// (the prefetch lands on whole words, a frame before an odd one), at tempo 1 and stretched.
+TEST_F(FarJump, ReportHoldsAtTheAskedFrameThroughTheSilenceAndNeverStepsBack) {
+    struct Case {
+        unsigned int from, to;
+        float tempo;
+    };
+    const Case cases[] = {{50000, 500051, 1.0f}, {50000, 500050, 1.0f}, {400000, 100025, 1.0f},
+                          {50000, 500051, 1.5f}, {400000, 100025, 0.8f}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "to " << c.to << " at tempo " << c.tempo);
+        open(new GeneratedSound(30 * kRate, 1, clickTrack));
+        channel->setTimeStretch(1.0f / c.tempo, false);
+        ASSERT_EQ(channel->setPosition(c.from, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+        render(6);
+        ASSERT_EQ(channel->setPosition(c.to, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        unsigned int last = heardFrame(*channel);
+        EXPECT_EQ(last, c.to);
+        unsigned int held = 0;
+        for (int b = 0; b < 16; ++b) {
+            render(1);
+            const unsigned int now = heardFrame(*channel);
+            EXPECT_GE(now, last) << "block " << b << " steps back";
+            held += now == c.to;
+            last = now;
+        }
+        EXPECT_GT(last, c.to + 4 * kBlock) << "play never moved on";
+        EXPECT_GE(held, 1u) << "no silence: the case no longer reaches beyond the prefetch";
+        channel.reset();
+    }
+}
 
 }  // namespace

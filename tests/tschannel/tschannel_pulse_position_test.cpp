@@ -40,6 +40,8 @@ constexpr unsigned int kBurst = 132;                // 3 ms
 constexpr int kCodes = 16;
 constexpr double kPhaseSeconds = 2.5;
 constexpr double kSettleSeconds = 0.5;  // after a start, a seek or a loop entered
+constexpr unsigned int kJumps = 10;
+constexpr double kJumpSeconds = 0.4;  // of play after each far jump
 
 double codeHz(unsigned int code) { return 1000.0 + 200.0 * code; }
 // Click k lies in the k-th period, off its middle by up to a quarter period, pseudo-randomly: on
@@ -173,12 +175,20 @@ Mean trimmedMean(std::vector<double> values) {
 struct Case {
     int cardRate;
     float tempo;  // source frames per output frame
+    unsigned int block = kBlockFrames;  // the mixer's block, in card frames
 };
 
 struct Phase {
     const char* name;
     unsigned int start;               // source frame where play begins
     unsigned int loopStart, loopEnd;  // equal: no loop
+};
+
+// One far jump: the frame asked, the steady ns around the call, and until when it played.
+struct Jump {
+    unsigned int asked;
+    int64_t before, after;
+    int64_t until;
 };
 
 class PulsePosition : public ::testing::TestWithParam<Case> {};
@@ -199,7 +209,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     ASSERT_EQ(system->setDriver(0), FMOD_OK);
     ASSERT_EQ(system->setSoftwareFormat(c.cardRate, FMOD_SOUND_FORMAT_PCMFLOAT, 0, 6, FMOD_DSP_RESAMPLER_LINEAR),
               FMOD_OK);
-    ASSERT_EQ(system->setDSPBufferSize(kBlockFrames, 4), FMOD_OK);
+    ASSERT_EQ(system->setDSPBufferSize(c.block, 4), FMOD_OK);
     ASSERT_EQ(system->init(16, FMOD_INIT_NORMAL, nullptr), FMOD_OK);
 
     pw::test::SourceCapture capture("card1.monitor", 2, c.cardRate);
@@ -221,16 +231,32 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     ASSERT_TRUE(source.ok());
     auto channel = std::make_unique<TimeStretchedChannel>(&wrapper, source.get(), true);
     ASSERT_NE(channel->getFMODChannel(), nullptr);
-    ASSERT_EQ(channel->getBlockFrames(), kBlockFrames);
+    ASSERT_EQ(channel->getBlockFrames(), c.block);
     channel->setTimeStretch(1.0f / c.tempo, false);
 
     // Far into the source, and a loop of 13.3 clicks that starts off the click grid.
     const unsigned int loopStart = 4800 * kPeriod + 977, loopEnd = loopStart + 13 * kPeriod + kPeriod / 3;
     const Phase phases[] = {{"plain", 1200 * kPeriod + 311, 0, 0}, {"loop", loopStart, loopStart, loopEnd}};
     std::vector<Poll> polls;
-    polls.reserve(static_cast<size_t>(kPhaseSeconds * 2 * 1200));
+    polls.reserve(static_cast<size_t>((kPhaseSeconds * 2 + kJumps * kJumpSeconds) * 1200));
     std::vector<int64_t> phaseFrom;  // steady ns where each phase is judged from
     std::vector<int64_t> phaseTo;
+    // Polls both reports every millisecond for `seconds`; false when a call fails.
+    auto pollFor = [&](double seconds) {
+        const int64_t begin = nowNs();
+        while (nowNs() - begin < static_cast<int64_t>(seconds * 1e9)) {
+            unsigned int interpolated = 0, plain = 0;
+            if (channel->getPosition(&plain, FMOD_TIMEUNIT_MS, false) != FMOD_OK) return false;
+            const int64_t before = nowNs();
+            if (channel->getPosition(&interpolated, FMOD_TIMEUNIT_MS, true) != FMOD_OK) return false;
+            const int64_t after = nowNs();
+            // A poll this thread was held up in does not say when its report was true.
+            if (after - before < 200000)
+                polls.push_back(Poll{(before + after) / 2, static_cast<double>(interpolated), static_cast<double>(plain)});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    };
     for (const Phase& ph : phases) {
         const bool loop = ph.loopEnd > ph.loopStart;
         if (loop) {
@@ -239,20 +265,24 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
         }
         ASSERT_EQ(channel->setPosition(ph.start, FMOD_TIMEUNIT_PCM), FMOD_OK);
         ASSERT_EQ(channel->setPaused(false), FMOD_OK);
-        const int64_t begin = nowNs();
-        phaseFrom.push_back(begin + static_cast<int64_t>(kSettleSeconds * 1e9));
-        while (nowNs() - begin < static_cast<int64_t>(kPhaseSeconds * 1e9)) {
-            unsigned int interpolated = 0, plain = 0;
-            ASSERT_EQ(channel->getPosition(&plain, FMOD_TIMEUNIT_MS, false), FMOD_OK);
-            const int64_t before = nowNs();
-            ASSERT_EQ(channel->getPosition(&interpolated, FMOD_TIMEUNIT_MS, true), FMOD_OK);
-            const int64_t after = nowNs();
-            // A poll this thread was held up in does not say when its report was true.
-            if (after - before < 200000)
-                polls.push_back(Poll{(before + after) / 2, static_cast<double>(interpolated), static_cast<double>(plain)});
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        phaseFrom.push_back(nowNs() + static_cast<int64_t>(kSettleSeconds * 1e9));
+        ASSERT_TRUE(pollFor(kPhaseSeconds));
         phaseTo.push_back(nowNs());
+    }
+
+    // Far jumps, each beyond what the prefetch holds (10 s and more away), forward and back,
+    // landing off the click grid; the reports are polled through the silence while it fetches.
+    ASSERT_EQ(channel->setLoopCount(0), FMOD_OK);
+    std::vector<Jump> jumps;
+    const unsigned int seconds[kJumps] = {200, 40, 180, 60, 160, 80, 140, 100, 220, 20};
+    for (unsigned int j = 0; j < kJumps; ++j) {
+        const unsigned int asked = seconds[j] * kSourceRate + 523 * j + 101;
+        const int64_t before = nowNs();
+        ASSERT_EQ(channel->setPosition(asked, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        const int64_t after = nowNs();
+        jumps.push_back(Jump{asked, before, after, 0});
+        ASSERT_TRUE(pollFor(kJumpSeconds));
+        jumps.back().until = nowNs();
     }
     channel->setPaused(true);
     // What is still on its way to the monitor.
@@ -284,7 +314,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     // The mixer works in bursts, as the server asks for data: its blocks' latencies spread over a
     // few blocks, and their mean is the output's latency.
     const double latencyMs = trimmedMean(latencies).value;
-    const double blockMs = 1000.0 * kBlockFrames / c.cardRate;
+    const double blockMs = 1000.0 * c.block / c.cardRate;
     RecordProperty("output_latency_ms", std::to_string(latencyMs));
 
     const std::vector<size_t> clicks = onsets(got, 0, 0.3f, c.cardRate);
@@ -313,6 +343,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
 
         // Each heard click against the report at the moment the mixer took it.
         std::vector<double> offsets, leads;
+        std::vector<std::pair<int64_t, unsigned int>> matched;  // when taken, which source frame
         for (size_t onset : clicks) {
             const int64_t heard = heardNs(onset);
             const int64_t taken = heard - static_cast<int64_t>(latencyMs * 1e6);
@@ -338,6 +369,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
             }
             if (best > 1e17) continue;
             offsets.push_back(best * 1000.0 / kSourceRate);
+            matched.push_back({taken, bestFrame});
             if (!loop) {
                 // When the report first reached the click, against when it was heard.
                 const double clickMs = 1000.0 * bestFrame / kSourceRate;
@@ -355,8 +387,8 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
         // mean may stray by chance by what `chance` says.
         const Mean mean = trimmedMean(offsets);
         const double offset = mean.value, chance = mean.chance;
-        fprintf(stderr, "offset %s tempo %.3f card %d: %.2f ms (+-%.2f) over %zu clicks (latency %.1f ms)\n", ph.name,
-                c.tempo, c.cardRate, offset, chance, offsets.size(), latencyMs);
+        fprintf(stderr, "offset %s tempo %.3f card %d block %u: %.2f ms (+-%.2f) over %zu clicks (latency %.1f ms)\n", ph.name,
+                c.tempo, c.cardRate, c.block, offset, chance, offsets.size(), latencyMs);
         RecordProperty(std::string(ph.name) + "_offset_ms", std::to_string(offset));
         EXPECT_LE(std::fabs(offset), 3.0 + chance) << "offset from the sound's line at tempo " << c.tempo << ", output latency "
                                           << latencyMs << " ms";
@@ -370,7 +402,107 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
             EXPECT_LE(lead, latencyMs + blockMs) << "output latency " << latencyMs << " ms, median lead "
                                                  << leads[leads.size() / 2] << " ms";
         }
+        if (loop) {
+            // Each wrap of the report against the seam the mixer took. The seam lies between two
+            // clicks heard one after the other whose source frames go back; each places it by its
+            // own distance to the loop's end or start. Away from tempo 1 the clicks scatter over
+            // the stretcher's sequences, so the seam is placed to the millisecond at tempo 1 only.
+            std::sort(matched.begin(), matched.end());
+            const double loopEndMs = 1000.0 * ph.loopEnd / kSourceRate;
+            const double frameNs = 1e9 / kSourceRate / c.tempo;
+            std::vector<double> wrapErrors, pastEnd;
+            for (size_t i = 1; i < matched.size(); ++i) {
+                const int64_t ta = matched[i - 1].first, tb = matched[i].first;
+                const unsigned int sa = matched[i - 1].second, sb = matched[i].second;
+                if (sb >= sa || tb - ta > 100000000LL) continue;
+                const double seam = 0.5 * ((static_cast<double>(ta) + (ph.loopEnd - sa) * frameNs) +
+                                           (static_cast<double>(tb) - (sb - ph.loopStart) * frameNs));
+                double nearest = 1e18, furthest = 0.0;
+                for (size_t q = 1; q < polls.size(); ++q) {
+                    if (polls[q - 1].ns < phaseFrom[p] || polls[q].ns > phaseTo[p]) continue;
+                    if (std::fabs(polls[q].ns - seam) < 200e6 && polls[q].ns < seam)
+                        furthest = std::max(furthest, polls[q].interpolated);
+                    if (polls[q].interpolated - polls[q - 1].interpolated >= -loopMs / 2) continue;
+                    const double at = 0.5 * static_cast<double>(polls[q - 1].ns + polls[q].ns);
+                    if (std::fabs(at - seam) < std::fabs(nearest)) nearest = at - seam;
+                    // The report's last value before its own wrap.
+                    if (std::fabs(at - seam) < 200e6) furthest = std::max(furthest, polls[q - 1].interpolated);
+                }
+                if (nearest > 1e17) continue;
+                wrapErrors.push_back(nearest * 1e-6);
+                pastEnd.push_back(furthest - loopEndMs);
+            }
+            // At slow tempos a phase holds few laps; the seam is judged at tempo 1 only anyway.
+            if (c.tempo == 1.0f) {
+                ASSERT_GT(wrapErrors.size(), 3u);
+            }
+            if (wrapErrors.empty()) continue;
+            const auto [early, late] = std::minmax_element(wrapErrors.begin(), wrapErrors.end());
+            const double past = *std::max_element(pastEnd.begin(), pastEnd.end());
+            fprintf(stderr, "wraps tempo %.3f card %d: report wraps %.1f to %.1f ms after the seam, runs up to %.1f ms "
+                    "past the loop end, over %zu wraps\n", c.tempo, c.cardRate, *early, *late, past, wrapErrors.size());
+            if (c.tempo == 1.0f) {
+                EXPECT_LE(*late, 3.0) << "a wrap reported late";
+                EXPECT_GE(*early, -3.0) << "a wrap reported early";
+                EXPECT_LE(past, 3.0) << "a report past the loop end";
+            }
+        }
     }
+
+    // Far jumps: until the mixer takes the frame asked the report holds there (the silence while
+    // the prefetch fetches), and after the jump itself it never steps back.
+    const double frameNs = 1e9 / kSourceRate / c.tempo;
+    // The report's pace through the ring starts again from the first read after the jump, which
+    // the mixer may make a few ms early in a burst; the stretcher's first sequence after the
+    // jump places its clicks up to half a sequence either way. A report running on through the silence runs a
+    // whole block (21-23 ms).
+    const double margin = c.tempo == 1.0f ? 5e6 : 25e6;
+    int backs = 0, moved = 0;
+    double worstBack = 0.0, worstMove = 0.0, longest = 0.0;
+    for (const Jump& jump : jumps) {
+        const double askedMs = 1000.0 * jump.asked / kSourceRate;
+        // When the mixer took the frame asked: each of the first clicks heard after the jump
+        // tells it by its distance from that frame. Above tempo 1 they scatter over the
+        // stretcher's sequences, so their median; below it a click is heard again in the next
+        // sequence, later, so the earliest.
+        std::vector<double> starts;
+        for (size_t onset : clicks) {
+            const int64_t taken = heardNs(onset) - static_cast<int64_t>(latencyMs * 1e6);
+            if (taken < jump.after) continue;
+            if (taken > jump.until || starts.size() == 5) break;
+            const int code = burstCode(got, onset, c.cardRate);
+            if (code < 0) continue;
+            unsigned int k = jump.asked / kPeriod;
+            while (clickFrame(k) < jump.asked || static_cast<int>(k % kCodes) != code) ++k;
+            // The first clicks after the frame asked: a code heard again names a later one.
+            if (clickFrame(k) > jump.asked + 16 * kPeriod) continue;
+            starts.push_back(static_cast<double>(taken) - (clickFrame(k) - jump.asked) * frameNs);
+        }
+        ASSERT_FALSE(starts.empty()) << "no click heard after the jump to " << jump.asked;
+        std::sort(starts.begin(), starts.end());
+        const double start = c.tempo > 1.0f ? starts[starts.size() / 2] : starts.front();
+        longest = std::max(longest, (start - static_cast<double>(jump.before)) * 1e-6);
+        for (size_t q = 1; q < polls.size(); ++q) {
+            if (polls[q - 1].ns < jump.after || polls[q].ns > jump.until) continue;
+            const double step = polls[q].interpolated - polls[q - 1].interpolated;
+            if (step < 0.0 || polls[q].plain < polls[q - 1].plain) {
+                ++backs;
+                worstBack = std::min(worstBack, std::min(step, polls[q].plain - polls[q - 1].plain));
+            }
+            if (static_cast<double>(polls[q].ns) < start - margin) {
+                const double off = polls[q].interpolated - askedMs;
+                if (std::fabs(off) > 1.0) {
+                    ++moved;
+                    if (std::fabs(off) > std::fabs(worstMove)) worstMove = off;
+                }
+            }
+        }
+    }
+    fprintf(stderr, "far jumps tempo %.3f card %d: %d steps back (largest %.1f ms), %d reports off the frame asked "
+            "in the silence (largest %.1f ms), silence up to %.1f ms\n", c.tempo, c.cardRate, backs, worstBack, moved,
+            worstMove, longest);
+    EXPECT_EQ(backs, 0) << "steps back after a far jump, the largest " << worstBack << " ms";
+    EXPECT_EQ(moved, 0) << "reports off the frame asked before it plays, the largest " << worstMove << " ms";
 }
 
 INSTANTIATE_TEST_SUITE_P(TemposAndCards, PulsePosition,
@@ -378,7 +510,8 @@ INSTANTIATE_TEST_SUITE_P(TemposAndCards, PulsePosition,
                                            Case{48000, 1.0f}, Case{48000, 0.667f}, Case{48000, 2.0f}),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::to_string(info.param.cardRate) + "Hz_tempo" +
-                                    std::to_string(static_cast<int>(std::lround(info.param.tempo * 1000)));
+                                    std::to_string(static_cast<int>(std::lround(info.param.tempo * 1000))) +
+                                    (info.param.block == kBlockFrames ? "" : "_block" + std::to_string(info.param.block));
                          });
 
 }  // namespace
