@@ -196,6 +196,12 @@ class PulsePosition : public ::testing::TestWithParam<Case> {};
 TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     const Case c = GetParam();
     if (!pw::test::PulseServer::binaryAvailable()) GTEST_SKIP() << "pulseaudio not installed";
+#if defined(__SANITIZE_ADDRESS__)
+    // Offsets of a millisecond or two, which the address sanitizer's slowdown of the mixer and of
+    // this polling thread blurs; the plain build measures them, and the channel's memory is
+    // checked here by the render-level position tests.
+    GTEST_SKIP() << "timing to the millisecond: not under the address sanitizer";
+#endif
     pw::test::ScopedEnv noTable("PELLWARDEN_DEVICE_TABLE", std::nullopt);
     pw::test::PulseServer server({{"card1", "Card1", 2, c.cardRate}});
     ASSERT_TRUE(server.ready()) << server.error();
