@@ -1,6 +1,7 @@
 // The mixer-to-device handoff: a consumer that takes at its own pace gets every sample in order and
 // paces the producer; a consumer that takes nothing no longer stops the producer, which keeps a
-// real-time pace and drops what does not fit; abort releases a waiting producer.
+// real-time pace and drops what does not fit; abort releases a waiting producer. A producer that
+// waits for room before each push (awaitRoom) is paced the same way, and its push never waits.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -48,33 +49,89 @@ TEST(BlockHandoff, ConsumerTakingInOddChunksGetsEverySampleInOrder) {
     EXPECT_EQ(handoff.dropped(), 0u);
 }
 
-// The consumer stops running: after the stall limit the producer drops blocks at one per block
-// duration, counted from the consumer's last sign of life, and never faster. When the consumer takes again,
-// it finds the blocks queued before the stall, then the producer's next ones.
-TEST(BlockHandoff, StalledConsumerLeavesTheProducerAtItsOwnPace) {
-    const auto stallLimit = milliseconds(30);
-    BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, stallLimit);
-    std::vector<float> out(4 * kBlockSamples);
-    handoff.alive();  // the consumer runs, with nothing to take
-    const Clock::time_point alive = Clock::now();
-    size_t index = 0;
-    for (; index < 2; ++index)
-        ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Queued);
-    constexpr uint64_t kDrops = 12;
-    for (uint64_t d = 0; d < kDrops; ++d, ++index)
-        ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Dropped) << d;
-    EXPECT_EQ(handoff.dropped(), kDrops);
-    // The d-th dropped block is due d block durations after the last pull: 12 drops take at least
-    // 120 ms (a lower bound only, which a slow machine can only exceed).
-    EXPECT_GE(Clock::now() - alive, milliseconds(10) * kDrops);
+// A producer that asks for room before each push: the push then queues the block if there was
+// room, and drops it if it was due (nothing takes in between in these tests).
+BlockHandoff::Push awaitThenPush(BlockHandoff& handoff, const std::vector<float>& b) {
+    const BlockHandoff::Room room = handoff.awaitRoom(b.size());
+    const BlockHandoff::Push result = handoff.push(b.data(), b.size());
+    switch (room) {
+    case BlockHandoff::Room::Free:
+        EXPECT_EQ(result, BlockHandoff::Push::Queued);
+        break;
+    case BlockHandoff::Room::Due:
+        EXPECT_EQ(result, BlockHandoff::Push::Dropped);
+        break;
+    case BlockHandoff::Room::Aborted:
+        EXPECT_EQ(result, BlockHandoff::Push::Aborted);
+        break;
+    }
+    return result;
+}
 
-    // The consumer is back: the two blocks from before, then the one pushed now.
-    ASSERT_EQ(handoff.pull(out.data(), out.size()), 2 * kBlockSamples);
-    ASSERT_EQ(handoff.push(block(index).data(), kBlockSamples), BlockHandoff::Push::Queued);
-    ASSERT_EQ(handoff.pull(out.data() + 2 * kBlockSamples, kBlockSamples), kBlockSamples);
-    for (size_t i = 0; i < 2 * kBlockSamples; ++i) ASSERT_EQ(out[i], static_cast<float>(i));
-    for (size_t i = 0; i < kBlockSamples; ++i)
-        ASSERT_EQ(out[2 * kBlockSamples + i], static_cast<float>(index * kBlockSamples + i));
+// The consumer stops running: after the stall limit the producer drops blocks at one per block
+// duration, counted from the consumer's last sign of life, and never faster, whether it waits in
+// push() or in awaitRoom() before it. When the consumer takes again, it finds the blocks queued
+// before the stall, then the producer's next ones.
+TEST(BlockHandoff, StalledConsumerLeavesTheProducerAtItsOwnPace) {
+    for (const bool awaitFirst : {false, true}) {
+        SCOPED_TRACE(awaitFirst ? "awaitRoom, then push" : "push alone");
+        const auto stallLimit = milliseconds(30);
+        BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, stallLimit);
+        auto push = [&](size_t index) {
+            const auto b = block(index);
+            return awaitFirst ? awaitThenPush(handoff, b) : handoff.push(b.data(), b.size());
+        };
+        std::vector<float> out(4 * kBlockSamples);
+        handoff.alive();  // the consumer runs, with nothing to take
+        const Clock::time_point alive = Clock::now();
+        size_t index = 0;
+        for (; index < 2; ++index) ASSERT_EQ(push(index), BlockHandoff::Push::Queued);
+        constexpr uint64_t kDrops = 12;
+        for (uint64_t d = 0; d < kDrops; ++d, ++index) ASSERT_EQ(push(index), BlockHandoff::Push::Dropped) << d;
+        EXPECT_EQ(handoff.dropped(), kDrops);
+        // The d-th dropped block is due d block durations after the last pull: 12 drops take at
+        // least 120 ms (a lower bound only, which a slow machine can only exceed).
+        EXPECT_GE(Clock::now() - alive, milliseconds(10) * kDrops);
+        // Asking for room again finds the next block due, later, and drops nothing by itself.
+        EXPECT_EQ(handoff.awaitRoom(kBlockSamples), BlockHandoff::Room::Due);
+        EXPECT_GE(Clock::now() - alive, milliseconds(10) * (kDrops + 1));
+        EXPECT_EQ(handoff.awaitRoom(kBlockSamples), BlockHandoff::Room::Due);
+        EXPECT_EQ(handoff.dropped(), kDrops);
+
+        // The consumer is back: the two blocks from before, then the one pushed now.
+        ASSERT_EQ(handoff.pull(out.data(), out.size()), 2 * kBlockSamples);
+        ASSERT_EQ(push(index), BlockHandoff::Push::Queued);
+        ASSERT_EQ(handoff.pull(out.data() + 2 * kBlockSamples, kBlockSamples), kBlockSamples);
+        for (size_t i = 0; i < 2 * kBlockSamples; ++i) ASSERT_EQ(out[i], static_cast<float>(i));
+        for (size_t i = 0; i < kBlockSamples; ++i)
+            ASSERT_EQ(out[2 * kBlockSamples + i], static_cast<float>(index * kBlockSamples + i));
+    }
+}
+
+// awaitRoom() waits while the ring is full, queues nothing, and returns when the consumer has
+// taken enough for one block; the push after it goes in at once.
+TEST(BlockHandoff, AwaitRoomWaitsForTheConsumerWithoutQueuing) {
+    BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, std::chrono::hours(1));
+    ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);
+    std::atomic<bool> free{false};
+    std::thread producer([&] {
+        EXPECT_EQ(handoff.awaitRoom(kBlockSamples), BlockHandoff::Room::Free);
+        free = true;
+    });
+    std::vector<float> out(kBlockSamples);
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_FALSE(free.load()) << "room while the ring was full";
+    ASSERT_EQ(handoff.pull(out.data(), kBlockSamples / 2), kBlockSamples / 2);  // half a block: no room yet
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_FALSE(free.load()) << "room for a block while half of one was left";
+    ASSERT_EQ(handoff.pull(out.data() + kBlockSamples / 2, kBlockSamples), kBlockSamples - kBlockSamples / 2);
+    producer.join();
+    EXPECT_EQ(out, block(0));
+    EXPECT_EQ(handoff.readable(), 0u) << "awaitRoom queued something";
+    EXPECT_EQ(awaitThenPush(handoff, block(1)), BlockHandoff::Push::Queued);
+    ASSERT_EQ(handoff.pull(out.data(), out.size()), kBlockSamples);
+    EXPECT_EQ(out, block(1));
+    EXPECT_EQ(handoff.dropped(), 0u);
 }
 
 // A consumer that runs but takes nothing for longer than the stall limit (a device whose clock
@@ -116,16 +173,23 @@ TEST(BlockHandoff, ADeviceNotYetStartedIsWaitedFor) {
 }
 
 TEST(BlockHandoff, AbortReleasesAWaitingProducer) {
-    BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, std::chrono::hours(1));
-    ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);
-    BlockHandoff::Push result = BlockHandoff::Push::Queued;
-    std::thread producer([&] { result = handoff.push(block(1).data(), kBlockSamples); });  // the ring is full
-    std::this_thread::sleep_for(milliseconds(20));
-    handoff.abort();
-    producer.join();  // would wait an hour
-    EXPECT_EQ(result, BlockHandoff::Push::Aborted);
-    EXPECT_TRUE(handoff.aborted());
-    EXPECT_EQ(handoff.push(block(2).data(), kBlockSamples), BlockHandoff::Push::Aborted);
+    for (const bool awaitFirst : {false, true}) {
+        SCOPED_TRACE(awaitFirst ? "waiting in awaitRoom" : "waiting in push");
+        BlockHandoff handoff(kBlockSamples, 1, kRate, kBlockFrames, std::chrono::hours(1));
+        ASSERT_EQ(handoff.push(block(0).data(), kBlockSamples), BlockHandoff::Push::Queued);
+        BlockHandoff::Push result = BlockHandoff::Push::Queued;
+        std::thread producer([&] {  // the ring is full
+            const auto b = block(1);
+            result = awaitFirst ? awaitThenPush(handoff, b) : handoff.push(b.data(), b.size());
+        });
+        std::this_thread::sleep_for(milliseconds(20));
+        handoff.abort();
+        producer.join();  // would wait an hour
+        EXPECT_EQ(result, BlockHandoff::Push::Aborted);
+        EXPECT_TRUE(handoff.aborted());
+        EXPECT_EQ(handoff.awaitRoom(kBlockSamples), BlockHandoff::Room::Aborted);
+        EXPECT_EQ(handoff.push(block(2).data(), kBlockSamples), BlockHandoff::Push::Aborted);
+    }
 }
 
 }  // namespace

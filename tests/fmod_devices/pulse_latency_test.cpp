@@ -1,12 +1,15 @@
 // How long a block takes from the mixer to a private PulseAudio null sink: the output holds the four
-// blocks the engine's buffer settings give, its own hand-over to the server included, and no floor
-// over them from 256 frames up (smaller blocks get what 256-frame ones hold); and the server does
-// not run dry on the way.
+// blocks the engine's buffer settings give, its own hand-over to the server included (a block
+// waits there at most the hand-over ring's one block), and no floor over them from 256 frames up
+// (smaller blocks get what 256-frame ones hold); and the server does not run dry on the way.
 //
-// A writer thread plays the mixer: it hands over blocks as fast as write() takes them (write() is
-// what paces the mixer), a steady level with a louder marker block every tenth of a second, and
-// notes when it had each marker ready. The sink's monitor tells when each marker played (the
-// capture's deliveries place its frames on the steady clock, never earlier than they played).
+// A writer thread plays the mixer: it waits for room, makes a block and hands it over, as fast as
+// the stream lets it (awaitRoom() and write() are what pace the mixer), a steady level with a
+// louder marker block every tenth of a second, and notes when it made each marker. The sink's
+// monitor tells when each marker played (the capture's deliveries place its frames on the steady
+// clock, never earlier than they played). The hand-over ring has room for a later block only once
+// the marker left it for the server, so the return of the write a ring's length after the marker
+// bounds when the marker was taken.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,12 +68,18 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
     const unsigned markerEvery = std::max(1u, static_cast<unsigned>(kRate / 10 / block));
     const unsigned firstMarker = static_cast<unsigned>(kRate / 2 / block);  // past the start-up
     const unsigned blocks = firstMarker + 16 * markerEvery;
+    // The hand-over ring: one block, of 256 frames at least (the floor) in whole blocks.
+    const unsigned ringBlocks = (std::max(block, 256u) + block - 1) / block;
     std::vector<float> steady(2 * block, kLevel), marker(2 * block, kMarker);
-    std::vector<int64_t> readyNs;
+    std::vector<int64_t> readyNs, takenNs;
     for (unsigned b = 0; b < blocks; ++b) {
         const bool isMarker = b >= firstMarker && (b - firstMarker) % markerEvery == 0;
+        ASSERT_TRUE(out->awaitRoom());
         if (isMarker) readyNs.push_back(nowNs());
         ASSERT_TRUE(out->write(isMarker ? marker.data() : steady.data(), block));
+        // The ring has taken this block: the marker a ring's length back has left it.
+        if (b >= firstMarker + ringBlocks && (b - ringBlocks - firstMarker) % markerEvery == 0)
+            takenNs.push_back(nowNs());
     }
     const std::vector<float> got = capture.waitFrames(capture.capturedFrames() + kRate / 2);
     out.reset();
@@ -89,14 +98,24 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
     for (size_t f = onsets.empty() ? frames : onsets.front(); f < std::min(frames, onsets.back() + block); ++f)
         if (got[2 * f] == 0.0f && silent++ == 0) firstSilent = f - onsets.front();
     ASSERT_EQ(onsets.size(), readyNs.size()) << "markers lost on the way";
+    ASSERT_EQ(takenNs.size(), readyNs.size());
     EXPECT_EQ(silent, 0u) << "the server ran dry, first " << firstSilent << " frames after the first marker";
 
-    std::vector<double> latencies;
+    std::vector<double> latencies, handOvers;
     for (size_t m = 0; m < onsets.size(); ++m)
         latencies.push_back((frameZero + static_cast<double>(onsets[m]) * 1e9 / kRate - readyNs[m]) * 1e-6);
+    for (size_t m = 0; m < takenNs.size(); ++m) handOvers.push_back((takenNs[m] - readyNs[m]) * 1e-6);
     const double ms = median(latencies);
+    const double handOverMs = median(handOvers);
     RecordProperty("latency_ms", std::to_string(ms));
-    std::printf("%u-frame blocks: %.1f ms from mixed to heard (%.2f blocks)\n", block, ms, ms / blockMs);
+    RecordProperty("hand_over_ms", std::to_string(handOverMs));
+    std::printf("%u-frame blocks: %.1f ms from mixed to heard (%.2f blocks), %.1f ms from mixed to taken "
+                "(%.2f blocks)\n",
+                block, ms, ms / blockMs, handOverMs, handOverMs / blockMs);
+    // A block is mixed when the ring has room for it, so it waits in the hand-over at most the
+    // ring's length before the server takes it; half a block for the scheduler. (Mixed before
+    // the room was there, it would wait for the ring to empty on top: a block more.)
+    EXPECT_LE(handOverMs, (ringBlocks + 0.5) * blockMs) << block << "-frame blocks";
     // Four blocks (of 256 frames for smaller blocks, the floor), and 4 ms for the monitor's own
     // delivery and the scheduler.
     EXPECT_LE(ms, 4 * std::max(blockMs, 1000.0 * 256 / kRate) + 4.0) << block << "-frame blocks";

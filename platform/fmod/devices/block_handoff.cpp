@@ -21,17 +21,30 @@ BlockHandoff::~BlockHandoff() { sem_destroy(&wake_); }
 
 BlockHandoff::Push BlockHandoff::push(const float* samples, size_t count) {
     if (count > blockSamples_) count = blockSamples_;
+    switch (awaitRoom(count)) {
+    case Room::Free:
+        ring_.write(samples, count);
+        stalled_ = false;
+        return Push::Queued;
+    case Room::Due:
+        pace_.advance(blockFrames_, Clock::now());  // the next block's due time
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return Push::Dropped;
+    case Room::Aborted:
+        break;
+    }
+    return Push::Aborted;
+}
+
+BlockHandoff::Room BlockHandoff::awaitRoom(size_t count) {
+    if (count > blockSamples_) count = blockSamples_;
     for (;;) {
         // Forget wake-ups of pulls made before the checks below: they see their effect, and a
         // pull or abort after them posts again, so no wake-up is lost.
         while (sem_trywait(&wake_) == 0) {
         }
-        if (aborted()) return Push::Aborted;
-        if (ring_.writable() >= count) {
-            ring_.write(samples, count);
-            stalled_ = false;
-            return Push::Queued;
-        }
+        if (aborted()) return Room::Aborted;
+        if (ring_.writable() >= count) return Room::Free;
         const Clock::time_point now = Clock::now();
         if (!stalled_) {
             const Clock::time_point last{Clock::duration(lastAlive_.load(std::memory_order_relaxed))};
@@ -59,14 +72,14 @@ BlockHandoff::Push BlockHandoff::push(const float* samples, size_t count) {
             pace_ = Pacer(rate_, last);
             pace_.advance(blockFrames_, now);  // this block's due time
         }
+        // The due time moves on only when push() drops the block, so asking again before the
+        // push finds the same block due.
         const Clock::time_point due = pace_.timeOfFrame(pace_.framesAccounted());
         if (now < due) {
             waitUntil(due);
             continue;
         }
-        pace_.advance(blockFrames_, now);  // the next block's
-        dropped_.fetch_add(1, std::memory_order_relaxed);
-        return Push::Dropped;
+        return Room::Due;
     }
 }
 

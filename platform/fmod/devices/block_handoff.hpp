@@ -4,7 +4,9 @@
 // The producer (the mixer) puts whole blocks into a small single-producer, single-consumer ring and
 // waits only while the ring is full; the consumer (e.g. a sound server's write callback) takes what
 // it needs and wakes the producer through a semaphore, whose post never blocks. The ring's fill
-// paces the producer as long as the consumer keeps taking.
+// paces the producer as long as the consumer keeps taking. A producer that waits for room before
+// it computes a block (awaitRoom(), then push()) hands over each block the moment it is made:
+// a block then spends at most the ring's length between being made and being taken.
 //
 // A consumer thread that stops running (blocked on something else) must not stop the mixer: the
 // consumer calls alive() whenever it runs, also when the device wants nothing. Once it has not
@@ -16,8 +18,8 @@
 // device that merely takes nothing for a while (its own clock paused) still paces the producer:
 // its consumer keeps calling alive().
 //
-// Thread safety: one producer thread calls push(); one consumer thread calls pull() and
-// readable(); abort(), aborted() and the counters are for any thread.
+// Thread safety: one producer thread calls awaitRoom() and push(); one consumer thread calls
+// pull() and readable(); abort(), aborted() and the counters are for any thread.
 #pragma once
 
 #include <atomic>
@@ -57,6 +59,14 @@ public:
     // takes no lock; waits on the semaphore while the ring is full, at most until the block is
     // due by the pace described above.
     Push push(const float* samples, size_t count);
+
+    enum class Room { Free, Due, Aborted };
+    // Producer thread only. Waits as push() would, without queuing anything: returns Free once
+    // `count` samples (at most one block) fit, Due once a stalled consumer's pace says the next
+    // block is due (push() then drops it, unless the consumer took meanwhile), Aborted once
+    // aborted. A push() of at most `count` samples right after returns at once. Same callback
+    // safety as push().
+    Room awaitRoom(size_t count);
 
     // Consumer thread only; never waits. Tells the producer that the consumer runs.
     void alive();

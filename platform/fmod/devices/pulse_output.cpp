@@ -10,10 +10,8 @@ namespace pw::dev {
 namespace {
 
 // The engine's output holds four mixer blocks from the mixer to the sink, this stream's own
-// hand-over included: the ring's one block and what the server holds. (The block the mixer has
-// computed and waits to queue goes into the ring the moment the callback empties it, so it does
-// not wait a block's time on top.) Measured on a null sink, a block is heard about three blocks
-// after it was mixed: the server keeps its buffer under tlength.
+// hand-over included: the ring's one block and what the server holds. The mixer waits for room
+// in the ring before it mixes a block, so a block never waits computed for the ring to empty.
 constexpr uint32_t kOutputBlocks = 4;
 constexpr uint32_t kRingBlocks = 1;
 // Smaller blocks (128 frames) underrun on a busy machine: the main-loop thread does not run
@@ -110,6 +108,8 @@ bool PulseOutput::write(const float* interleaved, unsigned frames) {
     }
     return !handoff_.aborted();
 }
+
+bool PulseOutput::awaitRoom() { return handoff_.awaitRoom(blockSamples_) != BlockHandoff::Room::Aborted; }
 
 void PulseOutput::abort() { handoff_.abort(); }
 

@@ -11,7 +11,8 @@
 // of the process shares: it puts its blocks into a one-block lock-free ring (BlockHandoff), and the
 // stream's write callback, on the main-loop thread, moves them to the server when it asks. The
 // ring holds one block and the server's latency is asked for three, so that the output holds the
-// four blocks the engine's buffer settings give. When the
+// four blocks the engine's buffer settings give. The mixer waits for room in the ring before it
+// mixes a block (awaitRoom()), so a block waits at most one block in the hand-over. When the
 // server asks for more than the ring holds, a timer looks again every half block until the
 // request is met; otherwise the timer beats every 20 ms, so that the mixer knows the main-loop
 // thread runs even while the server asks for nothing.
@@ -36,11 +37,15 @@ public:
     ~PulseOutput() override;
 
     // Thread safety: mixer thread only. Callback safety: never takes the main-loop lock, never
-    // allocates. Waits while the ring is full: this is what paces the mixer. When the main-loop
-    // thread takes nothing for longer than the server's buffer lasts (something holds the lock
-    // for twice that), the mixer keeps its real-time pace and the blocks that do not fit are
-    // dropped and counted.
+    // allocates. Waits while the ring has no room for a block: this is what paces the mixer,
+    // before it mixes the block, so that the block goes into the ring as soon as it is mixed.
+    // When the main-loop thread takes nothing for longer than the server's buffer lasts
+    // (something holds the lock for twice that), the mixer keeps its real-time pace: this
+    // returns when the block is due, and write() drops it, counted.
     // false once aborted or when the stream or server is gone.
+    bool awaitRoom() override;
+    // Mixer thread only; same callback safety. Queues the block; waits as awaitRoom() would when
+    // called without it.
     bool write(const float* interleaved, unsigned frames) override;
     // Any thread; lock-free.
     void abort() override;

@@ -153,8 +153,11 @@ FMOD_RESULT startMixerThread(SystemImpl* s) {
             tl_mixerSystem = s;
             s->mixerRunning.store(true, std::memory_order_release);
             float* out = s->scratch.out.data();
-            // The device's write paces us: it returns once the device took the block.
+            // The device paces us: a queueing device waits for room before the block is mixed,
+            // so the block is handed over as soon as it is made; a stepped or clocked one waits
+            // in write() until it took the block.
             while (!s->stopping.load(std::memory_order_acquire)) {
+                if (!s->stream->awaitRoom()) break;  // device gone
                 mixBlock(s, out);
                 if (!s->stream->write(out, s->blockFrames)) break;  // device gone
             }
