@@ -134,6 +134,38 @@ TEST(BlockHandoff, AwaitRoomWaitsForTheConsumerWithoutQueuing) {
     EXPECT_EQ(handoff.dropped(), 0u);
 }
 
+// A consumer that tells its demand paces the producer by it: with room for two blocks, the
+// producer waits until the device wants a whole block more than the ring holds, and a demand of
+// part of a block (the rest of one it was given in parts) makes nothing.
+TEST(BlockHandoff, ADeviceThatTellsItsDemandGetsABlockOnlyWhenItAsks) {
+    BlockHandoff handoff(kBlockSamples, 2, kRate, kBlockFrames, std::chrono::hours(1));
+    std::atomic<int> made{0};
+    std::thread producer([&] {
+        for (size_t b = 0; b < 2; ++b) {
+            if (awaitThenPush(handoff, block(b)) != BlockHandoff::Push::Queued) return;
+            ++made;
+        }
+    });
+    std::vector<float> out(2 * kBlockSamples);
+    handoff.want(kBlockSamples / 2);
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(made.load(), 0) << "a block made for half a block's demand";
+    handoff.want(kBlockSamples);
+    while (made.load() < 1) std::this_thread::sleep_for(milliseconds(1));
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(made.load(), 1) << "a block made while the one held meets the demand";
+    ASSERT_EQ(handoff.pull(out.data(), kBlockSamples), kBlockSamples);
+    handoff.want(kBlockSamples / 4);  // the device took the block and wants a little more
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(made.load(), 1) << "a block made for a quarter block's demand";
+    handoff.want(kBlockSamples + kBlockSamples / 4);
+    producer.join();
+    EXPECT_EQ(made.load(), 2);
+    ASSERT_EQ(handoff.pull(out.data() + kBlockSamples, kBlockSamples), kBlockSamples);
+    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + kBlockSamples), block(0));
+    EXPECT_EQ(std::vector<float>(out.begin() + kBlockSamples, out.end()), block(1));
+}
+
 // A consumer that runs but takes nothing for longer than the stall limit (a device whose clock
 // paused) still paces the producer: nothing is dropped, the block waits for room.
 TEST(BlockHandoff, LiveConsumerTakingNothingStillPacesTheProducer) {

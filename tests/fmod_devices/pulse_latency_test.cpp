@@ -1,24 +1,24 @@
 // How long a block takes from the mixer to a private PulseAudio null sink: the output holds the four
 // blocks the engine's buffer settings give, its own hand-over to the server included (a block
-// waits there at most the hand-over ring's one block), and no floor over them from 256 frames up
+// waits there only to be handed over), and no floor over them from 256 frames up
 // (smaller blocks get what 256-frame ones hold); and the server does not run dry on the way.
 //
 // A writer thread plays the mixer: it waits for room, makes a block and hands it over, as fast as
 // the stream lets it (awaitRoom() and write() are what pace the mixer), a steady level with a
-// louder marker block every tenth of a second, and notes when it made each marker. The sink's
-// monitor tells when each marker played (the capture's deliveries place its frames on the steady
-// clock, never earlier than they played). The hand-over ring has room for a later block only once
-// the marker left it for the server, so the return of the write a ring's length after the marker
-// bounds when the marker was taken.
+// louder marker block every tenth of a second, and notes when it made each marker and when the
+// marker left the hand-over for the server. The sink's monitor tells when each marker played (the
+// capture's deliveries place its frames on the steady clock, never earlier than they played).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device.hpp"
+#include "pulse_output.hpp"
 #include "pulse_server.hpp"
 #include "scoped_env.hpp"
 #include "source_capture.hpp"
@@ -68,8 +68,8 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
     const unsigned markerEvery = std::max(1u, static_cast<unsigned>(kRate / 10 / block));
     const unsigned firstMarker = static_cast<unsigned>(kRate / 2 / block);  // past the start-up
     const unsigned blocks = firstMarker + 16 * markerEvery;
-    // The hand-over ring: one block, of 256 frames at least (the floor) in whole blocks.
-    const unsigned ringBlocks = (std::max(block, 256u) + block - 1) / block;
+    auto* pulse = dynamic_cast<pw::dev::PulseOutput*>(out.get());
+    ASSERT_NE(pulse, nullptr);
     std::vector<float> steady(2 * block, kLevel), marker(2 * block, kMarker);
     std::vector<int64_t> readyNs, takenNs;
     for (unsigned b = 0; b < blocks; ++b) {
@@ -77,9 +77,10 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
         ASSERT_TRUE(out->awaitRoom());
         if (isMarker) readyNs.push_back(nowNs());
         ASSERT_TRUE(out->write(isMarker ? marker.data() : steady.data(), block));
-        // The ring has taken this block: the marker a ring's length back has left it.
-        if (b >= firstMarker + ringBlocks && (b - ringBlocks - firstMarker) % markerEvery == 0)
-            takenNs.push_back(nowNs());
+        if (!isMarker) continue;
+        // When the marker left the hand-over for the server.
+        while (pulse->handOverSamples() > 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        takenNs.push_back(nowNs());
     }
     const std::vector<float> got = capture.waitFrames(capture.capturedFrames() + kRate / 2);
     out.reset();
@@ -112,10 +113,10 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
     std::printf("%u-frame blocks: %.1f ms from mixed to heard (%.2f blocks), %.1f ms from mixed to taken "
                 "(%.2f blocks)\n",
                 block, ms, ms / blockMs, handOverMs, handOverMs / blockMs);
-    // A block is mixed when the ring has room for it, so it waits in the hand-over at most the
-    // ring's length before the server takes it; half a block for the scheduler. (Mixed before
-    // the room was there, it would wait for the ring to empty on top: a block more.)
-    EXPECT_LE(handOverMs, (ringBlocks + 0.5) * blockMs) << block << "-frame blocks";
+    // A block is mixed when the server asks for it, so it waits in the hand-over only for the
+    // main-loop thread's wake-up: a quarter block and a millisecond for the scheduler. (Mixed
+    // when the ring had room, it waited for the server's next request: most of a block.)
+    EXPECT_LE(handOverMs, 0.25 * blockMs + 1.0) << block << "-frame blocks";
     // Four blocks (of 256 frames for smaller blocks, the floor), and 4 ms for the monitor's own
     // delivery and the scheduler.
     EXPECT_LE(ms, 4 * std::max(blockMs, 1000.0 * 256 / kRate) + 4.0) << block << "-frame blocks";

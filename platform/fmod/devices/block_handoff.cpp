@@ -44,7 +44,7 @@ BlockHandoff::Room BlockHandoff::awaitRoom(size_t count) {
         while (sem_trywait(&wake_) == 0) {
         }
         if (aborted()) return Room::Aborted;
-        if (ring_.writable() >= count) return Room::Free;
+        if (ring_.writable() >= count && demandFor(count)) return Room::Free;
         const Clock::time_point now = Clock::now();
         if (!stalled_) {
             const Clock::time_point last{Clock::duration(lastAlive_.load(std::memory_order_relaxed))};
@@ -83,6 +83,13 @@ BlockHandoff::Room BlockHandoff::awaitRoom(size_t count) {
     }
 }
 
+bool BlockHandoff::demandFor(size_t count) const {
+    // A whole block's demand: a device that takes in smaller steps would otherwise leave the
+    // rest of each block waiting in the ring.
+    const size_t wanted = wanted_.load(std::memory_order_acquire);
+    return wanted == kNoDemand || wanted >= ring_.readable() + count;
+}
+
 void BlockHandoff::alive() {
     lastAlive_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     started_.store(true, std::memory_order_relaxed);
@@ -91,8 +98,15 @@ void BlockHandoff::alive() {
 size_t BlockHandoff::pull(float* out, size_t maxSamples) {
     alive();
     const size_t n = ring_.read(out, maxSamples);
-    if (n > 0) sem_post(&wake_);
+    // A producer paced by demand is woken by the want() that follows, once the demand is known:
+    // woken here, it would find the demand from before this pull and make a block nobody asked for.
+    if (n > 0 && wanted_.load(std::memory_order_relaxed) == kNoDemand) sem_post(&wake_);
     return n;
+}
+
+void BlockHandoff::want(size_t samples) {
+    wanted_.store(samples, std::memory_order_release);
+    if (demandFor(blockSamples_)) sem_post(&wake_);
 }
 
 void BlockHandoff::abort() {

@@ -6,7 +6,10 @@
 // it needs and wakes the producer through a semaphore, whose post never blocks. The ring's fill
 // paces the producer as long as the consumer keeps taking. A producer that waits for room before
 // it computes a block (awaitRoom(), then push()) hands over each block the moment it is made:
-// a block then spends at most the ring's length between being made and being taken.
+// a block then spends at most the ring's length between being made and being taken. A consumer
+// that tells what the device still wants (want()) paces the producer by that demand instead:
+// awaitRoom() then returns only while the device wants a block more than the ring holds, so a
+// block is made when the device asks for it and waits for nothing but its own hand-over.
 //
 // A consumer thread that stops running (blocked on something else) must not stop the mixer: the
 // consumer calls alive() whenever it runs, also when the device wants nothing. Once it has not
@@ -19,7 +22,7 @@
 // its consumer keeps calling alive().
 //
 // Thread safety: one producer thread calls awaitRoom() and push(); one consumer thread calls
-// pull() and readable(); abort(), aborted() and the counters are for any thread.
+// pull(), want() and readable(); abort(), aborted() and the counters are for any thread.
 #pragma once
 
 #include <atomic>
@@ -71,8 +74,12 @@ public:
     // Consumer thread only; never waits. Tells the producer that the consumer runs.
     void alive();
     // Consumer thread only; never waits. Copies up to `maxSamples` queued samples to `out`, wakes
-    // the producer, and counts as alive(). Returns the count copied.
+    // the producer (unless it is paced by want()), and counts as alive(). Returns the count copied.
     size_t pull(float* out, size_t maxSamples);
+    // Consumer thread only; never waits. The device wants `samples` more than it has been given:
+    // from the first call on, awaitRoom() returns Free only while that is a block more than the
+    // ring holds, and such a demand wakes the producer.
+    void want(size_t samples);
     size_t readable() const { return ring_.readable(); }
 
     // Any thread: push() returns Aborted from now on, a waiting one at once.
@@ -83,6 +90,9 @@ public:
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
 private:
+    // Whether the device wants `count` samples beyond what the ring holds (always, until the
+    // consumer first tells).
+    bool demandFor(size_t count) const;
     // Sleeps until `until` or a wake-up (a pull or abort), whichever comes first.
     void waitUntil(Clock::time_point until);
 
@@ -97,6 +107,9 @@ private:
     std::atomic<bool> started_{false};  // the consumer has shown a sign of life
     std::atomic<bool> aborted_{false};
     std::atomic<uint64_t> dropped_{0};
+    // What the device still wants, in samples; kNoDemand until the consumer first tells.
+    static constexpr size_t kNoDemand = ~size_t{0};
+    std::atomic<size_t> wanted_{kNoDemand};
     // Producer only: whether the producer is keeping its own pace, and that pace; the grace
     // period given to the consumer whose last sign of life was at graceFrom_.
     bool stalled_ = false;

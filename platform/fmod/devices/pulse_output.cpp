@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <pulse/rtclock.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "pulse_stream.hpp"
 
@@ -10,13 +12,15 @@ namespace pw::dev {
 namespace {
 
 // The engine's output holds four mixer blocks from the mixer to the sink, this stream's own
-// hand-over included: the ring's one block and what the server holds. The mixer waits for room
-// in the ring before it mixes a block, so a block never waits computed for the ring to empty.
+// hand-over included. The mixer mixes a block when the server asks for a whole one, and the block
+// goes to the server as soon as it is mixed: the hand-over holds a block only while it is mixed,
+// so the four are the server's (with one block less there, a 256-frame server is asked for its
+// next block with two left, and a late mixer thread costs a dropout now and then).
 constexpr uint32_t kOutputBlocks = 4;
 constexpr uint32_t kRingBlocks = 1;
 // Smaller blocks (128 frames) underrun on a busy machine: the main-loop thread does not run
 // reliably often enough to move them one at a time. The output then holds what four blocks of
-// this many frames would, the ring's share as whole blocks.
+// this many frames would, and the ring has room for that many frames in whole blocks.
 constexpr uint32_t kFloorFrames = 256;
 
 uint32_t ringBlocks(unsigned blockFrames) {
@@ -49,11 +53,16 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     if (!self->stream_) return FMOD_ERR_OUTPUT_INIT;
     self->retry_ = pa_context_rttime_new(c.context(), pa_rtclock_now() + kHeartbeatUs, onRetry, self.get());
     if (!self->retry_) return FMOD_ERR_OUTPUT_INIT;
+    self->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (self->wakeFd_ < 0) return FMOD_ERR_OUTPUT_INIT;
+    self->wake_ = pa_threaded_mainloop_get_api(c.loop())->io_new(pa_threaded_mainloop_get_api(c.loop()),
+                                                                  self->wakeFd_, PA_IO_EVENT_INPUT, onWake, self.get());
+    if (!self->wake_) return FMOD_ERR_OUTPUT_INIT;
     pa_stream_set_state_callback(self->stream_, onStateChanged, self.get());
     pa_stream_set_write_callback(self->stream_, onWritable, self.get());
     pa_stream_set_underflow_callback(self->stream_, onUnderflow, self.get());
 
-    // The server's share of the four blocks is its whole latency (PA_STREAM_ADJUST_LATENCY: the
+    // The four blocks are the server's whole latency (PA_STREAM_ADJUST_LATENCY: the
     // sink's own buffer counts within tlength). The floor stays below every setting that plays
     // clean: a floor larger than the blocks makes the server ask in large bursts, the mixer then
     // renders back to back and drains the decks' rings (a 50 ms floor did at 128 frames).
@@ -61,7 +70,7 @@ FMOD_RESULT PulseOutput::open(std::shared_ptr<PulseConnection> connection, const
     const uint32_t frameBytes = static_cast<uint32_t>(pa_frame_size(&spec));
     const uint32_t outputFrames = kOutputBlocks * std::max(blockFrames, kFloorFrames);
     pa_buffer_attr attr = serverChosenAttr();
-    attr.tlength = (outputFrames - ringBlocks(blockFrames) * blockFrames) * frameBytes;
+    attr.tlength = outputFrames * frameBytes;
     attr.minreq = blockBytes;
     if (pa_stream_connect_playback(self->stream_, sink.c_str(), &attr, kUnmixedStreamFlags, nullptr, nullptr) < 0 ||
         !awaitPulseStream(c, self->stream_, "sink", sink))
@@ -82,6 +91,7 @@ PulseOutput::~PulseOutput() {
         PulseConnection::Lock lock(*connection_);
         // No callback runs after this block: they run on the main-loop thread under the lock.
         if (retry_) pa_threaded_mainloop_get_api(connection_->loop())->time_free(retry_);
+        if (wake_) pa_threaded_mainloop_get_api(connection_->loop())->io_free(wake_);
         if (stream_) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -90,6 +100,7 @@ PulseOutput::~PulseOutput() {
             pa_stream_unref(stream_);
         }
     }
+    if (wakeFd_ >= 0) close(wakeFd_);
     // An underrun alone is no news: the stream runs dry whenever the mixer stops before it closes.
     if (droppedBlocks() > 0)
         std::fprintf(stderr, "PulseAudio sink %s: %llu underruns, %llu blocks dropped while the server took none\n",
@@ -102,7 +113,14 @@ bool PulseOutput::write(const float* interleaved, unsigned frames) {
     size_t remaining = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
     while (remaining > 0) {
         const size_t n = std::min(remaining, blockSamples_);
-        if (handoff_.push(interleaved, n) == BlockHandoff::Push::Aborted) return false;
+        const BlockHandoff::Push pushed = handoff_.push(interleaved, n);
+        if (pushed == BlockHandoff::Push::Aborted) return false;
+        if (pushed == BlockHandoff::Push::Queued) {
+            // A full counter (it never is: the main loop reads it at every wake-up) only
+            // refuses the add; the timer's next pass hands the block over then.
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+        }
         interleaved += n;
         remaining -= n;
     }
@@ -140,11 +158,12 @@ void PulseOutput::feedOnce(pa_usec_t* next) {
         if (taken == 0) {
             if (target) pa_stream_cancel_write(stream_);
             *next = retryUs_;
-            return;
+            break;
         }
         if (pa_stream_write(stream_, target, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         wanted -= taken;
     }
+    handoff_.want(wanted / sizeof(float));
 }
 
 void PulseOutput::onStateChanged(pa_stream* stream, void* userdata) {
@@ -157,6 +176,12 @@ void PulseOutput::onWritable(pa_stream*, size_t, void* userdata) { static_cast<P
 
 void PulseOutput::onUnderflow(pa_stream*, void* userdata) {
     static_cast<PulseOutput*>(userdata)->underruns_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PulseOutput::onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* userdata) {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(fd, &count, sizeof count);
+    static_cast<PulseOutput*>(userdata)->feed();
 }
 
 void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {

@@ -10,10 +10,12 @@
 // The mixer never touches the server's main-loop lock, which every card, recording and stream open
 // of the process shares: it puts its blocks into a one-block lock-free ring (BlockHandoff), and the
 // stream's write callback, on the main-loop thread, moves them to the server when it asks. The
-// ring holds one block and the server's latency is asked for three, so that the output holds the
-// four blocks the engine's buffer settings give. The mixer waits for room in the ring before it
-// mixes a block (awaitRoom()), so a block waits at most one block in the hand-over. When the
-// server asks for more than the ring holds, a timer looks again every half block until the
+// server's latency is asked for the four blocks the engine's buffer settings give. The callback
+// tells the ring
+// what the server still wants, and the mixer mixes a block only then (awaitRoom()): a block is
+// made when the server asks for it, and a wake-up (an eventfd the main loop watches) has the
+// main-loop thread hand it over at once, so it waits in the hand-over only for its mixing. When
+// the server asks for more than the ring holds, a timer looks again every half block until the
 // request is met; otherwise the timer beats every 20 ms, so that the mixer knows the main-loop
 // thread runs even while the server asks for nothing.
 #pragma once
@@ -37,15 +39,15 @@ public:
     ~PulseOutput() override;
 
     // Thread safety: mixer thread only. Callback safety: never takes the main-loop lock, never
-    // allocates. Waits while the ring has no room for a block: this is what paces the mixer,
-    // before it mixes the block, so that the block goes into the ring as soon as it is mixed.
+    // allocates. Waits until the server wants more than the ring holds: this is what paces the
+    // mixer, before it mixes the block, so that the block goes to the server as soon as it is mixed.
     // When the main-loop thread takes nothing for longer than the server's buffer lasts
     // (something holds the lock for twice that), the mixer keeps its real-time pace: this
     // returns when the block is due, and write() drops it, counted.
     // false once aborted or when the stream or server is gone.
     bool awaitRoom() override;
-    // Mixer thread only; same callback safety. Queues the block; waits as awaitRoom() would when
-    // called without it.
+    // Mixer thread only; same callback safety. Queues the block and wakes the main-loop thread to
+    // hand it over; waits as awaitRoom() would when called without it.
     bool write(const float* interleaved, unsigned frames) override;
     // Any thread; lock-free.
     void abort() override;
@@ -53,6 +55,8 @@ public:
     // Any thread: times the server ran out of data, and blocks dropped while it took none.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
     uint64_t droppedBlocks() const { return handoff_.dropped(); }
+    // Any thread: samples mixed and not yet handed to the server.
+    size_t handOverSamples() const { return handoff_.readable(); }
 
 private:
     PulseOutput(std::shared_ptr<PulseConnection> connection, const std::string& sink, int channels, int rate,
@@ -67,6 +71,7 @@ private:
     static void onWritable(pa_stream* stream, size_t bytes, void* userdata);
     static void onUnderflow(pa_stream* stream, void* userdata);
     static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* userdata);
+    static void onWake(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* userdata);
 
     std::shared_ptr<PulseConnection> connection_;
     const std::string sink_;
@@ -76,6 +81,8 @@ private:
     BlockHandoff handoff_;
     pa_stream* stream_ = nullptr;       // under the main-loop lock
     pa_time_event* retry_ = nullptr;    // under the main-loop lock
+    int wakeFd_ = -1;                   // an eventfd: the mixer writes, the main loop reads
+    pa_io_event* wake_ = nullptr;       // under the main-loop lock
     std::atomic<uint64_t> underruns_{0};
 };
 
