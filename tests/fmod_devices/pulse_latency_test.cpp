@@ -114,9 +114,11 @@ TEST_P(PulseLatencyTest, ABlockIsHeardWithinFourBlocksOfBeingMixed) {
                 "(%.2f blocks)\n",
                 block, ms, ms / blockMs, handOverMs, handOverMs / blockMs);
     // A block is mixed when the server asks for it, so it waits in the hand-over only for the
-    // main-loop thread's wake-up: a quarter block and a millisecond for the scheduler. (Mixed
-    // when the ring had room, it waited for the server's next request: most of a block.)
-    EXPECT_LE(handOverMs, 0.25 * blockMs + 1.0) << block << "-frame blocks";
+    // main-loop thread's wake-up: a quarter block, and 3 ms for the scheduler of a loaded machine.
+    // (Mixed when the ring had room, it waited for the server's next request: most of a block,
+    // 5.9 ms at 256 frames.) Blocks shorter than the floor keep the floor's made ahead.
+    const unsigned ahead = (std::max(block, 256u) + block - 1) / block - 1;
+    EXPECT_LE(handOverMs, (ahead + 0.25) * blockMs + 3.0) << block << "-frame blocks";
     // Four blocks (of 256 frames for smaller blocks, the floor), and 4 ms for the monitor's own
     // delivery and the scheduler.
     EXPECT_LE(ms, 4 * std::max(blockMs, 1000.0 * 256 / kRate) + 4.0) << block << "-frame blocks";

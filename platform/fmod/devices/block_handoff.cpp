@@ -85,9 +85,11 @@ BlockHandoff::Room BlockHandoff::awaitRoom(size_t count) {
 
 bool BlockHandoff::demandFor(size_t count) const {
     // A whole block's demand: a device that takes in smaller steps would otherwise leave the
-    // rest of each block waiting in the ring.
+    // rest of each block waiting in the ring. A ring of several blocks (the floor of short
+    // blocks) keeps all but one of them made ahead, as a cushion for the device.
     const size_t wanted = wanted_.load(std::memory_order_acquire);
-    return wanted == kNoDemand || wanted >= ring_.readable() + count;
+    const size_t ahead = ring_.capacity() - blockSamples_;
+    return wanted == kNoDemand || wanted + ahead >= ring_.readable() + count;
 }
 
 void BlockHandoff::alive() {

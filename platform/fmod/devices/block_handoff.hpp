@@ -78,7 +78,8 @@ public:
     size_t pull(float* out, size_t maxSamples);
     // Consumer thread only; never waits. The device wants `samples` more than it has been given:
     // from the first call on, awaitRoom() returns Free only while that is a block more than the
-    // ring holds, and such a demand wakes the producer.
+    // ring holds (in a ring of several blocks, all but one may be made ahead of the demand), and
+    // such a demand wakes the producer.
     void want(size_t samples);
     size_t readable() const { return ring_.readable(); }
 
