@@ -35,13 +35,13 @@ struct CdDriveInfo {
 // the block is mixed; between them they pace the mixer. write() returns when the device has taken
 // the block or queued it for the device (real-time devices block for about one block's duration,
 // a stepped virtual device until the test steps it). A device that queues blocks waits in
-// awaitRoom() instead, until a block can go in at once, so that a block is mixed just when it can
+// awaitRoom() instead, until it wants the next block, so that a block is mixed just when it can
 // be handed over and never waits computed.
 class OutputStream {
 public:
     virtual ~OutputStream() = default;
-    // Mixer thread only: returns once the next write() of one block will not wait for room (at
-    // once for a device that paces in write()). false: aborted or gone; the mixer then stops.
+    // Mixer thread only: returns once the device wants the next block and its write() will not
+    // wait (at once for a device that paces in write()). false: aborted or gone; the mixer then stops.
     virtual bool awaitRoom() { return true; }
     // Mixer thread only. `frames` frames of `channels` interleaved floats as opened.
     // false: the device is gone; the mixer then stops pulling.

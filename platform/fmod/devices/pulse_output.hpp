@@ -11,13 +11,12 @@
 // of the process shares: it puts its blocks into a one-block lock-free ring (BlockHandoff), and the
 // stream's write callback, on the main-loop thread, moves them to the server when it asks. The
 // server's latency is asked for the four blocks the engine's buffer settings give. The callback
-// tells the ring
-// what the server still wants, and the mixer mixes a block only then (awaitRoom()): a block is
-// made when the server asks for it, and a wake-up (an eventfd the main loop watches) has the
-// main-loop thread hand it over at once, so it waits in the hand-over only for its mixing. When
-// the server asks for more than the ring holds, a timer looks again every half block until the
-// request is met; otherwise the timer beats every 20 ms, so that the mixer knows the main-loop
-// thread runs even while the server asks for nothing.
+// tells the ring what the server still wants, and the mixer mixes a block only then (awaitRoom()):
+// a block is made when the server asks for it, and a wake-up (an eventfd the main loop watches)
+// has the main-loop thread hand it over at once, so it waits in the hand-over only for its
+// mixing. When the server asks for more than the ring holds, a timer looks again every half block
+// until the request is met; otherwise the timer beats every 20 ms, so that the mixer knows the
+// main-loop thread runs even while the server asks for nothing.
 #pragma once
 
 #include <atomic>

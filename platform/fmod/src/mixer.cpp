@@ -153,8 +153,8 @@ FMOD_RESULT startMixerThread(SystemImpl* s) {
             tl_mixerSystem = s;
             s->mixerRunning.store(true, std::memory_order_release);
             float* out = s->scratch.out.data();
-            // The device paces us: a queueing device waits for room before the block is mixed,
-            // so the block is handed over as soon as it is made; a stepped or clocked one waits
+            // The device paces us: a queueing device waits until it wants the block before it
+            // is mixed, so the block is handed over as soon as it is made; a stepped or clocked one waits
             // in write() until it took the block.
             while (!s->stopping.load(std::memory_order_acquire)) {
                 if (!s->stream->awaitRoom()) break;  // device gone
