@@ -180,6 +180,24 @@ unsigned int BufferingSound::landingFrame(unsigned int pcm) const {
     return pcm - pcm % step;
 }
 
+bool BufferingSound::windowOffset(int64_t words, int64_t* offset) {
+    uint64_t absolute = 0;
+    unsigned int aheadWords = 0, behindWords = 0;
+    GetWindow(&absolute, &aheadWords, &behindWords);
+    const int64_t needle = static_cast<uint32_t>(absolute);
+    *offset = words - needle;
+    // The bottom is the oldest frame held: a target there is inside. Taken for outside, a loop
+    // that starts where the ring was reset (a loop from the start of the sound, where nothing is
+    // ever fetched behind) would reset the ring at every wrap, and each lap would run long by the
+    // silence the worker takes to refill it.
+    return *offset < static_cast<int64_t>(aheadWords) && *offset >= -static_cast<int64_t>(behindWords);
+}
+
+bool BufferingSound::holds(unsigned int pcm) {
+    int64_t offset = 0;
+    return !isSeekPending() && windowOffset(static_cast<int64_t>(framesToWords(landingFrame(pcm))), &offset);
+}
+
 int BufferingSound::seekData(unsigned int pcm) {
     const int64_t words = static_cast<int64_t>(framesToWords(landingFrame(pcm)));
     if (m_pendingWords.load(std::memory_order_acquire) >= 0) {
@@ -187,23 +205,13 @@ int BufferingSound::seekData(unsigned int pcm) {
         m_pendingWords.store(words, std::memory_order_release);
         return 0;
     }
-    uint64_t absolute = 0;
-    unsigned int aheadWords = 0, behindWords = 0;
-    GetWindow(&absolute, &aheadWords, &behindWords);
-    const int64_t needle = static_cast<uint32_t>(absolute);
-    const int64_t behind = behindWords;
-    const int64_t ahead = aheadWords;
-    if (words >= needle && words < needle + ahead) {
-        ReadBufferForward(nullptr, static_cast<uint64_t>(words - needle), false);
-    } else if (words < needle && words >= needle - behind) {
-        // The bottom is the oldest frame held: a target there is inside. Taken for outside, a
-        // loop that starts where the ring was reset (a loop from the start of the sound, where
-        // nothing is ever fetched behind) would reset the ring at every wrap, and each lap would
-        // run long by the silence the worker takes to refill it.
-        ReadBufferBackward(nullptr, static_cast<uint64_t>(needle - words), false);
-    } else {
+    int64_t offset = 0;
+    if (!windowOffset(words, &offset))
         m_pendingWords.store(words, std::memory_order_release);
-    }
+    else if (offset >= 0)
+        ReadBufferForward(nullptr, static_cast<uint64_t>(offset), false);
+    else
+        ReadBufferBackward(nullptr, static_cast<uint64_t>(-offset), false);
     return 0;
 }
 

@@ -54,6 +54,9 @@ public:
     // Moves the needle to a frame inside the window, or asks the worker to reset the ring there.
     // The needle moves in whole words: the target goes down to landingFrame(pcm). Always 0.
     int seekData(unsigned int pcm);
+    // True when a seek to pcm would land inside the window held now (no fetch, no silence). Any
+    // thread: it only reads the window.
+    bool holds(unsigned int pcm);
     // The frame a seek to pcm lands on: the nearest frame at or below it that starts on a word
     // boundary (16-bit stereo: even frames; 24-bit stereo: every fourth frame).
     unsigned int landingFrame(unsigned int pcm) const;
@@ -79,6 +82,9 @@ private:
     uint64_t wordsToFrames(uint64_t words) const;
     uint64_t framesToWords(uint64_t frames) const;
     unsigned int frameBytes() const;
+    // Where `words` lies against the window held: its distance from the needle (negative
+    // behind it), or nothing outside the window.
+    bool windowOffset(int64_t words, int64_t* offset);
     // The fills, given the stream position of the ring's top or bottom in words.
     void fillAhead(uint64_t topWords);
     void fillBehind(int64_t bottomWords);

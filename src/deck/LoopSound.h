@@ -53,6 +53,8 @@ public:
     // position walk reset for a seek must start there: a reverse read that begins below the
     // walk's cursor does not hold it and never counts.
     unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
+    // True when the prefetch holds the frame now: a seek there plays at once, without silence.
+    bool prefetchHolds(unsigned int pcm) { return m_pBuffer && m_pBuffer->holds(pcm); }
     // Reads in multiples of this many bytes keep frames whole (BufferingSound::strideBytes).
     unsigned int strideBytes() const { return m_pBuffer ? m_pBuffer->strideBytes() : frameBytes(); }
     // The frame heard last, at full scale (first and second channel), when it is not the last

@@ -202,6 +202,9 @@ private:
     // the frame it starts from (0 on the 1:1 path). Call with m_renderGuard held: it sets the
     // stretcher's tempo to the factor's, as the next render step would.
     double emptyStretcherLag(float factor);
+    // setPosition's seek to `heard`, under the render guard: stretcher, position queue, ring and
+    // source start again there. The source's result.
+    int applySeek(unsigned int position, unsigned int unit, unsigned int heard);
     // Before a seek empties the ring: the source's fade starts from what the mixer took last.
     void handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring);
     // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.

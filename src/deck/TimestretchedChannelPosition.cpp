@@ -296,13 +296,23 @@ void TimeStretchedChannel::handHeardFrameToSource(com_tarvenkolm_outputbuffering
 int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) {
     if (!m_pLoopSound) return TK_CHANNEL_NONE;
     if (unit != FMOD_TIMEUNIT_MS && unit != FMOD_TIMEUNIT_PCM) return kBadUnit;
+    const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
+    const int result = applySeek(position, unit, heard);
+    // A jump within what the prefetch holds is heard at the mixer's next take: the emptied ring
+    // is filled now, not at its worker's next wake-up (a block of silence one jump in five at
+    // 1024 frames, one in two at 256). Beyond the prefetch the worker fills it as the new place
+    // arrives, or the ring would hold silence ahead of it.
+    auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+    if (ring && !ring->isBypassed() && m_pLoopSound->prefetchHolds(heard)) ring->fillNow();
+    return result;
+}
 
+int TimeStretchedChannel::applySeek(unsigned int position, unsigned int unit, unsigned int heard) {
     // The whole seek is one step for the render thread: while it runs, render steps play silence
     // (they only try the guard), so no block is rendered from the old position into the emptied
     // ring, and the stretcher is cleared while nothing uses it.
     std::lock_guard<std::mutex> render(m_renderGuard);
     m_pStretcher->clear();
-    const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
     // The walk starts where the prefetch lands (whole words), or a reverse read from just below
     // it would never count.
     const unsigned int landing = m_pLoopSound->landingFrame(heard);

@@ -21,11 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "FMODSystem.h"
 #include "TimestretchedChannel.h"
-#include "pulse_server.hpp"
-#include "scoped_env.hpp"
-#include "source_capture.hpp"
+#include "pulse_card.h"
 #include "tschannel_rig.h"
 
 namespace {
@@ -202,24 +199,13 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     // checked here by the render-level position tests.
     GTEST_SKIP() << "timing to the millisecond: not under the address sanitizer";
 #endif
-    pw::test::ScopedEnv noTable("PELLWARDEN_DEVICE_TABLE", std::nullopt);
-    pw::test::PulseServer server({{"card1", "Card1", 2, c.cardRate}});
-    ASSERT_TRUE(server.ready()) << server.error();
-
-    // Declared before the system: the mixer calls into it until the system is released.
+    // Declared before the card: the mixer calls into it until the card's system is released.
     Probe probe;
     probe.rate = c.cardRate;
-    FMOD::System* system = nullptr;
-    ASSERT_EQ(FMOD_System_Create(&system), FMOD_OK);
-    FMODSystem wrapper(system);  // closes and releases the system, after the channel and source
-    ASSERT_EQ(system->setDriver(0), FMOD_OK);
-    ASSERT_EQ(system->setSoftwareFormat(c.cardRate, FMOD_SOUND_FORMAT_PCMFLOAT, 0, 6, FMOD_DSP_RESAMPLER_LINEAR),
-              FMOD_OK);
-    ASSERT_EQ(system->setDSPBufferSize(c.block, 4), FMOD_OK);
-    ASSERT_EQ(system->init(16, FMOD_INIT_NORMAL, nullptr), FMOD_OK);
-
-    pw::test::SourceCapture capture("card1.monitor", 2, c.cardRate);
-    ASSERT_TRUE(capture.ok()) << capture.error();
+    tsc_test::PulseCard card(c.cardRate, c.block);
+    ASSERT_EQ(card.error(), "");
+    FMOD::System* system = card.raw();
+    pw::test::SourceCapture& capture = card.capture();
     FMOD_DSP_DESCRIPTION d;
     std::memset(&d, 0, sizeof d);
     std::strncpy(d.name, "probe", sizeof d.name - 1);
@@ -235,7 +221,7 @@ TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
 
     GeneratedSound source(240 * kSourceRate, 2, clickSample);
     ASSERT_TRUE(source.ok());
-    auto channel = std::make_unique<TimeStretchedChannel>(&wrapper, source.get(), true);
+    auto channel = std::make_unique<TimeStretchedChannel>(&card.system(), source.get(), true);
     ASSERT_NE(channel->getFMODChannel(), nullptr);
     ASSERT_EQ(channel->getBlockFrames(), c.block);
     channel->setTimeStretch(1.0f / c.tempo, false);

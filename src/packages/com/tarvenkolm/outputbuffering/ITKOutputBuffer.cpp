@@ -160,14 +160,22 @@ unsigned int ITKOutputBuffer::getKeptAheadSamples() const {
 }
 
 void ITKOutputBuffer::fillStep() {
+    // Right after a seek the source's prefetch is still loading the new place: one block now, the
+    // rest after a sleep, or the ring would fill with the silence the source gives meanwhile.
+    const bool reset = m_bReset.exchange(false, std::memory_order_acq_rel);
+    fillUpTo(reset ? 1 : kAheadBlocks * kTopSpeed);
+}
+
+void ITKOutputBuffer::fillNow() {
+    m_bReset.store(false, std::memory_order_release);
+    fillUpTo(kAheadBlocks * kTopSpeed);
+}
+
+void ITKOutputBuffer::fillUpTo(unsigned int most) {
     const uint64_t block = static_cast<uint64_t>(m_iChannels.load(std::memory_order_acquire)) *
                            m_uiFrames.load(std::memory_order_acquire);
     if (block == 0) return;
     const uint64_t keep = getKeptAheadSamples();
-    // Right after a seek the source's prefetch is still loading the new place: one block now, the
-    // rest after a sleep, or the ring would fill with the silence the source gives meanwhile.
-    const bool reset = m_bReset.exchange(false, std::memory_order_acq_rel);
-    const unsigned int most = reset ? 1 : kAheadBlocks * kTopSpeed;
     for (unsigned int k = 0; k < most; ++k) {
         if (getAheadSamples() + block > keep || !activePullData()) break;
     }

@@ -68,6 +68,9 @@ public:
     // One wake-up of the worker: renders blocks until the ring holds what it keeps ahead (or the
     // source renders nothing). The first wake-up after a reset renders one block only.
     void fillStep();
+    // Renders until the ring holds what it keeps ahead, now, on the calling thread: after a seek
+    // whose new place the source already holds, so the mixer's next take finds it.
+    void fillNow();
 
     bool isBypassed() const { return m_bBypass.load(std::memory_order_acquire); }
     unsigned int getFreeSamples() { return m_ring.GetFreeBufferSize(); }
@@ -111,6 +114,9 @@ public:
     static unsigned int sleepMilliseconds(unsigned int frames, float sampleRate);
 
 private:
+    // Renders up to `most` blocks, until the ring holds what it keeps ahead.
+    void fillUpTo(unsigned int most);
+
     std::atomic<ITKOutputBufferSource*> m_pSource;
     std::atomic<bool> m_bBypass;
     CritSect m_lock;
