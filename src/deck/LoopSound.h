@@ -55,6 +55,8 @@ public:
     unsigned int landingFrame(unsigned int pcm) const { return m_pBuffer ? m_pBuffer->landingFrame(pcm) : pcm; }
     // True when the prefetch holds the frame now: a seek there plays at once, without silence.
     bool prefetchHolds(unsigned int pcm) { return m_pBuffer && m_pBuffer->holds(pcm); }
+    // True while the prefetch fetches a seek's new place: reads give silence that stands still.
+    bool isFetching() const { return m_pBuffer && m_pBuffer->isSeekPending(); }
     // Reads in multiples of this many bytes keep frames whole (BufferingSound::strideBytes).
     unsigned int strideBytes() const { return m_pBuffer ? m_pBuffer->strideBytes() : frameBytes(); }
     // The frame heard last, at full scale (first and second channel), when it is not the last

@@ -183,8 +183,10 @@ private:
     int renderStretched(float* out, unsigned int len, float left, float right, float factor);
     int renderDirect(float* out, unsigned int len, float left, float right);
     // Feeds the stretcher from the source until it has `len` frames out (or the source ends) and
-    // takes up to `len` of them into m_pWork; the frames taken.
-    unsigned int pullStretched(unsigned int len);
+    // takes up to `len` of them into m_pWork; the frames taken. Given `fetching`, an empty
+    // stretcher is not fed the silence of a far seek still being fetched: what was read goes
+    // into m_pWork as it is, and *fetching is set.
+    unsigned int pullStretched(unsigned int len, bool* fetching = nullptr);
     // Scales a rendered block by the sides' levels (gain and pan), ramping from the levels of the
     // block before so that a change never steps.
     void applyLevels(float* out, unsigned int len, float left, float right);

@@ -183,7 +183,7 @@ unsigned int TimeStretchedChannel::convertToWork(const unsigned char* bytes, uns
     return frames;
 }
 
-unsigned int TimeStretchedChannel::pullStretched(unsigned int len) {
+unsigned int TimeStretchedChannel::pullStretched(unsigned int len, bool* fetching) {
     const unsigned int channels = static_cast<unsigned int>(m_iChannels > 0 ? m_iChannels : 1);
     const unsigned int need = 2 * len * (channels > 2 ? channels : 2);
     if ((need > m_uiWorkCapacity && !growWork(need)) || m_uiWorkCapacity == 0 || len == 0) return 0;
@@ -194,6 +194,11 @@ unsigned int TimeStretchedChannel::pullStretched(unsigned int len) {
         if (got == 0) break;
         if (got > request) got = request;
         const unsigned int frames = convertToWork(m_step, got);
+        if (fetching && m_pLoopSound->isFetching() && m_pStretcher->numUnprocessedSamples() == 0 &&
+            m_pStretcher->numSamples() == 0) {
+            *fetching = true;
+            return std::min(frames, len);
+        }
         if (frames) m_pStretcher->putSamples(m_pWork, frames);
     }
     return m_pStretcher->receiveSamples(m_pWork, len);
@@ -214,7 +219,13 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     const float shift = m_fPitchShift.load(std::memory_order_acquire);
     if (shift != 0.0f) m_pStretcher->setPitchSemiTones(static_cast<double>(shift));
 
-    const unsigned int received = pullStretched(len);
+    // While a far seek's new place is fetched the source gives silence that stands still, the
+    // old audio's fade out at its start. It plays as read, past the emptied stretcher: fed to
+    // it, the silence would fill the stretcher's whole latency ahead of the new audio (a far
+    // jump four times as long silent as at tempo 1), and the stretcher would splice back into
+    // it just after the new audio's first milliseconds (a stutter). The block stands still.
+    bool fetching = false;
+    const unsigned int received = pullStretched(len, &fetching);
     for (unsigned int i = 0; i < received; ++i) {
         out[2 * i] = left * m_pWork[2 * i];
         out[2 * i + 1] = right * m_pWork[2 * i + 1];
@@ -222,7 +233,7 @@ int TimeStretchedChannel::renderStretched(float* out, unsigned int len, float le
     // The end of the source: the rest of the block is silence. Leaving it untouched would let
     // the ring store the previous block a second time.
     zero(out + 2 * static_cast<size_t>(received), 2 * static_cast<size_t>(len - received));
-    if (received == 0) return 0;
+    if (received == 0 || fetching) return 0;
     // The report is what was read less what the stretcher still holds, in source frames: its
     // unread input and its unplayed output. Taken from the stretcher's state at every block, it
     // cannot drift, whatever tempo changes and loop wraps came before.

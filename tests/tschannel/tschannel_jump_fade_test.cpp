@@ -79,4 +79,38 @@ TEST_F(JumpFade, EverySeamOfAJumpIsAFadeAndTheAskedFrameFollows) {
     }
 }
 
+// A far jump at a tempo away from 1: the silence while the prefetch fetches is the one block it
+// is at tempo 1, and the new place then plays on without a break. Fed to the stretcher, that
+// silence filled its whole latency ahead of the new audio (five blocks more at 0.8), and the
+// stretcher spliced back into it after the new audio's first milliseconds.
+TEST_F(JumpFade, AFarJumpAtATempoIsSilentOneBlockAndThenPlaysOn) {
+    for (const float tempo : {0.8f, 1.25f, 2.0f}) {
+        SCOPED_TRACE(testing::Message() << "tempo " << tempo);
+        open(makeTone(440.0, kSourceFrames));
+        channel->setTimeStretch(1.0f / tempo, false);
+        ASSERT_EQ(channel->setPosition(50000, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        ASSERT_EQ(channel->setPaused(false), FMOD_OK);
+        render(8);
+        ASSERT_EQ(channel->setPosition(500051, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        const std::vector<float> out = render(16);
+        // Runs of silence (below -60 dBFS for more than a millisecond) after the jump.
+        std::vector<std::pair<size_t, size_t>> silences;  // first frame, length
+        size_t run = 0;
+        for (size_t f = 0; f <= out.size() / 2; ++f) {
+            if (f < out.size() / 2 && std::fabs(out[2 * f]) < 1e-3f) {
+                ++run;
+                continue;
+            }
+            if (run > kRate / 1000) silences.push_back({f - run, run});
+            run = 0;
+        }
+        ASSERT_FALSE(silences.empty()) << "no silence: the case no longer reaches beyond the prefetch";
+        EXPECT_LE(silences[0].first + silences[0].second, 2 * kBlock)
+            << "silent until frame " << silences[0].first + silences[0].second;
+        EXPECT_EQ(silences.size(), 1u) << "the new place breaks off again after "
+                                       << silences.back().first - silences[0].first - silences[0].second << " frames";
+        channel.reset();
+    }
+}
+
 }  // namespace
