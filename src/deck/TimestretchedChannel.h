@@ -207,7 +207,7 @@ private:
     // setPosition's seek to `heard`, under the render guard: stretcher, position queue, ring and
     // source start again there. The source's result.
     int applySeek(unsigned int position, unsigned int unit, unsigned int heard);
-    // Before a seek empties the ring: the source's fade starts from what the mixer took last.
+    // After a seek emptied the ring: the source's fade starts from what the mixer took last.
     void handHeardFrameToSource(com_tarvenkolm_outputbuffering::ITKOutputBuffer& ring);
     // Takes the queued blocks that end at or before ring frame `taken`, read by the mixer at atNs.
     void accountLocked(uint64_t taken, int64_t atNs);
@@ -312,6 +312,9 @@ private:
 
     // Set by seeks and flushes; the render thread clears the stretcher before its next read.
     std::atomic<bool> m_bClearStretcher;
+    // Set by a seek that emptied the ring: the next render step hands the source the frame the
+    // mixer took last (silence when it found the emptied ring meanwhile) to fade from.
+    std::atomic<bool> m_bHandHeardFrame{false};
     // One render step at a time (the ring's worker and a bypassed mixer read could overlap while
     // the ring switches modes). try_lock only: a second renderer gets silence.
     std::mutex m_renderGuard;

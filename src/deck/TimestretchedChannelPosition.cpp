@@ -298,14 +298,12 @@ int TimeStretchedChannel::setPosition(unsigned int position, unsigned int unit) 
     if (unit != FMOD_TIMEUNIT_MS && unit != FMOD_TIMEUNIT_PCM) return kBadUnit;
     const unsigned int heard = unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->ConvertMS2PCM(position) : position;
     const int result = applySeek(position, unit, heard);
-    const bool held = m_pLoopSound->prefetchHolds(heard);
-    // The jump is heard at the mixer's next take: the emptied ring gets its first block now, not
-    // at its worker's next wake-up (a take before it played a block of silence: one jump in five
-    // at 1024 frames, one in two at 256, and beyond the prefetch the fade out of the old audio
-    // came after that silence, a click). Within the prefetch the ring is filled at once; beyond
-    // it the worker goes on as the new place arrives, or the ring would hold silence ahead of it.
+    // A jump within what the prefetch holds is heard at the mixer's next take: the emptied ring
+    // is filled now, not at its worker's next wake-up (a take before it played a block of
+    // silence: one jump in five at 1024 frames, one in two at 256). Beyond the prefetch the
+    // worker fills it as the new place arrives, or the ring would hold silence ahead of it.
     auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
-    if (ring && !ring->isBypassed()) ring->fillNow(held);
+    if (ring && !ring->isBypassed() && m_pLoopSound->prefetchHolds(heard)) ring->fillNow();
     return result;
 }
 
@@ -336,8 +334,10 @@ int TimeStretchedChannel::applySeek(unsigned int position, unsigned int unit, un
     // nothing.
     if (auto* ring = m_pOutputBuffer.load(std::memory_order_acquire)) {
         ring->reset(position);
-        // After the reset: the frame taken last can no longer be one the reset dropped.
-        if (!ring->isBypassed()) handHeardFrameToSource(*ring);
+        // The fade into the new place starts from the frame the mixer takes last before it, which
+        // the next render step reads: a take that meets the emptied ring first plays silence,
+        // and a fade out from the old audio after it would click.
+        if (!ring->isBypassed()) m_bHandHeardFrame.store(true, std::memory_order_release);
     }
     const int result =
         unit == FMOD_TIMEUNIT_MS ? m_pLoopSound->setPositionMs(position) : m_pLoopSound->setPositionPCM(position);

@@ -72,6 +72,10 @@ int TimeStretchedChannel::readFromBuffer(float* out, unsigned int frames, int ch
             return TK_CHANNEL_SILENT;
         }
         m_bStepQueued = false;
+        if (m_bHandHeardFrame.exchange(false, std::memory_order_acq_rel)) {
+            auto* ring = m_pOutputBuffer.load(std::memory_order_acquire);
+            if (ring && !ring->isBypassed()) handHeardFrameToSource(*ring);
+        }
         readCallback(nullptr, out, frames, 0, channels);
         // Every block rendered takes its place in the queue, a silent one (the end of the
         // source) too, or the blocks after it would be accounted against the mixer's reads one

@@ -1,7 +1,10 @@
-// Cue jumps within what the prefetch holds, on a sound server as a DJ makes them: a 440 Hz tone
-// plays and SetPosition jumps a few hundred milliseconds back or ahead at random moments against
-// the mixer's rhythm. The jump is heard at the mixer's next take, never as a block of silence
-// while the deck's ring waits for its worker to render the new place.
+// Cue jumps on a sound server as a DJ makes them: a 440 Hz tone plays and SetPosition jumps at
+// random moments against the mixer's rhythm.
+// - Within the prefetch (100-200 ms back or ahead): heard at the mixer's next take, never as a
+//   block of silence while the deck's ring waits for its worker to render the new place.
+// - Beyond it (tens of seconds): the old tone fades out into one silence while the new place is
+//   fetched, a few blocks at most, and the new place plays on from its end; no blip of the old
+//   tone after a silent block, no stutter of the new one.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,11 +27,12 @@ constexpr int kJumps = 40;
 struct Case {
     unsigned int block;  // the mixer's, in frames
     float tempo;
+    bool far;
 };
 
 class PulseJump : public ::testing::TestWithParam<Case> {};
 
-TEST_P(PulseJump, ANearJumpPlaysOnWithoutSilence) {
+TEST_P(PulseJump, AJumpPlaysOnAfterNoMoreSilenceThanItsFetch) {
     const Case c = GetParam();
     if (!pw::test::PulseServer::binaryAvailable()) GTEST_SKIP() << "pulseaudio not installed";
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,12 +51,14 @@ TEST_P(PulseJump, ANearJumpPlaysOnWithoutSilence) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     std::mt19937 random(7);
-    for (int j = 0; j < kJumps; ++j) {
+    const int jumps = c.far ? kJumps / 2 : kJumps;
+    for (int j = 0; j < jumps; ++j) {
         unsigned int at = 0;
         ASSERT_EQ(channel->getPosition(&at, FMOD_TIMEUNIT_PCM, false), FMOD_OK);
         const unsigned int by = kRate / 10 + random() % (kRate / 10);
-        ASSERT_EQ(channel->setPosition(j % 2 ? at + by : at - by, FMOD_TIMEUNIT_PCM), FMOD_OK);
-        std::this_thread::sleep_for(std::chrono::microseconds(100000 + random() % 30000));
+        const unsigned int to = c.far ? (j % 2 ? 90u : 30u) * kRate + by : (j % 2 ? at + by : at - by);
+        ASSERT_EQ(channel->setPosition(to, FMOD_TIMEUNIT_PCM), FMOD_OK);
+        std::this_thread::sleep_for(std::chrono::microseconds((c.far ? 300000 : 100000) + random() % 30000));
     }
     ASSERT_EQ(channel->setPaused(true), FMOD_OK);
     const std::vector<float> got = card.capture().waitFrames(card.capture().capturedFrames() + kRate / 4);
@@ -65,20 +71,33 @@ TEST_P(PulseJump, ANearJumpPlaysOnWithoutSilence) {
     ASSERT_GE(first, 0) << "the tone was never heard";
     size_t last = frames;
     while (last > 0 && std::fabs(got[2 * (last - 1)]) < 1e-3f) --last;
-    int gaps = 0;
-    size_t run = 0, longest = 0;
+    int gaps = 0, blips = 0;
+    size_t run = 0, longest = 0, sounding = 0;
     for (size_t f = static_cast<size_t>(first); f < last; ++f) {
-        if (std::fabs(got[2 * f]) < 1e-3f) {
-            ++run;
+        if (std::fabs(got[2 * f]) >= 1e-3f) {
+            ++sounding;
+            if (run > kRate / 1000) {
+                ++gaps;
+                longest = std::max(longest, run);
+            }
+            run = 0;
             continue;
         }
-        if (run > kRate / 1000) {
-            ++gaps;
-            longest = std::max(longest, run);
+        // Sound of under 5 ms between two silences.
+        if (++run == kRate / 1000 + 1) {
+            if (sounding < kRate / 200 && gaps > 0) ++blips;
+            sounding = 0;
         }
-        run = 0;
     }
-    fprintf(stderr, "block %u tempo %.2f: %d silent gaps in %d jumps\n", c.block, c.tempo, gaps, kJumps);
+    fprintf(stderr, "block %u tempo %.2f %s: %d silent gaps in %d jumps, the longest %zu frames, %d blips\n", c.block,
+            c.tempo, c.far ? "far" : "near", gaps, jumps, longest, blips);
+    if (c.far) {
+        // Fetching the new place takes a block or two; fed to the stretcher, its silence grew
+        // to its whole latency (5536 frames at 0.8), and a fade out after a silent block ticked.
+        EXPECT_LE(longest, 4u * c.block) << "a far jump's silence";
+        EXPECT_EQ(blips, 0) << "sound of under 5 ms between two silences";
+        return;
+    }
     // The new place's first block is rendered in the call itself: only a take of the mixer in
     // the fraction of a millisecond that lasts still meets an empty ring (about one jump in 60
     // at 256 frames). Waiting for the worker, one jump in five at 1024 frames went silent, and
@@ -87,9 +106,12 @@ TEST_P(PulseJump, ANearJumpPlaysOnWithoutSilence) {
                                  << " frames";
 }
 
-INSTANTIATE_TEST_SUITE_P(BlocksAndTempos, PulseJump, ::testing::Values(Case{1024, 1.0f}, Case{256, 1.2f}),
+INSTANTIATE_TEST_SUITE_P(BlocksAndTempos, PulseJump,
+                         ::testing::Values(Case{1024, 1.0f, false}, Case{256, 1.2f, false}, Case{1024, 1.0f, true},
+                                           Case{1024, 0.8f, true}),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                             return "block" + std::to_string(info.param.block) + "_tempo" +
+                             return std::string(info.param.far ? "far" : "near") + "_block" +
+                                    std::to_string(info.param.block) + "_tempo" +
                                     std::to_string(static_cast<int>(std::lround(info.param.tempo * 1000)));
                          });
 

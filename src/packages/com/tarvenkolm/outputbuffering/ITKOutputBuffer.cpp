@@ -166,9 +166,9 @@ void ITKOutputBuffer::fillStep() {
     fillUpTo(reset ? 1 : kAheadBlocks * kTopSpeed);
 }
 
-void ITKOutputBuffer::fillNow(bool sourceReady) {
-    if (sourceReady) m_bReset.store(false, std::memory_order_release);
-    fillUpTo(sourceReady ? kAheadBlocks * kTopSpeed : 1);
+void ITKOutputBuffer::fillNow() {
+    m_bReset.store(false, std::memory_order_release);
+    fillUpTo(kAheadBlocks * kTopSpeed);
 }
 
 void ITKOutputBuffer::fillUpTo(unsigned int most) {

@@ -68,11 +68,9 @@ public:
     // One wake-up of the worker: renders blocks until the ring holds what it keeps ahead (or the
     // source renders nothing). The first wake-up after a reset renders one block only.
     void fillStep();
-    // Right after a seek, on the calling thread: renders the first block now, so the mixer's next
-    // take finds the seam. When the source holds the new place (`sourceReady`), also the rest of
-    // what the ring keeps ahead; else the worker goes on one block per wake-up while the source
-    // fetches, as after any reset.
-    void fillNow(bool sourceReady);
+    // Renders until the ring holds what it keeps ahead, now, on the calling thread: after a seek
+    // whose new place the source already holds, so the mixer's next take finds it.
+    void fillNow();
 
     bool isBypassed() const { return m_bBypass.load(std::memory_order_acquire); }
     unsigned int getFreeSamples() { return m_ring.GetFreeBufferSize(); }
