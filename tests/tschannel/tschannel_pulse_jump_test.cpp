@@ -34,10 +34,7 @@ class PulseJump : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PulseJump, AJumpPlaysOnAfterNoMoreSilenceThanItsFetch) {
     const Case c = GetParam();
-    if (!pw::test::PulseServer::binaryAvailable()) GTEST_SKIP() << "pulseaudio not installed";
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "real-time pacing: not under the address sanitizer";
-#endif
+    if (const std::string why = tsc_test::PulseCard::skipReason(); !why.empty()) GTEST_SKIP() << why;
     tsc_test::PulseCard card(kRate, c.block);
     ASSERT_EQ(card.error(), "");
     tsc_test::GeneratedSound source(120 * kRate, 2, [](unsigned int f, int) {

@@ -204,13 +204,7 @@ class PulsePosition : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PulsePosition, ReportsFollowTheHeardSound) {
     const Case c = GetParam();
-    if (!pw::test::PulseServer::binaryAvailable()) GTEST_SKIP() << "pulseaudio not installed";
-#if defined(__SANITIZE_ADDRESS__)
-    // Offsets of a millisecond or two, which the address sanitizer's slowdown of the mixer and of
-    // this polling thread blurs; the plain build measures them, and the channel's memory is
-    // checked here by the render-level position tests.
-    GTEST_SKIP() << "timing to the millisecond: not under the address sanitizer";
-#endif
+    if (const std::string why = tsc_test::PulseCard::skipReason(); !why.empty()) GTEST_SKIP() << why;
     // Declared before the card: the mixer calls into it until the card's system is released.
     Probe probe;
     probe.rate = c.cardRate;
